@@ -1,0 +1,24 @@
+# Options shared by every target of the project: warnings, sanitizers, and the
+# static runtime of the MinGW builds (so that modules run under Wine without
+# the MinGW runtime DLLs on the search path).
+include_guard(GLOBAL)
+
+add_library(pexil_build_options INTERFACE)
+target_compile_options(pexil_build_options INTERFACE -Wall -Wextra)
+
+if(PEXIL_SANITIZE)
+  list(JOIN PEXIL_SANITIZE "," _pexil_sanitizers)
+  # The vptr check compares type_info across modules; each module carries its own
+  # hidden copy of the interfaces' type_info, so the check would report every call
+  # made from one module into a component of another.
+  target_compile_options(pexil_build_options INTERFACE
+    -fsanitize=${_pexil_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  if("undefined" IN_LIST PEXIL_SANITIZE)
+    target_compile_options(pexil_build_options INTERFACE -fno-sanitize=vptr)
+  endif()
+  target_link_options(pexil_build_options INTERFACE -fsanitize=${_pexil_sanitizers})
+endif()
+
+if(MINGW)
+  target_link_options(pexil_build_options INTERFACE -static)
+endif()

@@ -1,0 +1,38 @@
+// The few platform services a host or a component module calls directly.
+#ifndef PEXIL_PLATFORM_H
+#define PEXIL_PLATFORM_H
+
+#include <pexil/config.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// A lock that is recursive for its owning thread. On Windows the storage begins
+// with a CRITICAL_SECTION, so a PexilLock* may also be handed to
+// EnterCriticalSection and LeaveCriticalSection; on POSIX it holds a recursive
+// pthread mutex. Its size is fixed so that it can be embedded in other objects.
+typedef struct PexilLock {
+    union {
+        void* alignPointer;
+        long long alignInteger;
+        unsigned char bytes[64];
+    } storage;
+} PexilLock;
+
+// Enter and leave a lock that the framework has initialised (for example the
+// log lock a component finds in its LogSink).
+PEXIL_PLATFORM_API void PexilLockEnter(PexilLock* lock);
+PEXIL_PLATFORM_API void PexilLockLeave(PexilLock* lock);
+
+// Runs the calling thread's due timers. Waits at most maxWaitMs milliseconds
+// for a timer of this thread to become due, runs every due timer procedure
+// once, and returns how many ran. On Windows this dispatches the thread's
+// messages; a host with its own message loop does not need it.
+PEXIL_PLATFORM_API int PexilPumpMessages(unsigned int maxWaitMs);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

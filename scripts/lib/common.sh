@@ -1,0 +1,44 @@
+# Shared by the scripts: package installation and Wine setup.
+# Source it; it sets REPO to the repository's top directory.
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# Installs the Debian packages among "$@" that are missing, without questions.
+ensure_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
+}
+
+# What building and testing the native and Windows builds needs.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest)
+WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
+
+WINE_LOADER=/usr/lib/wine/wine64
+WINE_SERVER=/usr/lib/wine/wineserver
+
+# One Wine prefix and one persistent wineserver for a whole run. Wine's
+# background services are started here, outside any test runner's pipes: a
+# service that inherited CTest's output pipe would keep it open after the test.
+start_wine() {
+    export WINEPREFIX="$REPO/build/wineprefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+    "$WINE_SERVER" -p
+    "$WINE_LOADER" wineboot </dev/null >/dev/null 2>&1 || true
+}
+
+stop_wine() {
+    [ -n "${WINEPREFIX:-}" ] && "$WINE_SERVER" -k >/dev/null 2>&1 || true
+}

@@ -1,0 +1,38 @@
+// Capturing the debug-output channel, for tests and test hosts. The capture
+// sees what the real channel carries: on POSIX standard error (fd 2) is
+// redirected into a temporary file; on Windows a vectored exception handler
+// receives the DBG_PRINTEXCEPTION_C that OutputDebugStringA raises.
+#ifndef PEXIL_PLATFORM_DEBUG_CAPTURE_H
+#define PEXIL_PLATFORM_DEBUG_CAPTURE_H
+
+#include <string>
+
+namespace pexil::platform::testing {
+
+// Captures the debug output of the whole process between construction and
+// Take() or destruction. One capture at a time.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    DebugCapture(const DebugCapture&) = delete;
+    DebugCapture& operator=(const DebugCapture&) = delete;
+
+    // Everything captured so far; the capture goes on.
+    std::string Text();
+
+private:
+    void Stop();
+    int savedDescriptor_ = -1;
+    int captureDescriptor_ = -1;
+    void* handler_ = nullptr;
+};
+
+// For a test host on Windows: copies every debug message to standard error as
+// it is emitted, so that a parent process sees it. Does nothing on POSIX, where
+// debug output already is standard error.
+void ForwardDebugOutputToStandardError();
+
+}  // namespace pexil::platform::testing
+
+#endif

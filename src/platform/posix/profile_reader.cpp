@@ -1,0 +1,304 @@
+// GetPrivateProfileStringA for POSIX, matching what the Windows function (as
+// Wine implements it) returns:
+// - lines end at CR or LF; each line is trimmed of white space (and ^Z);
+// - a line that begins with '[' and holds a ']' starts a section whose name is
+//   the text up to the last ']', trimmed; keys before the first header belong
+//   to an unnamed section that always comes first;
+// - any other line is a key: the text before the first '=' (trimmed), the value
+//   after it (trimmed); a line without '=' is a key without a value, which
+//   yields the default;
+// - names compare without regard to ASCII case; the first section and the
+//   first key of a name win; ';' starts no comment;
+// - a value or default enclosed in a matching pair of quotes (" or ') loses
+//   them; the default loses its trailing spaces (its first character stays);
+// - a file that begins with a UTF-8 or UTF-16 byte-order mark is decoded and
+//   handed back in Windows-1252, with '?' for what that code page lacks; any
+//   other file is taken byte for byte;
+// - the result is cut to size - 1 characters and its length returned.
+#include "platform/posix/backend.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace pexil::platform::posix {
+namespace {
+
+struct Key {
+    std::string name;
+    bool hasValue;
+    std::string value;
+};
+
+struct Section {
+    std::string name;
+    std::vector<Key> keys;
+};
+
+bool IsProfileSpace(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1a;
+}
+
+std::string Trim(const char* begin, const char* end) {
+    while (begin < end && IsProfileSpace(static_cast<unsigned char>(*begin)))
+        ++begin;
+    while (end > begin && IsProfileSpace(static_cast<unsigned char>(end[-1])))
+        --end;
+    // A zero byte ends a name or value, as it ends a C string.
+    const void* zero = std::memchr(begin, '\0', static_cast<size_t>(end - begin));
+    if (zero != nullptr) end = static_cast<const char*>(zero);
+    return std::string(begin, end);
+}
+
+std::string Trim(const char* text) {
+    return Trim(text, text + std::strlen(text));
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+void StripQuotes(std::string& text) {
+    if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0]) {
+        text = text.substr(1, text.size() - 2);
+    }
+}
+
+// Windows-1252 for the code points 0x80 to 0x9F that it maps elsewhere.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char ToCp1252(uint32_t codePoint) {
+    for (int i = 0; i < 32; ++i) {
+        if (kCp1252High[i] == codePoint) return static_cast<char>(0x80 + i);
+    }
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        return static_cast<char>(codePoint);
+    }
+    return '?';
+}
+
+std::string FromUtf8(const std::string& bytes, size_t start) {
+    std::string out;
+    size_t i = start;
+    while (i < bytes.size()) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        uint32_t cp = 0;
+        size_t extra = 0;
+        if (c < 0x80) {
+            cp = c;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            cp = c & 0x1Fu;
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            cp = c & 0x0Fu;
+            extra = 2;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            cp = c & 0x07u;
+            extra = 3;
+        } else {
+            out += '?';
+            ++i;
+            continue;
+        }
+        size_t j = 1;
+        for (; j <= extra && i + j < bytes.size(); ++j) {
+            unsigned char next = static_cast<unsigned char>(bytes[i + j]);
+            if ((next & 0xC0u) != 0x80u) break;
+            cp = (cp << 6) | (next & 0x3Fu);
+        }
+        if (j <= extra) {  // sequence cut short: one replacement for the lead byte
+            out += '?';
+            ++i;
+            continue;
+        }
+        out += ToCp1252(cp);
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::string FromUtf16(const std::string& bytes, bool bigEndian) {
+    std::string out;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        unsigned char a = static_cast<unsigned char>(bytes[i]);
+        unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
+        uint32_t unit = bigEndian ? (a << 8 | b) : (b << 8 | a);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+            i += 2;  // a surrogate pair: beyond Windows-1252 either way
+            out += '?';
+            continue;
+        }
+        out += ToCp1252(unit);
+    }
+    return out;
+}
+
+bool ReadText(const char* file, std::string& text) {
+    Handle handle = OpenFileForRead(file);
+    if (handle == kInvalidHandle) return false;
+    uint32_t size = GetFileSize(handle);
+    bool ok = size != UINT32_MAX;
+    std::string bytes;
+    if (ok) {
+        bytes.resize(size);
+        uint32_t got = 0;
+        ok = ReadFile(handle, bytes.data(), size, &got) != 0;
+        bytes.resize(got);
+    }
+    CloseFile(handle);
+    if (!ok) return false;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text = FromUtf8(bytes, 3);
+    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        text = FromUtf16(bytes, false);
+    } else if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        text = FromUtf16(bytes, true);
+    } else {
+        text = std::move(bytes);
+    }
+    return true;
+}
+
+std::vector<Section> Parse(const std::string& text) {
+    std::vector<Section> sections(1);  // the unnamed section before any header
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        const char* lineEnd = p;
+        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
+            ++lineEnd;
+        const char* begin = p;
+        const char* stop = lineEnd;
+        p = lineEnd < end ? lineEnd + 1 : end;
+        while (begin < stop && IsProfileSpace(static_cast<unsigned char>(*begin)))
+            ++begin;
+        while (stop > begin && IsProfileSpace(static_cast<unsigned char>(stop[-1])))
+            --stop;
+        if (begin == stop) continue;
+
+        if (*begin == '[') {
+            const char* close = stop;
+            while (close > begin && close[-1] != ']')
+                --close;
+            if (close > begin + 1) {  // close points past the last ']'
+                sections.push_back(Section{Trim(begin + 1, close - 1), {}});
+                continue;
+            }
+        }
+        const void* equals = std::memchr(begin, '=', static_cast<size_t>(stop - begin));
+        if (equals == nullptr) {
+            sections.back().keys.push_back(Key{Trim(begin, stop), false, {}});
+        } else {
+            const char* eq = static_cast<const char*>(equals);
+            sections.back().keys.push_back(Key{Trim(begin, eq), true, Trim(eq + 1, stop)});
+        }
+    }
+    return sections;
+}
+
+uint32_t CopyResult(const std::string& value, char* buffer, uint32_t size) {
+    if (size == 0) return 0;
+    size_t count = value.size() < size - 1 ? value.size() : size - 1;
+    std::memcpy(buffer, value.data(), count);
+    buffer[count] = '\0';
+    return static_cast<uint32_t>(count);
+}
+
+// A list of names, each followed by a zero byte, and one more zero at the end.
+// A list that does not fit is cut and ends with two zero bytes; the result is
+// then size - 2.
+uint32_t CopyList(const std::vector<const std::string*>& names, char* buffer, uint32_t size) {
+    if (size < 3) {
+        if (size > 0) buffer[0] = '\0';
+        return 0;
+    }
+    uint32_t used = 0;
+    for (const std::string* name : names) {
+        size_t length = std::strlen(name->c_str());
+        if (used + length + 1 > size - 1) {
+            size_t room = size - 2 - used;
+            std::memcpy(buffer + used, name->data(), room);
+            buffer[size - 2] = '\0';
+            buffer[size - 1] = '\0';
+            return size - 2;
+        }
+        std::memcpy(buffer + used, name->data(), length);
+        used += static_cast<uint32_t>(length);
+        buffer[used++] = '\0';
+    }
+    buffer[used] = '\0';
+    return used;
+}
+
+std::string PrepareDefault(const char* defaultValue) {
+    std::string value = defaultValue != nullptr ? defaultValue : "";
+    size_t keep = value.size();
+    while (keep > 1 && value[keep - 1] == ' ')
+        --keep;
+    value.resize(keep);
+    StripQuotes(value);
+    return value;
+}
+
+}  // namespace
+
+uint32_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                                 char* buffer, uint32_t size, const char* file) {
+    if (buffer == nullptr) return 0;
+    std::string text;
+    bool haveFile = file != nullptr && ReadText(file, text);
+    std::vector<Section> sections;
+    if (haveFile) sections = Parse(text);
+
+    if (section == nullptr) {
+        std::vector<const std::string*> names;
+        for (size_t i = 1; i < sections.size(); ++i)
+            names.push_back(&sections[i].name);
+        return CopyList(names, buffer, size);
+    }
+
+    std::string wantedSection = Trim(section);
+    const Section* found = nullptr;
+    for (const Section& candidate : sections) {
+        if (EqualNoCase(candidate.name, wantedSection)) {
+            found = &candidate;
+            break;
+        }
+    }
+
+    if (key == nullptr) {
+        std::vector<const std::string*> names;
+        if (found != nullptr) {
+            for (const Key& k : found->keys) {
+                if (k.hasValue) names.push_back(&k.name);
+            }
+        }
+        if (!names.empty()) return CopyList(names, buffer, size);
+        return CopyResult(PrepareDefault(defaultValue), buffer, size);
+    }
+
+    if (found != nullptr) {
+        std::string wantedKey = Trim(key);
+        for (const Key& k : found->keys) {
+            if (!EqualNoCase(k.name, wantedKey)) continue;
+            if (!k.hasValue) break;  // the first key of the name wins, even without a value
+            std::string value = k.value;
+            StripQuotes(value);
+            return CopyResult(value, buffer, size);
+        }
+    }
+    return CopyResult(PrepareDefault(defaultValue), buffer, size);
+}
+
+}  // namespace pexil::platform::posix

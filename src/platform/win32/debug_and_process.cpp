@@ -1,0 +1,91 @@
+// Debug output, the executable's path and running a program on Windows.
+#include "platform/win32/backend.h"
+
+#include "platform/win32/windows_api.h"
+
+#include <string>
+
+namespace pexil::platform::win32 {
+
+void DebugOutput(const char* text) {
+    if (text != nullptr) ::OutputDebugStringA(text);
+}
+
+void DebugBreak(const char* report) {
+    DebugOutput(report);
+    ::DebugBreak();
+}
+
+int GetExecutablePath(char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return 0;
+    DWORD length =
+        ::GetModuleFileNameA(::GetModuleHandleA(nullptr), buffer, static_cast<DWORD>(size));
+    if (length == 0) buffer[0] = '\0';
+    if (length >= static_cast<DWORD>(size)) length = static_cast<DWORD>(size - 1);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+}
+
+namespace {
+
+// Quotes one argument for CreateProcess's command line (the C runtime's rules).
+void AppendQuoted(std::string& line, const char* argument) {
+    line += '"';
+    size_t backslashes = 0;
+    for (const char* p = argument; *p != '\0'; ++p) {
+        if (*p == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (*p == '"') backslashes = backslashes * 2 + 1;
+        line.append(backslashes, '\\');
+        backslashes = 0;
+        line += *p;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+}
+
+HANDLE OpenOutput(const char* path) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+int RunProcess(const ProcessOptions* options) {
+    if (options == nullptr || options->executable == nullptr) return -1;
+    std::string line;
+    AppendQuoted(line, options->executable);
+    if (options->arguments != nullptr) {
+        for (const char* const* arg = options->arguments; *arg != nullptr; ++arg) {
+            line += ' ';
+            AppendQuoted(line, *arg);
+        }
+    }
+    HANDLE out =
+        options->stdoutPath ? OpenOutput(options->stdoutPath) : ::GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE err =
+        options->stderrPath ? OpenOutput(options->stderrPath) : ::GetStdHandle(STD_ERROR_HANDLE);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    BOOL started = ::CreateProcessA(options->executable, line.data(), nullptr, nullptr, TRUE, 0,
+                                    nullptr, options->workingDirectory, &startup, &process);
+    if (options->stdoutPath && out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+    if (options->stderrPath && err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+    if (!started) return -1;
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace pexil::platform::win32

@@ -1,0 +1,23 @@
+// <windows.h> without the character-set macros that would rename the
+// backend's own functions (LoadLibrary -> LoadLibraryA, ...). The backend calls
+// the narrow functions by their explicit names.
+#ifndef PEXIL_PLATFORM_WIN32_WINDOWS_API_H
+#define PEXIL_PLATFORM_WIN32_WINDOWS_API_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#undef LoadLibrary
+#undef GetModuleHandle
+#undef CreateDirectory
+#undef DeleteFile
+#undef FindFirstFile
+#undef FindNextFile
+#undef GetPrivateProfileString
+
+#endif

@@ -1,0 +1,42 @@
+#include "support/debug_print.h"
+
+#include "platform/platform.h"
+#include "support/bounded_string.h"
+
+#include <cstring>
+
+namespace pexil {
+namespace {
+
+struct ChannelLimits {
+    int size;
+    int maxCount;
+};
+
+ChannelLimits LimitsOf(DebugChannel channel) {
+    switch (channel) {
+        case DebugChannel::Locator:
+            return {1023, 1023};
+        case DebugChannel::Binding:
+            return {1023, 1024};
+        case DebugChannel::ModuleEntry:
+        case DebugChannel::LoadedLocator:
+            break;
+    }
+    return {1024, 1023};
+}
+
+}  // namespace
+
+void DebugPrintf(DebugChannel channel, const char* format, ...) {
+    char message[1024];
+    std::memset(message, 0, sizeof(message));
+    const ChannelLimits limits = LimitsOf(channel);
+    va_list args;
+    va_start(args, format);
+    kBoundedStrings.Format(message, limits.size, limits.maxCount, format, args);
+    va_end(args);
+    platform::DebugOutput(message);
+}
+
+}  // namespace pexil

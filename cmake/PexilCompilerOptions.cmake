@@ -19,6 +19,12 @@ if(PEXIL_SANITIZE)
   target_link_options(pexil_build_options INTERFACE -fsanitize=${_pexil_sanitizers})
 endif()
 
+# A STB_GNU_UNIQUE symbol (from an inline function's static, for example) makes
+# glibc refuse to unload a library; unloading idle modules is a feature here.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
+  target_compile_options(pexil_build_options INTERFACE -fno-gnu-unique)
+endif()
+
 if(MINGW)
   target_link_options(pexil_build_options INTERFACE -static)
 endif()

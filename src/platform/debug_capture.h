@@ -33,6 +33,10 @@ private:
 // debug output already is standard error.
 void ForwardDebugOutputToStandardError();
 
+// For a test host: standard output in binary mode, so that its narration is
+// byte for byte the same on every system (no CR added before LF on Windows).
+void UseBinaryStandardOutput();
+
 }  // namespace pexil::platform::testing
 
 #endif

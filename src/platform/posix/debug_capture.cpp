@@ -43,5 +43,6 @@ std::string DebugCapture::Text() {
 }
 
 void ForwardDebugOutputToStandardError() {}
+void UseBinaryStandardOutput() {}
 
 }  // namespace pexil::platform::testing

@@ -2,6 +2,10 @@
 
 #include "platform/win32/windows_api.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -81,6 +85,10 @@ void ForwardDebugOutputToStandardError() {
         g_forward = true;
     }
     ::AddVectoredExceptionHandler(1, OnException);
+}
+
+void UseBinaryStandardOutput() {
+    ::_setmode(::_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace pexil::platform::testing

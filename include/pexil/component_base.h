@@ -1,0 +1,80 @@
+// ComponentBase: the class every component is built on. It implements the five
+// IComponent slots once for all components and adds two slots right after the
+// interface's own: Shutdown and GetRegistryPath.
+//
+//   class Clock : public pexil::ComponentBase<IClock, 4711> {
+//   public:
+//       void Shutdown() override { /* final clean-up, called once by Release */ }
+//       ...IClock's own operations...
+//   };
+//
+// A component lives from its creator until Release deletes it. Release(0) is
+// ignored while the force-only flag is set (the default); Release(1) calls
+// Shutdown once, deletes the owned objects in the map, deletes the component
+// and removes it from the module's live-component map.
+#ifndef PEXIL_COMPONENT_BASE_H
+#define PEXIL_COMPONENT_BASE_H
+
+#include <pexil/component.h>
+#include <pexil/module.h>
+#include <pexil/owned_objects.h>
+
+namespace pexil {
+
+template <class Interface, uint32_t ID>
+class ComponentBase : public Interface, public OwnedObjects {
+public:
+    static constexpr uint32_t kComponentID = ID;
+
+    uint32_t GetComponentID() override { return ID; }
+    int GetVersion() override { return 1; }
+    void Release(int force) override;
+    int GetFreeMapFlag() override { return freeMapFlag_; }
+    void SetFreeMapFlag(int value) override { freeMapFlag_ = value; }
+
+    // The two slots every component adds after its interface's own. They are
+    // declared before the destructor so that they take exactly those slots.
+    virtual void Shutdown() = 0;
+    // Copies the preferred path when it is non-null and not empty, else this
+    // module's registry path; nothing for a null buffer or size <= 0, and a path
+    // that does not fit leaves the buffer as it was.
+    virtual void GetRegistryPath(const char* preferredPath, char* buffer, int size) {
+        CopyRegistryPath(preferredPath, buffer, size);
+    }
+
+    ~ComponentBase() override {
+        // Destroyed other than through Release, or while it must stay.
+        if (cleanupPending_ != 0 || noDelete_ != 0) {
+            ReportComponentDestroyedOutsideRelease(this, ID);
+        }
+    }
+
+protected:
+    ComponentBase() = default;
+
+    int32_t cleanupPending_ = 1;  // Shutdown has not run yet
+    int32_t noDelete_ = 0;        // Release cleans up but neither deletes nor unrecords
+    int32_t forceOnly_ = 1;       // Release(0) does nothing
+    int32_t freeMapFlag_ = 0;     // set by the holder that acquired the component
+};
+
+template <class Interface, uint32_t ID>
+void ComponentBase<Interface, ID>::Release(int force) {
+    if (IsDllSafe() == 0) return;
+    if (forceOnly_ != 0 && force == 0) return;
+    if (cleanupPending_ != 0) {
+        Shutdown();
+        DeleteMappedObjects();
+        cleanupPending_ = 0;
+    }
+    if (noDelete_ != 0) return;
+    const uint32_t id = this->GetComponentID();
+    // The record's key; used only as a key once the object is gone.
+    IComponent* const key = static_cast<IComponent*>(this);
+    delete this;
+    RemoveLiveComponent(key, id != kFactoryComponentID ? 1 : 0);
+}
+
+}  // namespace pexil
+
+#endif

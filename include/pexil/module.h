@@ -1,0 +1,123 @@
+// What a component module offers and what its code may use of its own module.
+//
+// Every module (the factory, each component DLL, a host that uses holders)
+// links the module code and so has its own creator table, live-component map,
+// module lock, registry path, factory handle and DLL-safe flag.
+//
+// Registering creators, at static initialisation of the module:
+//
+//   PEXIL_REGISTER_CREATOR(4711, pexil::NewComponent<Clock>);
+//   PEXIL_REGISTER_CREATOR(4712, pexil::SingleInstance<Settings>::Create);
+#ifndef PEXIL_MODULE_H
+#define PEXIL_MODULE_H
+
+#include <pexil/component.h>
+#include <pexil/config.h>
+
+#include <new>
+
+// The seven entry points every module exports (ordinals 1 to 7 on Windows).
+extern "C" {
+PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t componentID,
+                                                                   uint32_t creatorID);
+PEXIL_MODULE_EXPORT int PEXIL_CDECL SetDLLRegistry(const char* path);
+PEXIL_MODULE_EXPORT void PEXIL_CDECL PexilDllFreeMap(void);
+PEXIL_MODULE_EXPORT int PEXIL_CDECL PexilDllCanUnloadNow(void);
+PEXIL_MODULE_EXPORT PexilModuleHandle PEXIL_CDECL SetFactoryHandle(PexilModuleHandle handle);
+PEXIL_MODULE_EXPORT int PEXIL_CDECL PexilSetDllSafe(int flag);
+PEXIL_MODULE_EXPORT int PEXIL_CDECL GetComponentIDs(uint32_t* ids, uint32_t capacity);
+}
+
+namespace pexil {
+
+// Function types of the exports, for GetProcAddress.
+using CreateComponentFunction = IComponent*(PEXIL_CDECL*)(uint32_t, uint32_t);
+using SetDLLRegistryFunction = int(PEXIL_CDECL*)(const char*);
+using PexilDllFreeMapFunction = void(PEXIL_CDECL*)();
+using PexilDllCanUnloadNowFunction = int(PEXIL_CDECL*)();
+using SetFactoryHandleFunction = PexilModuleHandle(PEXIL_CDECL*)(PexilModuleHandle);
+using PexilSetDllSafeFunction = int(PEXIL_CDECL*)(int);
+using GetComponentIDsFunction = int(PEXIL_CDECL*)(uint32_t*, uint32_t);
+
+// A creator: no arguments, a new component or null.
+using CreatorFunction = IComponent* (*)();
+
+// Most creators a module's table holds.
+constexpr uint32_t kMaxCreators = 512;
+
+// Appends a creator to this module's table. Dropped silently when the table is
+// full, the ID is 0 or the creator is null; duplicates are kept, and the first
+// registered for an ID is the one CreateComponent uses.
+void RegisterCreator(uint32_t componentID, CreatorFunction creator);
+// The first creator registered for the ID, or null.
+CreatorFunction FindCreator(uint32_t componentID);
+
+// The module lock (recursive for its owning thread); initialised on first entry.
+void EnterModuleLock();
+void LeaveModuleLock();
+
+// This module's values.
+PexilModuleHandle ModuleHandle();   // the module's own handle
+PexilModuleHandle FactoryHandle();  // as SetFactoryHandle stored it; null when never set
+int IsDllSafe();                    // while 0, Release of this module's components does nothing
+const char* ModuleRegistryPath();   // as SetDLLRegistry stored it (260 bytes)
+
+// Removes a component's record after Release deleted it; when the map becomes
+// empty and notifyFactory is set, tells the factory that this module is idle.
+void RemoveLiveComponent(IComponent* component, int notifyFactory);
+
+// Used by ComponentBase.
+void CopyRegistryPath(const char* preferredPath, char* buffer, int size);
+void ReportComponentDestroyedOutsideRelease(const void* component, uint32_t componentID);
+
+// Registers a new single instance with the factory as a global component
+// (through a releasing factory holder). Nothing happens when no factory can
+// be found.
+void RegisterGlobalComponentWithFactory(IComponent* component);
+
+// A creator that makes a new T each time.
+template <class T>
+IComponent* NewComponent() {
+    return new (std::nothrow) T();
+}
+
+// A creator that hands out one shared instance of T: made on the first call
+// and registered with the factory as a global component (unless it is the
+// factory itself); every later call returns the same pointer. When the
+// instance is destroyed the next call makes a new one.
+template <class T>
+class SingleInstance final : public T {
+public:
+    static IComponent* Create() {
+        if (instance_ != nullptr) return instance_;
+        instance_ = new (std::nothrow) SingleInstance();
+        if (instance_ != nullptr && instance_->GetComponentID() != kFactoryComponentID) {
+            RegisterGlobalComponentWithFactory(instance_);
+        }
+        return instance_;
+    }
+    static SingleInstance* Current() { return instance_; }
+    ~SingleInstance() override { instance_ = nullptr; }
+
+private:
+    SingleInstance() = default;
+    static inline SingleInstance* instance_ = nullptr;
+};
+
+// Registers a creator while the module is initialised.
+struct CreatorRegistration {
+    CreatorRegistration(uint32_t componentID, CreatorFunction creator) {
+        RegisterCreator(componentID, creator);
+    }
+};
+
+}  // namespace pexil
+
+#define PEXIL_CONCAT_INNER(a, b) a##b
+#define PEXIL_CONCAT(a, b) PEXIL_CONCAT_INNER(a, b)
+#define PEXIL_REGISTER_CREATOR(componentID, creator)                                  \
+    static const ::pexil::CreatorRegistration PEXIL_CONCAT(pexilCreator_, __LINE__) { \
+        (componentID), (creator)                                                      \
+    }
+
+#endif

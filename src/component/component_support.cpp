@@ -1,0 +1,31 @@
+// The parts of ComponentBase that are not templates.
+#include "platform/platform.h"
+#include "support/bounded_string.h"
+#include "support/format.h"
+
+#include <pexil/module.h>
+
+#include <cinttypes>
+
+namespace pexil {
+
+void CopyRegistryPath(const char* preferredPath, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return;
+    const char* source = (preferredPath != nullptr && preferredPath[0] != '\0')
+                             ? preferredPath
+                             : ModuleRegistryPath();
+    kBoundedStrings.Copy(buffer, size, source);
+}
+
+void ReportComponentDestroyedOutsideRelease(const void* component, uint32_t componentID) {
+    char report[256];
+    FormatString(report, sizeof(report),
+                 "Pexil[Error]: Component 0x%0*" PRIXPTR
+                 " (ComponentID=%u) destroyed other than by Release, before its Shutdown or "
+                 "while it must stay.\n",
+                 static_cast<int>(sizeof(void*) * 2), reinterpret_cast<uintptr_t>(component),
+                 componentID);
+    platform::DebugBreak(report);
+}
+
+}  // namespace pexil

@@ -1,0 +1,63 @@
+// The seven entry points every module exports.
+#include "module/live_components.h"
+#include "module/module_state.h"
+#include "support/debug_print.h"
+
+#include <pexil/module.h>
+
+using pexil::DebugChannel;
+using pexil::DebugPrintf;
+
+extern "C" {
+
+PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t componentID,
+                                                                   uint32_t creatorID) {
+    const pexil::CreatorFunction creator = pexil::FindCreator(componentID);
+    if (creator == nullptr) {
+        DebugPrintf(DebugChannel::ModuleEntry,
+                    "Pexil[Error]: Can't find the factory method of Component\n");
+        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
+                    static_cast<int>(componentID), creatorID);
+        return nullptr;
+    }
+    // Outside the lock: a creator may call back into the module.
+    pexil::IComponent* const component = creator();
+    if (component == nullptr) {
+        DebugPrintf(DebugChannel::ModuleEntry,
+                    "Pexil[Error]:CreateComponent method return NULL.\n");
+        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
+                    static_cast<int>(componentID), creatorID);
+        return nullptr;
+    }
+    pexil::module::RecordLiveComponent(componentID, creatorID, component);
+    return component;
+}
+
+PEXIL_MODULE_EXPORT int PEXIL_CDECL SetDLLRegistry(const char* path) {
+    pexil::module::SetRegistryPath(path);
+    return 0;
+}
+
+PEXIL_MODULE_EXPORT void PEXIL_CDECL PexilDllFreeMap(void) {
+    pexil::module::FreeFlaggedComponents();
+}
+
+PEXIL_MODULE_EXPORT int PEXIL_CDECL PexilDllCanUnloadNow(void) {
+    return pexil::module::LiveComponentCount() == 0 ? 1 : 0;
+}
+
+PEXIL_MODULE_EXPORT PexilModuleHandle PEXIL_CDECL SetFactoryHandle(PexilModuleHandle handle) {
+    pexil::module::SetFactoryHandle(handle);
+    return handle;
+}
+
+PEXIL_MODULE_EXPORT int PEXIL_CDECL PexilSetDllSafe(int flag) {
+    pexil::module::SetDllSafe(flag);
+    return flag;
+}
+
+PEXIL_MODULE_EXPORT int PEXIL_CDECL GetComponentIDs(uint32_t* ids, uint32_t capacity) {
+    if (ids == nullptr) capacity = 0;
+    return static_cast<int>(pexil::module::CopyComponentIDs(ids, capacity));
+}
+}

@@ -1,0 +1,106 @@
+#include "module/live_components.h"
+
+#include "module/idle_notification.h"
+#include "module/live_map_storage.h"
+#include "support/debug_print.h"
+
+#include <pexil/module.h>
+
+#include <cinttypes>
+#include <iterator>
+
+namespace pexil {
+namespace module {
+namespace {
+
+void UpdateCountOf(LiveComponentMap& map) {
+    map.count.store(static_cast<uint32_t>(map.records.size()), std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component) {
+    LiveComponentMap& map = LiveMap();
+    EnterModuleLock();
+    map.records[component] = ComponentRecord{componentID, creatorID, component};
+    UpdateCountOf(map);
+    LeaveModuleLock();
+}
+
+uint32_t LiveComponentCount() {
+    return LiveMap().count.load(std::memory_order_relaxed);
+}
+
+void FreeFlaggedComponents() {
+    LiveComponentMap& map = LiveMap();
+    EnterModuleLock();
+    auto it = map.records.begin();
+    while (it != map.records.end()) {
+        IComponent* const key = it->first;
+        // Release may remove this record and others (RemoveLiveComponent takes
+        // the same lock again on this thread), so the walk finds its place anew.
+        if (key->GetFreeMapFlag() != 0) key->Release(0);
+        auto again = map.records.find(key);
+        it = again == map.records.end() ? map.records.begin() : std::next(again);
+    }
+    LeaveModuleLock();
+}
+
+void ReportLeaks() {
+    LiveComponentMap& map = LiveMap();
+    EnterModuleLock();
+    if (!map.records.empty()) {
+        const char* separator =
+            "Pexil[Error]:================================================================="
+            "\n";
+        DebugPrintf(DebugChannel::ModuleEntry, "%s", separator);
+        DebugPrintf(DebugChannel::ModuleEntry,
+                    "Pexil[Error]:Found leak Pexil components. Count:%d\n",
+                    static_cast<int>(map.records.size()));
+        for (const auto& entry : map.records) {
+            const ComponentRecord& record = entry.second;
+            // The whole pointer: 8 digits on 32-bit systems, all of them on 64-bit.
+            DebugPrintf(DebugChannel::ModuleEntry,
+                        "Pexil[Error]:ComponentID:0x%08x CreatorID:0x%08x Pointer:0x%08" PRIxPTR
+                        "\n",
+                        record.componentID, record.creatorID,
+                        reinterpret_cast<uintptr_t>(record.component));
+        }
+        DebugPrintf(DebugChannel::ModuleEntry, "%s", separator);
+    }
+    LeaveModuleLock();
+}
+
+uint32_t CopyLiveComponents(ComponentRecord* records, uint32_t capacity) {
+    LiveComponentMap& map = LiveMap();
+    EnterModuleLock();
+    uint32_t i = 0;
+    for (const auto& entry : map.records) {
+        if (i < capacity) records[i] = entry.second;
+        ++i;
+    }
+    LeaveModuleLock();
+    return i;
+}
+
+}  // namespace module
+
+void RemoveLiveComponent(IComponent* component, int notifyFactory) {
+    module::LiveComponentMap& map = module::LiveMap();
+    EnterModuleLock();
+    auto it = map.records.find(component);
+    if (it == map.records.end()) {
+        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: To remove a component not exist\n");
+        // Written as %p is on Windows: upper-case hex digits, as many as a pointer has.
+        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: IComponent* = 0x%0*" PRIXPTR "\n",
+                    static_cast<int>(sizeof(void*) * 2), reinterpret_cast<uintptr_t>(component));
+    } else {
+        map.records.erase(it);
+        module::UpdateCountOf(map);
+    }
+    // Told while the lock is held, also when the pointer was not found.
+    if (map.records.empty() && notifyFactory != 0) module::NotifyFactoryModuleIsIdle();
+    LeaveModuleLock();
+}
+
+}  // namespace pexil

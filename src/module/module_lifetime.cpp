@@ -1,0 +1,37 @@
+// Process attach and detach of a module. On every system these are the static
+// initialisation and destruction of the module's image: the live-component map
+// is constructed first and destroyed last, and between them the attach handler
+// records the module's own handle and the detach handler writes the leak
+// report and deletes the module lock. (Creators registered by the module's
+// other files initialise the module lock on first use, whichever runs first.)
+#include "module/live_map_storage.h"
+#include "module/module_state.h"
+#include "platform/platform.h"
+
+namespace pexil::module {
+namespace {
+
+LiveComponentMap g_liveComponents;
+
+struct ModuleLifetime {
+    ModuleLifetime() {
+        SetModuleHandle(platform::System().moduleFromAddress(&g_liveComponents));
+        InitModuleLock();
+    }
+    ~ModuleLifetime() {
+        if (ModuleLockInitialised() == 0) return;
+        ReportLeaks();
+        DeleteModuleLock();
+    }
+};
+
+// Defined after the map: constructed after it, destroyed before it.
+ModuleLifetime g_lifetime;
+
+}  // namespace
+
+LiveComponentMap& LiveMap() {
+    return g_liveComponents;
+}
+
+}  // namespace pexil::module

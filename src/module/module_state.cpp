@@ -1,0 +1,128 @@
+// The module-wide values and the creator table. Every item is constant- or
+// zero-initialised, so it is usable from any static initialiser of the module.
+#include "module/module_state.h"
+
+#include "platform/platform.h"
+#include "support/path.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace pexil {
+namespace {
+
+struct CreatorEntry {
+    uint32_t componentID;
+    CreatorFunction creator;
+};
+
+PexilLock g_lock;
+// Only touched while the module is being loaded or unloaded, or under the lock.
+int g_lockInitialised = 0;
+std::atomic<PexilModuleHandle> g_moduleHandle{nullptr};
+std::atomic<PexilModuleHandle> g_factoryHandle{nullptr};
+std::atomic<int> g_dllSafe{0};
+char g_registryPath[kMaxPath];
+uint32_t g_creatorCount = 0;
+CreatorEntry g_creators[kMaxCreators];
+
+}  // namespace
+
+namespace module {
+
+void InitModuleLock() {
+    if (g_lockInitialised != 0) return;
+    platform::LockInit(&g_lock);
+    g_lockInitialised = 1;
+    g_dllSafe.store(1, std::memory_order_relaxed);
+}
+
+int ModuleLockInitialised() {
+    return g_lockInitialised;
+}
+
+void DeleteModuleLock() {
+    if (g_lockInitialised == 0) return;
+    platform::LockDelete(&g_lock);
+    g_lockInitialised = 0;
+}
+
+void SetModuleHandle(PexilModuleHandle handle) {
+    g_moduleHandle.store(handle, std::memory_order_relaxed);
+}
+
+void SetFactoryHandle(PexilModuleHandle handle) {
+    g_factoryHandle.store(handle, std::memory_order_relaxed);
+}
+
+void SetDllSafe(int flag) {
+    g_dllSafe.store(flag, std::memory_order_relaxed);
+}
+
+void SetRegistryPath(const char* path) {
+    EnterModuleLock();
+    // Checked here rather than through the bounded functions: a path that does
+    // not fit empties the stored one instead of leaving it as it was.
+    if (path != nullptr && ::strnlen(path, kMaxPath) < static_cast<size_t>(kMaxPath)) {
+        std::memcpy(g_registryPath, path, std::strlen(path) + 1);
+    } else {
+        g_registryPath[0] = '\0';
+    }
+    LeaveModuleLock();
+}
+
+uint32_t CopyComponentIDs(uint32_t* ids, uint32_t capacity) {
+    EnterModuleLock();
+    const uint32_t count = g_creatorCount;
+    for (uint32_t i = 0; i < count && i < capacity; ++i)
+        ids[i] = g_creators[i].componentID;
+    LeaveModuleLock();
+    return count;
+}
+
+}  // namespace module
+
+void EnterModuleLock() {
+    module::InitModuleLock();
+    platform::LockEnter(&g_lock);
+}
+
+void LeaveModuleLock() {
+    platform::LockLeave(&g_lock);
+}
+
+void RegisterCreator(uint32_t componentID, CreatorFunction creator) {
+    EnterModuleLock();
+    if (g_creatorCount < kMaxCreators && componentID != 0 && creator != nullptr) {
+        g_creators[g_creatorCount++] = CreatorEntry{componentID, creator};
+    }
+    LeaveModuleLock();
+}
+
+CreatorFunction FindCreator(uint32_t componentID) {
+    CreatorFunction found = nullptr;
+    EnterModuleLock();
+    for (uint32_t i = 0; i < g_creatorCount; ++i) {
+        if (g_creators[i].componentID == componentID) {
+            found = g_creators[i].creator;
+            break;
+        }
+    }
+    LeaveModuleLock();
+    return found;
+}
+
+PexilModuleHandle ModuleHandle() {
+    return g_moduleHandle.load(std::memory_order_relaxed);
+}
+PexilModuleHandle FactoryHandle() {
+    return g_factoryHandle.load(std::memory_order_relaxed);
+}
+int IsDllSafe() {
+    return g_dllSafe.load(std::memory_order_relaxed);
+}
+const char* ModuleRegistryPath() {
+    return g_registryPath;
+}
+
+}  // namespace pexil

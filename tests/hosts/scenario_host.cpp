@@ -1,0 +1,119 @@
+// The scenario host: a real host process that the end-to-end tests run in a
+// directory of their own (the host directory is where this program lies). Each
+// argument is one command; the host narrates on standard output, and the
+// framework's debug output reaches standard error.
+//
+//   load NAME                 LoadLibrary(<host directory>/NAME)
+//   free NAME                 FreeLibrary once
+//   loaded NAME               whether NAME is still loaded
+//   create NAME ID CREATOR    the module's CreateComponent; the result becomes #1, #2, ...
+//   release #N FORCE          Release(FORCE) on #N
+//   flag #N VALUE             SetFreeMapFlag(VALUE) on #N
+//   freemap NAME              the module's PexilDllFreeMap
+//   canunload NAME            the module's PexilDllCanUnloadNow
+#include "platform/debug_capture.h"
+#include "platform/platform.h"
+#include "support/base_directory.h"
+
+#include <pexil/module.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using pexil::IComponent;
+
+std::map<std::string, PexilModuleHandle> g_modules;
+// Never destroyed: components a scenario leaves alive stay reachable to the
+// end, where the modules' leak reports list them.
+std::vector<IComponent*>& g_components = *new std::vector<IComponent*>;
+
+std::string ModulePath(const std::string& name) {
+    return std::string(pexil::RecomputedHostDirectory()) +
+           pexil::Separator(pexil::PathStyle::Native) + name;
+}
+
+PexilModuleHandle Module(const std::string& name) {
+    auto it = g_modules.find(name);
+    return it != g_modules.end() ? it->second : nullptr;
+}
+
+template <typename Function>
+Function Export(const std::string& name, const char* symbol) {
+    return reinterpret_cast<Function>(pexil::platform::GetProcAddress(Module(name), symbol));
+}
+
+IComponent* Component(const std::string& reference) {
+    const size_t index = std::strtoul(reference.c_str() + 1, nullptr, 10);
+    return index >= 1 && index <= g_components.size() ? g_components[index - 1] : nullptr;
+}
+
+bool Run(const std::vector<std::string>& words) {
+    const std::string& command = words[0];
+    auto arg = [&](size_t i) { return i < words.size() ? words[i] : std::string(); };
+    if (command == "load") {
+        PexilModuleHandle handle = pexil::platform::LoadLibrary(ModulePath(arg(1)).c_str());
+        if (handle != nullptr) g_modules[arg(1)] = handle;
+        std::printf("load %s: %s\n", arg(1).c_str(), handle != nullptr ? "ok" : "failed");
+    } else if (command == "free") {
+        pexil::platform::FreeLibrary(Module(arg(1)));
+        std::printf("free %s\n", arg(1).c_str());
+    } else if (command == "loaded") {
+        const bool loaded = pexil::platform::IsModuleLoaded(ModulePath(arg(1)).c_str());
+        std::printf("%s loaded: %s\n", arg(1).c_str(), loaded ? "yes" : "no");
+    } else if (command == "create") {
+        auto create = Export<pexil::CreateComponentFunction>(arg(1), "CreateComponent");
+        if (create == nullptr) return false;
+        IComponent* component = create(std::stoul(arg(2)), std::stoul(arg(3)));
+        g_components.push_back(component);
+        std::printf("#%zu = %s\n", g_components.size(),
+                    component != nullptr ? "component" : "null");
+    } else if (command == "release") {
+        IComponent* component = Component(arg(1));
+        if (component == nullptr) return false;
+        component->Release(std::stoi(arg(2)));
+        std::printf("release %s %s\n", arg(1).c_str(), arg(2).c_str());
+    } else if (command == "flag") {
+        IComponent* component = Component(arg(1));
+        if (component == nullptr) return false;
+        component->SetFreeMapFlag(std::stoi(arg(2)));
+    } else if (command == "freemap") {
+        auto freeMap = Export<pexil::PexilDllFreeMapFunction>(arg(1), "PexilDllFreeMap");
+        if (freeMap == nullptr) return false;
+        freeMap();
+        std::printf("freemap %s\n", arg(1).c_str());
+    } else if (command == "canunload") {
+        auto canUnload =
+            Export<pexil::PexilDllCanUnloadNowFunction>(arg(1), "PexilDllCanUnloadNow");
+        if (canUnload == nullptr) return false;
+        std::printf("canunload %s: %d\n", arg(1).c_str(), canUnload());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    pexil::platform::testing::ForwardDebugOutputToStandardError();
+    pexil::platform::testing::UseBinaryStandardOutput();
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    for (int i = 1; i < argc; ++i) {
+        std::istringstream stream(argv[i]);
+        std::vector<std::string> words;
+        for (std::string word; stream >> word;)
+            words.push_back(word);
+        if (words.empty()) continue;
+        if (!Run(words)) {
+            std::printf("bad command: %s\n", argv[i]);
+            return 2;
+        }
+    }
+    return 0;
+}

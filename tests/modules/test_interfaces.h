@@ -1,0 +1,65 @@
+// Interfaces of the test modules' components, shared by the modules and the
+// tests that load them.
+#ifndef PEXIL_TESTS_TEST_INTERFACES_H
+#define PEXIL_TESTS_TEST_INTERFACES_H
+
+#include <pexil/component.h>
+#include <pexil/config.h>
+
+namespace pexil::testing {
+
+// Component IDs offered by TestComponents.dll.
+constexpr uint32_t kTestComponent = 100;         // force-only (the default flags)
+constexpr uint32_t kPlainComponent = 101;        // force-only flag cleared
+constexpr uint32_t kNoDeleteComponent = 102;     // no-delete set, force-only cleared
+constexpr uint32_t kNullCreatorComponent = 103;  // its creator returns null
+constexpr uint32_t kTwiceRegistered = 104;       // two creators: "first", then "second"
+constexpr uint32_t kSingleComponent = 105;       // one shared instance
+constexpr uint32_t kModuleProbe = 199;           // IModuleProbe
+
+// A test component: tags itself and logs its life into the module's event log.
+class ITestComponent : public IComponent {
+public:
+    virtual const char* Tag() = 0;  // slot 5
+    // Adds an owned object that logs "~Owned(name)" when deleted; a null name
+    // adds a null entry. To the map under key, or to the list when inList.
+    virtual void AddOwned(uint32_t key, int inList, const char* name) = 0;  // slot 6
+    virtual void SetFlags(int noDelete, int forceOnly) = 0;                 // slot 7
+    // slot 8: Shutdown, slot 9: GetRegistryPath (ComponentBase)
+
+protected:
+    ~ITestComponent() = default;
+};
+
+struct ProbeRecord {
+    uint32_t componentID;
+    uint32_t creatorID;
+    void* component;
+};
+
+// Looks into the module that offers it: its live-component map, creator table,
+// module values and event log.
+class IModuleProbe : public IComponent {
+public:
+    virtual uint32_t LiveCount() = 0;                                       // slot 5
+    virtual uint32_t Records(ProbeRecord* records, uint32_t capacity) = 0;  // slot 6
+    // Registers count creators for the ID; each makes a plain test component,
+    // or is null when nullCreator.
+    virtual void RegisterCreators(uint32_t componentID, uint32_t count, int nullCreator) = 0;
+    // The module's event log since the last call, then cleared.
+    virtual int TakeEvents(char* buffer, int size) = 0;                 // slot 8
+    virtual int DllSafe() = 0;                                          // slot 9
+    virtual void CopyRegistryPath(char* buffer, int size) = 0;          // slot 10
+    virtual PexilModuleHandle OwnModuleHandle() = 0;                    // slot 11
+    virtual PexilModuleHandle OwnFactoryHandle() = 0;                   // slot 12
+    virtual void RemoveRecord(void* component, int notifyFactory) = 0;  // slot 13
+    // Deletes a test component directly, not through Release.
+    virtual void DestroyDirectly(IComponent* component) = 0;  // slot 14
+
+protected:
+    ~IModuleProbe() = default;
+};
+
+}  // namespace pexil::testing
+
+#endif

@@ -1,0 +1,86 @@
+// End-to-end scenarios: a real host process run in a temporary host directory
+// of its own, with the modules and files the scenario needs copied beside it.
+#ifndef PEXIL_TESTS_SCENARIO_H
+#define PEXIL_TESTS_SCENARIO_H
+
+#include "platform/platform.h"
+#include "support/loaded_module.h"
+#include "support/temp_directory.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace pexil::testing {
+
+struct ScenarioResult {
+    int exitCode = -1;
+    std::string output;  // the host's narration (standard output)
+    std::string debug;   // the framework's debug output (standard error)
+};
+
+class Scenario {
+public:
+#if defined(_WIN32)
+    static constexpr const char* kHost = "scenario_host.exe";
+#else
+    static constexpr const char* kHost = "scenario_host";
+#endif
+
+    Scenario() {
+        Copy(kHost);
+    }
+
+    // Copies a file from beside the test program into the host directory
+    // (under another name when given).
+    void Copy(const std::string& name, const std::string& as = std::string()) const {
+        const std::filesystem::path target = directory_.path() / (as.empty() ? name : as);
+        std::filesystem::create_directories(target.parent_path());
+        std::filesystem::copy_file(BesideProgram(name), target,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    std::string Write(const std::string& name, const std::string& text) const {
+        return directory_.Write(name, text);
+    }
+    // A path inside the host directory, with the system's separators.
+    std::string Path(const std::string& name) const {
+        return directory_ / name;
+    }
+    const TempDirectory& directory() const {
+        return directory_;
+    }
+
+    ScenarioResult Run(const std::vector<std::string>& commands) const {
+        std::vector<const char*> arguments;
+        for (const std::string& command : commands)
+            arguments.push_back(command.c_str());
+        arguments.push_back(nullptr);
+        const std::string out = directory_ / "host-output.txt";
+        const std::string err = directory_ / "host-debug.txt";
+        const std::string host = directory_ / kHost;
+        const std::string cwd = directory_.str();
+        platform::ProcessOptions options{host.c_str(), arguments.data(), cwd.c_str(), out.c_str(),
+                                         err.c_str()};
+        ScenarioResult result;
+        result.exitCode = platform::System().runProcess(&options);
+        result.output = Read(out);
+        result.debug = Read(err);
+        return result;
+    }
+
+private:
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    TempDirectory directory_;
+};
+
+}  // namespace pexil::testing
+
+#endif

@@ -1,0 +1,70 @@
+// Several threads creating and releasing components of one module at once.
+// Also built under ThreadSanitizer (label "concurrency").
+#include "modules/test_interfaces.h"
+#include "support/loaded_module.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace pexil::testing {
+namespace {
+
+TEST(ModuleConcurrency, CreatingAndReleasingFromManyThreadsKeepsTheMapExact) {
+    LoadedModule module("TestComponents.dll");
+    ASSERT_NE(nullptr, module.handle());
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 2000;
+    std::atomic<int> failures{0};
+    std::atomic<bool> done{false};
+
+    // Components that stay alive throughout, one per thread.
+    std::vector<IComponent*> kept(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            kept[t] = module.CreateComponent(kTestComponent, 361);
+            for (int i = 0; i < kRounds; ++i) {
+                IComponent* plain = module.CreateComponent(kPlainComponent, 361);
+                IComponent* forced = module.CreateComponent(kTestComponent, 0);
+                if (plain == nullptr || forced == nullptr) {
+                    ++failures;
+                    continue;
+                }
+                if (i % 3 == 0) {
+                    // Left to the final PexilDllFreeMap: a component is released by
+                    // one thread only.
+                    plain->SetFreeMapFlag(1);
+                } else {
+                    plain->Release(0);
+                }
+                forced->Release(1);
+            }
+        });
+    }
+    std::thread reader([&] {
+        while (!done.load()) {
+            const int answer = module.PexilDllCanUnloadNow();
+            if (answer != 0 && answer != 1) ++failures;
+        }
+    });
+    for (std::thread& thread : threads)
+        thread.join();
+    done = true;
+    reader.join();
+
+    EXPECT_EQ(0, failures.load());
+    module.PexilDllFreeMap();  // the flagged third of the plain components
+    auto* probe = static_cast<IModuleProbe*>(module.CreateComponent(kModuleProbe, 0));
+    ASSERT_NE(nullptr, probe);
+    EXPECT_EQ(static_cast<uint32_t>(kThreads + 1), probe->LiveCount());
+    probe->Release(0);
+    for (IComponent* component : kept)
+        component->Release(1);
+    EXPECT_EQ(1, module.PexilDllCanUnloadNow());
+}
+
+}  // namespace
+}  // namespace pexil::testing

@@ -1,0 +1,61 @@
+// The module layer seen from a real host process.
+#include "support/scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace pexil::testing {
+namespace {
+
+TEST(ModuleScenario, ComponentsStillAliveAtExitAreReportedAndFreedOnesAreNot) {
+    Scenario scenario;
+    scenario.Copy("TestComponents.dll");
+    const ScenarioResult result = scenario.Run({
+        "load TestComponents.dll",
+        "create TestComponents.dll 101 361",
+        "create TestComponents.dll 101 0",
+        "create TestComponents.dll 555 361",
+        "release #1 0",
+        "canunload TestComponents.dll",
+    });
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(
+        "load TestComponents.dll: ok\n#1 = component\n#2 = component\n#3 = null\n"
+        "release #1 0\ncanunload TestComponents.dll: 0\n",
+        result.output);
+    // The unknown ID's two messages, then the leak report of the one left alive
+    // when the process ended.
+    const std::string separator = "Pexil[Error]:" + std::string(65, '=') + "\n";
+    const std::string expectedStart =
+        "Pexil[Error]: Can't find the factory method of Component\n"
+        "Pexil[Error]: ComponentID=555 CreatorID=361" +
+        separator + "Pexil[Error]:Found leak Pexil components. Count:1\n" +
+        "Pexil[Error]:ComponentID:0x00000065 CreatorID:0x00000000 Pointer:0x";
+    EXPECT_EQ(expectedStart, result.debug.substr(0, expectedStart.size()));
+    EXPECT_EQ(separator, result.debug.substr(result.debug.size() - separator.size()));
+}
+
+TEST(ModuleScenario, AnIdleModuleReallyUnloadsAtItsLastFree) {
+    Scenario scenario;
+    scenario.Copy("TestComponents.dll");
+    const ScenarioResult result = scenario.Run({
+        "load TestComponents.dll",
+        "load TestComponents.dll",
+        "create TestComponents.dll 101 361",
+        "flag #1 1",
+        "freemap TestComponents.dll",
+        "free TestComponents.dll",
+        "loaded TestComponents.dll",
+        "free TestComponents.dll",
+        "loaded TestComponents.dll",
+    });
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(
+        "load TestComponents.dll: ok\nload TestComponents.dll: ok\n#1 = component\n"
+        "freemap TestComponents.dll\nfree TestComponents.dll\nTestComponents.dll loaded: yes\n"
+        "free TestComponents.dll\nTestComponents.dll loaded: no\n",
+        result.output);
+    EXPECT_EQ("", result.debug);
+}
+
+}  // namespace
+}  // namespace pexil::testing

@@ -19,7 +19,7 @@ ordinals="1 CreateComponent
 7 GetComponentIDs"
 status=0
 count=0
-for module in "$directory"/*.dll; do
+for module in $(find "$directory" -name "*.dll" -not -path "*/plain/*" | sort); do
     [ -e "$module" ] || continue
     count=$((count + 1))
     name=$(basename "$module")

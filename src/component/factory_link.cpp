@@ -2,12 +2,24 @@
 // module is idle, and registering a single instance as a global component.
 #include "module/idle_notification.h"
 
+#include <pexil/factory.h>
+#include <pexil/holder.h>
 #include <pexil/module.h>
 
 namespace pexil {
 
-void module::NotifyFactoryModuleIsIdle() {}
+void module::NotifyFactoryModuleIsIdle() {
+    // The keeping holder leaves the factory alive; without a factory the module
+    // is simply not scheduled for unloading.
+    KeepingFactoryHolder holder;
+    if (holder.component == nullptr) return;
+    static_cast<IComponentFactory*>(holder.component)->ScheduleDllUnload(ModuleHandle());
+}
 
-void RegisterGlobalComponentWithFactory(IComponent*) {}
+void RegisterGlobalComponentWithFactory(IComponent* component) {
+    ReleasingFactoryHolder holder;
+    if (holder.component == nullptr) return;
+    static_cast<IComponentFactory*>(holder.component)->RegisterGlobalComponent(component);
+}
 
 }  // namespace pexil

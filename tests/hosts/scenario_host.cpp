@@ -11,10 +11,27 @@
 //   flag #N VALUE             SetFreeMapFlag(VALUE) on #N
 //   freemap NAME              the module's PexilDllFreeMap
 //   canunload NAME            the module's PexilDllCanUnloadNow
+//   setregistry PATH          the host's own registry path ("-": empty)
+//   sethandle NAME|none       the host's own factory handle: that loaded module's
+//   locate [INI]              the locator, factory-handle variant ("-": empty argument);
+//                             the factory found becomes the next #N
+//   locate-loaded             the locator, loaded-module variant
+//   resolve [INI]             the ini file the locator would read
+//   dllpath [INI]             the factory DLL path the locator would load
+//   holder keeping|releasing|rootpath
+//                             constructs a holder, reports it, destroys it
+//   rootpath                  QueryRootPath
+//   fcreate ID                the factory's CreateComponentByID(ID, host's registry path)
+//
+// Paths in the narration show the host directory as <host>.
+#include "component/factory_locator.h"
+#include "module/module_state.h"
 #include "platform/debug_capture.h"
 #include "platform/platform.h"
 #include "support/base_directory.h"
 
+#include <pexil/factory.h>
+#include <pexil/holder.h>
 #include <pexil/module.h>
 
 #include <cstdio>
@@ -51,6 +68,31 @@ Function Export(const std::string& name, const char* symbol) {
 IComponent* Component(const std::string& reference) {
     const size_t index = std::strtoul(reference.c_str() + 1, nullptr, 10);
     return index >= 1 && index <= g_components.size() ? g_components[index - 1] : nullptr;
+}
+
+// The path with the host directory shown as <host>.
+std::string Shown(std::string text) {
+    const std::string host = pexil::RecomputedHostDirectory();
+    for (size_t at = text.find(host); !host.empty() && at != std::string::npos;
+         at = text.find(host, at)) {
+        text.replace(at, host.size(), "<host>");
+    }
+    return text;
+}
+
+// A command's path argument: absent is null, "-" the empty string.
+const char* PathArgument(const std::vector<std::string>& words, size_t index) {
+    if (index >= words.size()) return nullptr;
+    return words[index] == "-" ? "" : words[index].c_str();
+}
+
+void ReportHolder(const char* form, const pexil::ComponentHolder& holder) {
+    std::printf("holder %s: component %s, factory %s", form, holder.component ? "yes" : "no",
+                holder.factory ? "yes" : "no");
+    if (holder.component != nullptr) {
+        std::printf(", flag %d", holder.component->GetFreeMapFlag());
+    }
+    std::printf("\n");
 }
 
 bool Run(const std::vector<std::string>& words) {
@@ -92,6 +134,59 @@ bool Run(const std::vector<std::string>& words) {
             Export<pexil::PexilDllCanUnloadNowFunction>(arg(1), "PexilDllCanUnloadNow");
         if (canUnload == nullptr) return false;
         std::printf("canunload %s: %d\n", arg(1).c_str(), canUnload());
+    } else if (command == "setregistry") {
+        pexil::module::SetRegistryPath(PathArgument(words, 1));
+    } else if (command == "sethandle") {
+        pexil::module::SetFactoryHandle(arg(1) == "none" ? nullptr : Module(arg(1)));
+    } else if (command == "locate" || command == "locate-loaded") {
+        const auto variant = command == "locate" ? pexil::locator::Variant::FactoryHandle
+                                                 : pexil::locator::Variant::LoadedModule;
+        pexil::IComponent* factory = pexil::locator::LocateFactory(variant, PathArgument(words, 1));
+        if (factory == nullptr) {
+            std::printf("%s: null\n", command.c_str());
+        } else {
+            g_components.push_back(factory);
+            std::printf("%s: component %u as #%zu\n", command.c_str(), factory->GetComponentID(),
+                        g_components.size());
+        }
+    } else if (command == "resolve" || command == "dllpath") {
+        char ini[pexil::kMaxPath] = "";
+        const int resolved = pexil::locator::ResolveIniFile(
+            pexil::locator::Variant::FactoryHandle, PathArgument(words, 1), ini, pexil::kMaxPath);
+        if (command == "resolve") {
+            std::printf("resolve: %s\n", resolved ? Shown(ini).c_str() : "(failed)");
+        } else {
+            char dll[pexil::kMaxPath] = "";
+            pexil::locator::GetFactoryDllPath(ini, dll, pexil::kMaxPath);
+            std::printf("dllpath: %s\n", Shown(dll).c_str());
+        }
+    } else if (command == "holder") {
+        if (arg(1) == "keeping") {
+            pexil::KeepingFactoryHolder holder;
+            ReportHolder("keeping", holder);
+        } else if (arg(1) == "releasing") {
+            pexil::ReleasingFactoryHolder holder;
+            ReportHolder("releasing", holder);
+        } else if (arg(1) == "rootpath") {
+            pexil::RootPathHolder holder;
+            ReportHolder("rootpath", holder);
+        } else {
+            return false;
+        }
+    } else if (command == "rootpath") {
+        std::printf("rootpath: %s\n", Shown(pexil::QueryRootPath()).c_str());
+    } else if (command == "fcreate") {
+        pexil::ReleasingFactoryHolder holder;
+        if (holder.component == nullptr) {
+            std::printf("fcreate: no factory\n");
+            return true;
+        }
+        auto* factory = static_cast<pexil::IComponentFactory*>(holder.component);
+        pexil::IComponent* component =
+            factory->CreateComponentByID(std::stoul(arg(1)), pexil::ModuleRegistryPath());
+        g_components.push_back(component);
+        std::printf("#%zu = %s\n", g_components.size(),
+                    component != nullptr ? "component" : "null");
     } else {
         return false;
     }

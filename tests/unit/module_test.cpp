@@ -294,6 +294,8 @@ TEST_F(ModuleTest, ModuleValuesComeFromItsExports) {
     auto fake = reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x4000));
     EXPECT_EQ(fake, module_.SetFactoryHandle(fake));
     EXPECT_EQ(fake, probe_->OwnFactoryHandle());
+    // Not a module: the idle notification at the probe's release must not use it.
+    module_.SetFactoryHandle(nullptr);
     EXPECT_EQ(7, module_.PexilSetDllSafe(7));
     EXPECT_EQ(7, probe_->DllSafe());
 }

@@ -1,0 +1,47 @@
+#include "component/factory_locator.h"
+
+#include <pexil/factory.h>
+#include <pexil/holder.h>
+#include <pexil/module.h>
+
+namespace pexil {
+
+ComponentHolder::ComponentHolder(uint32_t componentID, Locator locator, const char* iniArgument,
+                                 const char* registryPath, int freeMapFlag) {
+    // Every construction runs the whole search again: nothing is cached.
+    factory =
+        locator::LocateFactory(locator == Locator::FactoryHandle ? locator::Variant::FactoryHandle
+                                                                 : locator::Variant::LoadedModule,
+                               iniArgument);
+    if (factory == nullptr) return;
+    component =
+        static_cast<IComponentFactory*>(factory)->CreateComponentByID(componentID, registryPath);
+    if (component != nullptr) component->SetFreeMapFlag(freeMapFlag);
+}
+
+void ComponentHolder::ReleaseComponent() {
+    if (component != nullptr) component->Release(0);
+    component = nullptr;
+}
+
+// The module's registry path is handed on as the buffer itself, also when empty.
+KeepingFactoryHolder::KeepingFactoryHolder()
+    : ComponentHolder(kFactoryComponentID, Locator::FactoryHandle, ModuleRegistryPath(),
+                      ModuleRegistryPath(), 1) {}
+
+ReleasingFactoryHolder::ReleasingFactoryHolder()
+    : ComponentHolder(kFactoryComponentID, Locator::FactoryHandle, ModuleRegistryPath(),
+                      ModuleRegistryPath(), 0) {}
+
+ReleasingFactoryHolder::~ReleasingFactoryHolder() {
+    ReleaseComponent();
+}
+
+RootPathHolder::RootPathHolder()
+    : ComponentHolder(kConfigurationComponentID, Locator::LoadedModule, nullptr, nullptr, 0) {}
+
+RootPathHolder::~RootPathHolder() {
+    ReleaseComponent();
+}
+
+}  // namespace pexil

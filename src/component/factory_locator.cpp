@@ -1,0 +1,155 @@
+#include "component/factory_locator.h"
+
+#include "platform/platform.h"
+#include "support/base_directory.h"
+#include "support/debug_print.h"
+#include "support/text.h"
+
+#include <pexil/module.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace pexil::locator {
+namespace {
+
+constexpr int kValueSize = 1024;
+
+const PathBase& BaseOf(Variant variant) {
+    return variant == Variant::FactoryHandle ? kLocatorBase : kLoadedLocatorBase;
+}
+
+DebugChannel ChannelOf(Variant variant) {
+    return variant == Variant::FactoryHandle ? DebugChannel::Locator : DebugChannel::LoadedLocator;
+}
+
+void ReadValue(const char* section, const char* key, const char* defaultValue, char* buffer,
+               int size, const char* file) {
+    platform::GetPrivateProfileString(section, key, defaultValue, buffer,
+                                      static_cast<uint32_t>(size), file);
+}
+
+}  // namespace
+
+int FollowRedirect(Variant variant, const char* file, char* buffer, int size) {
+    // The files of the chain so far: an absolute chain that names one again
+    // would never end.
+    std::vector<std::string> visited;
+    char current[kMaxPath];
+    if (!CopyIfFits(current, kMaxPath, file)) current[0] = '\0';
+    for (;;) {
+        visited.emplace_back(current);
+        char value[kMaxPath];
+        ReadValue("Redirect", "Path", "", value, kMaxPath, current);
+        if (IsBlank(value)) return CopyIfFits(buffer, size, current);
+        if (!IsAbsolutePath(value)) return JoinWithDirectoryOf(current, value, buffer, size);
+        for (const std::string& seen : visited) {
+            if (seen == value) {
+                DebugPrintf(ChannelOf(variant),
+                            "[Pexil_Error] Redirect loop: %s redirects to %s, which the chain has "
+                            "already passed.\n",
+                            current, value);
+                return 0;
+            }
+        }
+        CopyIfFits(current, kMaxPath, value);
+    }
+}
+
+int ResolveIniFile(Variant variant, const char* iniArgument, char* buffer, int size) {
+    char path[kMaxPath];
+    path[0] = '\0';
+    if (iniArgument == nullptr || iniArgument[0] == '\0') {
+        JoinToHostDirectory(BaseOf(variant), "Pexil.ini", path, kMaxPath);
+    } else if (!IsAbsolutePath(iniArgument)) {
+        JoinToHostDirectory(BaseOf(variant), iniArgument, path, kMaxPath);
+    } else if (!CopyIfFits(path, kMaxPath, iniArgument)) {
+        path[0] = '\0';
+    }
+    return FollowRedirect(variant, path, buffer, size);
+}
+
+void GetFactoryDllPath(const char* iniFile, char* buffer, int size) {
+    char value[kValueSize];
+    char dllName[kMaxPath];
+    ReadValue("361", "DLL", "", value, kValueSize, iniFile);
+    TrimBlanks(value, dllName, kMaxPath);
+    if (IsAbsolutePath(dllName)) {
+        CopyIfFits(buffer, size, dllName);
+        return;
+    }
+
+    char flag[10];
+    ReadValue("361", "NotUseDefaultDllPath", "0", value, kValueSize, iniFile);
+    TrimBlanks(value, flag, sizeof(flag));
+    if (flag[0] == '1') {
+        JoinWithDirectoryOf(iniFile, dllName, buffer, size);  // beside the ini file
+        return;
+    }
+
+    char directory[kMaxPath];
+    ReadValue("DefaultValue", "DllPath", "", directory, kMaxPath, iniFile);
+    char candidate[kMaxPath];
+    candidate[0] = '\0';
+    if (IsBlank(directory)) {
+        CopyIfFits(candidate, kMaxPath, dllName);
+    } else {
+        // The separator is added even after a directory that ends with one.
+        const char separator[2] = {Separator(PathStyle::Native), '\0'};
+        AppendIfFits(candidate, kMaxPath, directory);
+        AppendIfFits(candidate, kMaxPath, separator);
+        AppendIfFits(candidate, kMaxPath, dllName);
+    }
+    if (IsAbsolutePath(candidate)) {
+        CopyIfFits(buffer, size, candidate);
+    } else {
+        JoinWithDirectoryOf(iniFile, candidate, buffer, size);
+    }
+}
+
+PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument) {
+    if (variant == Variant::FactoryHandle) {
+        if (PexilModuleHandle handle = FactoryHandle()) return handle;
+    } else if (PexilModuleHandle handle = platform::GetModuleHandle("Brelnor.dll")) {
+        return handle;
+    }
+    char iniFile[kMaxPath];
+    std::memset(iniFile, 0, sizeof(iniFile));
+    if (!ResolveIniFile(variant, iniArgument, iniFile, kMaxPath)) return nullptr;
+    char dllPath[kMaxPath];
+    std::memset(dllPath, 0, sizeof(dllPath));
+    GetFactoryDllPath(iniFile, dllPath, kMaxPath);
+    return platform::LoadLibrary(dllPath);
+}
+
+IComponent* CreateFromModule(Variant variant, PexilModuleHandle module, uint32_t componentID) {
+    auto create = reinterpret_cast<CreateComponentFunction>(
+        platform::GetProcAddress(module, "CreateComponent"));
+    if (create == nullptr) {
+        DebugPrintf(ChannelOf(variant), "[Pexil_Error] Can't find CreateComponent().\n");
+        return nullptr;
+    }
+    IComponent* component = create(componentID, kCreatorDirect);
+    if (component == nullptr) {
+        DebugPrintf(ChannelOf(variant),
+                    "[Pexil_Error] CreateComponent(ComponentId=%u) return null.\n", componentID);
+    }
+    return component;
+}
+
+IComponent* LocateFactory(Variant variant, const char* iniArgument) {
+    const PexilModuleHandle module = LoadFactoryModule(variant, iniArgument);
+    if (module == nullptr) {
+        DebugPrintf(ChannelOf(variant), "[Pexil_Error] Load Brelnor.dll Fail.\n");
+        return nullptr;
+    }
+    IComponent* factory = CreateFromModule(variant, module, kFactoryComponentID);
+    if (factory == nullptr) {
+        DebugPrintf(ChannelOf(variant),
+                    "[Pexil_Error] Create ComponentFactory in Brelnor.dll Fail\n");
+    }
+    return factory;
+}
+
+}  // namespace pexil::locator

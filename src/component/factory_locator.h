@@ -1,0 +1,45 @@
+// The factory locator: finds the factory DLL through an ini file ("Pexil.ini"
+// beside the host executable unless another is named, and its [Redirect]
+// chain), loads it and asks its CreateComponent for component 361.
+//
+// Two variants run the same steps and differ only in their shortcut, their
+// host-directory cache (and so how long a joined ini path may be) and the debug
+// copy they print through:
+// - FactoryHandle: the module's factory handle, when set, is the factory module;
+// - LoadedModule: a module named "Brelnor.dll" already loaded is.
+#ifndef PEXIL_COMPONENT_FACTORY_LOCATOR_H
+#define PEXIL_COMPONENT_FACTORY_LOCATOR_H
+
+#include <pexil/component.h>
+#include <pexil/config.h>
+
+namespace pexil::locator {
+
+enum class Variant { FactoryHandle, LoadedModule };
+
+// The factory, or null after printing why.
+IComponent* LocateFactory(Variant variant, const char* iniArgument);
+
+// The factory module: the shortcut, else the DLL the ini file names, loaded.
+PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument);
+
+// The ini file to read: the argument ("Pexil.ini" when null or empty) made
+// absolute against the host directory, redirections followed. 0 when the
+// redirections run in a loop (the search fails).
+int ResolveIniFile(Variant variant, const char* iniArgument, char* buffer, int size);
+
+// The last file of the redirect chain that starts at the file. An absolute
+// "Path" continues the chain in the named file; a relative one ends it, taken
+// against the directory of the file holding it. 0 when an absolute chain comes
+// back to a file it has visited.
+int FollowRedirect(Variant variant, const char* file, char* buffer, int size);
+
+// The factory DLL's path as the ini file's [361] and [DefaultValue] name it.
+void GetFactoryDllPath(const char* iniFile, char* buffer, int size);
+
+// The module's CreateComponent(componentID, 0), or null after printing why.
+IComponent* CreateFromModule(Variant variant, PexilModuleHandle module, uint32_t componentID);
+
+}  // namespace pexil::locator
+
+#endif

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace pexil::testing {
@@ -116,6 +117,11 @@ TEST_P(ProfileReader, AnswersAsTheSystemDoes) {
     const size_t written = c.size == 0 ? 0 : c.result + 1;
     for (size_t i = written; i < sizeof(buffer); ++i)
         ASSERT_EQ('#', buffer[i]) << "byte " << i;
+}
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const ProfileCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
 std::string CaseName(const ::testing::TestParamInfo<ProfileCase>& info) {

@@ -1,0 +1,113 @@
+// ComponentRegistry: one component registry file read whole into registry-wide
+// defaults and one entry per component section, and the binding of component
+// IDs to the DLLs that provide them.
+#ifndef PEXIL_REGISTRY_COMPONENT_REGISTRY_H
+#define PEXIL_REGISTRY_COMPONENT_REGISTRY_H
+
+#include "support/base_directory.h"
+
+#include <pexil/component.h>
+#include <pexil/config.h>
+
+#include <cstddef>
+#include <map>
+
+namespace pexil {
+
+// Log-mask letters (either case) and their bits.
+constexpr uint32_t kMaskE = 0x01, kMaskT = 0x02, kMaskV = 0x04, kMaskD = 0x08, kMaskW = 0x10,
+                   kMaskC = 0x20;
+
+struct RegistryEntry {
+    PexilModuleHandle module;  // null until loaded, and again after UnloadModule
+    int32_t resolved;          // 1 once the full path is computed
+    int32_t besideRegistry;    // "notusedefaultdllpath" began with '1'
+    char dllName[kMaxPath];    // the section's "dll" value, as written
+    char fullPath[kMaxPath];   // computed from the DLL name on first use
+    int32_t hasLogSettings;    // the section set "outputdebugstring" or "writetologfile"
+    uint32_t debugOutputMask;
+    uint32_t logFileMask;
+    // The full path did not fit its buffer: it is never handed to the loader.
+    int32_t fullPathCut;
+};
+
+// A base with one operation that nothing calls or overrides.
+class RegistryBase {
+public:
+    virtual void Reserved(const char*, const char*) {}
+
+protected:
+    ~RegistryBase() = default;
+};
+
+class ComponentRegistry : public RegistryBase {
+public:
+    // The default handle value after a failed load: final for this registry.
+    static PexilModuleHandle FailedHandle() {
+        return reinterpret_cast<PexilModuleHandle>(static_cast<intptr_t>(-1));
+    }
+
+    // base: where relative paths of the file resolve (the configured root path).
+    explicit ComponentRegistry(const PathBase& base = RegistryPathBase());
+    virtual ~ComponentRegistry();
+    ComponentRegistry(const ComponentRegistry&) = delete;
+    ComponentRegistry& operator=(const ComponentRegistry&) = delete;
+
+    // Allocation through the platform (null on failure, for fault injection).
+    static void* operator new(size_t size) noexcept;
+    static void operator delete(void* memory) noexcept;
+
+    // Reads and parses the file; returns 1 in every case.
+    int LoadFile(const char* registryPath, const char* registryFilePath);
+
+    RegistryEntry* FindEntry(uint32_t componentID);
+    IComponent* CreateByID(uint32_t componentID);
+    void GetLogMasks(uint32_t componentID, uint32_t* debugOutputMask, uint32_t* logFileMask);
+    void UnloadModule(PexilModuleHandle module);
+
+    // Read access for tests and tools.
+    const char* registryFilePath() const { return registryFilePath_; }
+    const char* registryPath() const { return registryPath_; }
+    const std::map<uint32_t, RegistryEntry>& entries() const { return entries_; }
+    uint32_t defaultDebugOutputMask() const { return defaultDebugOutputMask_; }
+    uint32_t defaultLogFileMask() const { return defaultLogFileMask_; }
+    const char* defaultDllDirectory() const { return defaultDllDirectory_; }
+    const char* defaultDllPath() const { return defaultDllPath_; }
+    PexilModuleHandle defaultDllHandle() const { return defaultDllHandle_; }
+
+    // The configured root path, native style: the base of every registry.
+    static const PathBase& RegistryPathBase();
+
+private:
+    friend class RegistryParser;
+
+    void ReadFile(const char* registryFilePath);
+    void ResolveFullPath(RegistryEntry& entry);
+    IComponent* CallModule(PexilModuleHandle module, uint32_t componentID, bool isDefault,
+                           const char* fullPath);
+
+    char registryFilePath_[kMaxPath];
+    char registryPath_[kMaxPath];
+    uint32_t fileSize_ = 0;
+    char* fileText_ = nullptr;
+    char* readPosition_ = nullptr;
+    std::map<uint32_t, RegistryEntry> entries_;
+    uint32_t defaultDebugOutputMask_ = 0;
+    uint32_t defaultLogFileMask_ = 0;
+    char defaultDllDirectory_[kMaxPath];
+    char defaultDllPath_[kMaxPath];
+    PexilModuleHandle defaultDllHandle_ = nullptr;
+    // The default DLL path did not fit: it counts as a failed default.
+    bool defaultDllPathCut_ = false;
+    const PathBase& base_;
+};
+
+// The registry's join rule: directory and name, with a separator between them
+// unless the directory ends with one (also when it is empty). Returns 0 when
+// the result did not fit: the buffer then holds it cut to size - 1 characters.
+int JoinDirectoryAndName(const char* directory, const char* name, char* buffer, int size,
+                         PathStyle style = PathStyle::Native);
+
+}  // namespace pexil
+
+#endif

@@ -1,0 +1,113 @@
+// The run-time half of a registry: creating a component through the DLL its
+// entry names (or the registry's default DLL), answering log masks, and giving
+// back the registry's hold on a module.
+#include "platform/platform.h"
+#include "registry/component_registry.h"
+#include "support/debug_print.h"
+
+#include <pexil/module.h>
+
+namespace pexil {
+
+RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {
+    auto it = entries_.find(componentID);
+    return it != entries_.end() ? &it->second : nullptr;
+}
+
+void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
+    if (IsAbsolutePath(entry.dllName, base_.style)) {
+        CopyIfFits(entry.fullPath, kMaxPath, entry.dllName);
+    } else if (entry.besideRegistry != 0) {
+        JoinWithDirectoryOf(registryFilePath_, entry.dllName, entry.fullPath, kMaxPath,
+                            base_.style);
+    } else {
+        entry.fullPathCut = !JoinDirectoryAndName(defaultDllDirectory_, entry.dllName,
+                                                  entry.fullPath, kMaxPath, base_.style);
+    }
+    entry.resolved = 1;
+}
+
+IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
+    if (RegistryEntry* entry = FindEntry(componentID)) {
+        // An entry never falls back to the default DLL.
+        if (entry->resolved == 0) ResolveFullPath(*entry);
+        if (entry->module == nullptr) {
+            // A path cut to fit could name another file: it is never loaded.
+            if (entry->fullPathCut == 0) entry->module = platform::LoadLibrary(entry->fullPath);
+            if (entry->module == nullptr) {
+                DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
+                DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry->fullPath);
+            }
+        }
+        if (entry->module == nullptr) return nullptr;
+        return CallModule(entry->module, componentID, false, entry->fullPath);
+    }
+
+    if (defaultDllHandle_ == FailedHandle()) return nullptr;
+    if (defaultDllHandle_ == nullptr) {
+        // Tried once; a failure is final for this registry and reported nowhere.
+        PexilModuleHandle module = nullptr;
+        if (defaultDllPath_[0] != '\0' && !defaultDllPathCut_) {
+            module = platform::LoadLibrary(defaultDllPath_);
+        }
+        defaultDllHandle_ = module != nullptr ? module : FailedHandle();
+        if (defaultDllHandle_ == FailedHandle()) return nullptr;
+    }
+    return CallModule(defaultDllHandle_, componentID, true, nullptr);
+}
+
+IComponent* ComponentRegistry::CallModule(PexilModuleHandle module, uint32_t componentID,
+                                          bool isDefault, const char* fullPath) {
+    // Looked up anew at every request: nothing is cached.
+    if (auto setRegistry = reinterpret_cast<SetDLLRegistryFunction>(
+            platform::GetProcAddress(module, "SetDLLRegistry"))) {
+        setRegistry(registryPath_);
+    }
+    if (auto setFactory = reinterpret_cast<SetFactoryHandleFunction>(
+            platform::GetProcAddress(module, "SetFactoryHandle"))) {
+        setFactory(ModuleHandle());
+    }
+    auto create = reinterpret_cast<CreateComponentFunction>(
+        platform::GetProcAddress(module, "CreateComponent"));
+    if (create == nullptr) {
+        if (isDefault) {
+            DebugPrintf(DebugChannel::Binding,
+                        "[Pexil_Error] Can't find CreateComponent() in Default Component DLL.\n");
+        } else {
+            DebugPrintf(DebugChannel::Binding, "[Pexil_Error] Can't find CreateComponent().\n");
+            DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL:%s\n", fullPath);
+        }
+        return nullptr;
+    }
+    IComponent* component = create(componentID, kCreatorFactory);
+    if (component == nullptr) {
+        DebugPrintf(DebugChannel::Binding,
+                    "[Pexil_Error] CreateComponent(ComponentId=%u) return null.\n", componentID);
+    }
+    return component;
+}
+
+void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputMask,
+                                    uint32_t* logFileMask) {
+    const RegistryEntry* entry = FindEntry(componentID);
+    // Both masks come from one place: an entry that set only one gives 0 for the other.
+    if (entry != nullptr && entry->hasLogSettings != 0) {
+        *debugOutputMask = entry->debugOutputMask;
+        *logFileMask = entry->logFileMask;
+    } else {
+        *debugOutputMask = defaultDebugOutputMask_;
+        *logFileMask = defaultLogFileMask_;
+    }
+}
+
+void ComponentRegistry::UnloadModule(PexilModuleHandle module) {
+    // One reference per entry that took one; the default DLL stays.
+    for (auto& item : entries_) {
+        if (item.second.module == module) {
+            platform::FreeLibrary(module);
+            item.second.module = nullptr;
+        }
+    }
+}
+
+}  // namespace pexil

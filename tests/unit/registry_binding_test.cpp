@@ -1,0 +1,240 @@
+// Binding component IDs to DLLs, with real test modules loaded for real.
+#include "modules/test_interfaces.h"
+#include "platform/debug_capture.h"
+#include "registry/component_registry.h"
+#include "support/loaded_module.h"
+#include "support/native_path.h"
+#include "support/system_override.h"
+#include "support/temp_directory.h"
+
+#include <pexil/module.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace pexil::testing {
+namespace {
+
+using platform::testing::DebugCapture;
+
+// A registry read from a file in its own directory; DllPath defaults to the
+// directory of the test program, where the test modules lie.
+class Binding : public ::testing::Test {
+protected:
+    void Load(const std::string& text, const char* registryPath = "") {
+        file_ = temp_.Write("registry.ini", text);
+        registry_.LoadFile(registryPath, file_.c_str());
+    }
+    static std::string ProgramDirectory() { return RecomputedHostDirectory(); }
+    static std::string Modules() { return "[DefaultValue]\nDllPath=" + ProgramDirectory() + "\n"; }
+
+    TempDirectory temp_;
+    std::string file_;
+    ComponentRegistry registry_;
+};
+
+TEST_F(Binding, TwoEntriesNamingOneDllHoldTwoReferencesAndUnloadFreesBoth) {
+    Load(Modules() + "[100]\nDLL=TestComponents.dll\n[101]\nDLL=TestComponents.dll\n");
+    IComponent* first = registry_.CreateByID(100);
+    IComponent* second = registry_.CreateByID(101);
+    ASSERT_TRUE(first && second);
+    const RegistryEntry* a = registry_.FindEntry(100);
+    const RegistryEntry* b = registry_.FindEntry(101);
+    ASSERT_NE(nullptr, a->module);
+    EXPECT_EQ(a->module, b->module);
+    EXPECT_EQ(ProgramDirectory() + Native("/TestComponents.dll"), a->fullPath);
+    const std::string path = a->fullPath;
+    first->Release(1);
+    second->Release(0);
+
+    registry_.UnloadModule(a->module);
+    EXPECT_EQ(nullptr, a->module);
+    EXPECT_EQ(nullptr, b->module);
+    EXPECT_FALSE(platform::IsModuleLoaded(path.c_str()));  // both references given back
+
+    // The next request loads it again from the same path.
+    IComponent* again = registry_.CreateByID(101);
+    ASSERT_NE(nullptr, again);
+    EXPECT_NE(nullptr, b->module);
+    EXPECT_EQ(path, b->fullPath);
+    EXPECT_TRUE(platform::IsModuleLoaded(path.c_str()));
+    again->Release(0);
+    registry_.UnloadModule(b->module);
+}
+
+TEST_F(Binding, AnEntryThatFailsToLoadReportsAtEveryRequestAndTouchesNoOtherID) {
+    Load(Modules() + "[50]\nDLL=missing.dll\n[101]\nDLL=TestComponents.dll\n");
+    const std::string messages =
+        "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + ProgramDirectory() +
+        Native("/missing.dll\n");
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(50));
+    EXPECT_EQ(nullptr, registry_.CreateByID(50));
+    EXPECT_EQ(messages + messages, capture.Text());
+    IComponent* other = registry_.CreateByID(101);
+    EXPECT_NE(nullptr, other);
+    EXPECT_EQ(messages + messages, capture.Text());
+    if (other != nullptr) other->Release(0);
+    registry_.UnloadModule(registry_.FindEntry(101)->module);
+}
+
+TEST_F(Binding, AnEmptyDllNameNamesADirectoryAndNeverFallsBackToTheDefault) {
+    Load(Modules() + "DefaultDll=TestComponents.dll\n[51]\n[52]\nNotUseDefaultDllPath=1\n");
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(51));
+    EXPECT_EQ(nullptr, registry_.CreateByID(52));
+    EXPECT_EQ("[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + ProgramDirectory() +
+                  Native("/\n") + "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" +
+                  temp_.str() + Native("/\n"),
+              capture.Text());
+    EXPECT_EQ(nullptr, registry_.defaultDllHandle());  // never tried
+}
+
+TEST_F(Binding, WithoutAnEntryOrADefaultEveryRequestFailsSilently) {
+    Load("[1]\nDLL=x.dll\n");
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(77));
+    EXPECT_EQ(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
+    EXPECT_EQ(nullptr, registry_.CreateByID(78));
+    EXPECT_EQ("", capture.Text());
+}
+
+TEST_F(Binding, ADefaultThatFailedIsNeverTriedAgain) {
+    Load("[DefaultValue]\nDllPath=" + temp_.str() + "\nDefaultDll=later.dll\n");
+    EXPECT_EQ(nullptr, registry_.CreateByID(100));
+    EXPECT_EQ(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
+    std::filesystem::copy_file(BesideProgram("TestComponents.dll"), temp_ / "later.dll");
+    EXPECT_EQ(nullptr, registry_.CreateByID(100));
+    EXPECT_FALSE(platform::IsModuleLoaded((temp_ / "later.dll").c_str()));
+}
+
+TEST_F(Binding, TheDefaultDllServesIDsWithoutEntriesAndIsNeverFreed) {
+    Load(Modules() + "DefaultDll=TestComponents.dll\n[101]\nDLL=TestComponents.dll\n");
+    IComponent* viaDefault = registry_.CreateByID(100);
+    ASSERT_NE(nullptr, viaDefault);
+    const PexilModuleHandle module = registry_.defaultDllHandle();
+    IComponent* viaEntry = registry_.CreateByID(101);
+    viaDefault->Release(1);
+    viaEntry->Release(0);
+    registry_.UnloadModule(module);
+    EXPECT_EQ(nullptr, registry_.FindEntry(101)->module);
+    EXPECT_EQ(module, registry_.defaultDllHandle());
+    EXPECT_TRUE(platform::IsModuleLoaded(BesideProgram("TestComponents.dll").c_str()));
+    platform::FreeLibrary(module);  // the default's own reference, given back by the test
+}
+
+TEST_F(Binding, TheModuleIsToldTheRegistryAndTheFactoryBeforeEveryCreation) {
+    Load(Modules() + "DefaultDll=TestComponents.dll\n", "named.ini");
+    auto* probe = static_cast<IModuleProbe*>(registry_.CreateByID(kModuleProbe));
+    ASSERT_NE(nullptr, probe);
+    char path[kMaxPath];
+    probe->CopyRegistryPath(path, kMaxPath);
+    EXPECT_STREQ("named.ini", path);
+    EXPECT_EQ(ModuleHandle(), probe->OwnFactoryHandle());
+
+    auto setRegistry = reinterpret_cast<SetDLLRegistryFunction>(
+        platform::GetProcAddress(registry_.defaultDllHandle(), "SetDLLRegistry"));
+    setRegistry("changed.ini");
+    IComponent* component = registry_.CreateByID(kPlainComponent);
+    probe->CopyRegistryPath(path, kMaxPath);
+    EXPECT_STREQ("named.ini", path);
+    component->Release(0);
+    probe->Release(0);
+    platform::FreeLibrary(registry_.defaultDllHandle());
+}
+
+TEST_F(Binding, AModuleWithoutTheTwoSettersStillGetsItsCreateComponentCall) {
+    Load("[300]\nDLL=" + BesideProgram(Native("plain/MinimalModule.dll")) + "\n");
+    IComponent* component = registry_.CreateByID(300);
+    ASSERT_NE(nullptr, component);
+    EXPECT_EQ(1, component->GetVersion());  // created once
+    EXPECT_EQ(component, registry_.CreateByID(300));
+    EXPECT_EQ(2, component->GetVersion());
+    registry_.UnloadModule(registry_.FindEntry(300)->module);
+}
+
+TEST_F(Binding, ModulesWithoutCreateComponentAreReportedAndStayLoaded) {
+    const std::string noExports = BesideProgram(Native("plain/NoExports.dll"));
+    Load("[DefaultValue]\nDefaultDll=" + noExports + "\n[60]\nDLL=" + noExports + "\n");
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(60));
+    EXPECT_EQ(nullptr, registry_.CreateByID(61));
+    EXPECT_EQ("[Pexil_Error] Can't find CreateComponent().\n[Pexil_Error] DLL:" + noExports +
+                  "\n[Pexil_Error] Can't find CreateComponent() in Default Component DLL.\n",
+              capture.Text());
+    EXPECT_NE(nullptr, registry_.FindEntry(60)->module);
+    EXPECT_NE(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
+    registry_.UnloadModule(registry_.FindEntry(60)->module);
+    platform::FreeLibrary(registry_.defaultDllHandle());
+}
+
+TEST_F(Binding, ACreatorReturningNullIsReportedByBothSides) {
+    Load(Modules() + "[103]\nDLL=TestComponents.dll\n");
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(kNullCreatorComponent));
+    EXPECT_EQ(
+        "Pexil[Error]:CreateComponent method return NULL.\n"
+        "Pexil[Error]: ComponentID=103 CreatorID=361"
+        "[Pexil_Error] CreateComponent(ComponentId=103) return null.\n",
+        capture.Text());
+    registry_.UnloadModule(registry_.FindEntry(103)->module);
+}
+
+TEST_F(Binding, LogMasksComeBothFromTheEntryOrBothFromTheDefaults) {
+    Load(
+        "[LogDefault]\nOutputDebugString=EW\nWriteToLogFile=T\n[1]\nWriteToLogFile=E\n"
+        "[2]\nDLL=x.dll\n");
+    uint32_t debug = 99, log = 99;
+    registry_.GetLogMasks(1, &debug, &log);
+    EXPECT_EQ(0u, debug);
+    EXPECT_EQ(0x01u, log);
+    registry_.GetLogMasks(2, &debug, &log);  // an entry without mask lines
+    EXPECT_EQ(0x11u, debug);
+    EXPECT_EQ(0x02u, log);
+    registry_.GetLogMasks(3, &debug, &log);  // no entry
+    EXPECT_EQ(0x11u, debug);
+    EXPECT_EQ(0x02u, log);
+}
+
+TEST_F(Binding, UnloadingAHandleNoEntryHoldsChangesNothing) {
+    Load(Modules() + "[101]\nDLL=TestComponents.dll\n");
+    IComponent* component = registry_.CreateByID(101);
+    const PexilModuleHandle module = registry_.FindEntry(101)->module;
+    registry_.UnloadModule(reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x5000)));
+    EXPECT_EQ(module, registry_.FindEntry(101)->module);
+    component->Release(0);
+    registry_.UnloadModule(module);
+}
+
+int g_loads = 0;
+PexilModuleHandle CountingLoad(const char* path) {
+    ++g_loads;
+    return platform::OriginalSystem().loadLibrary(path);
+}
+
+TEST_F(Binding, APathCutToFitIsNeverHandedToTheLoader) {
+    // A 250-character directory and a 20-character name: 271 characters.
+    const std::string directory =
+        temp_.str() + Native("/") + std::string(249 - temp_.str().size(), 'd');
+    const std::string name = "component-name-x.dll";
+    Load("[DefaultValue]\nDllPath=" + directory + "\nDefaultDll=" + name + "\n[70]\nDLL=" + name +
+         "\n");
+    ASSERT_EQ(250u, directory.size());
+    SystemOverride counting(&platform::SystemCalls::loadLibrary, CountingLoad);
+    g_loads = 0;
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(70));
+    const std::string cut = (directory + Native("/") + name).substr(0, 259);
+    EXPECT_EQ("[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + cut + "\n",
+              capture.Text());
+    EXPECT_EQ(cut, registry_.FindEntry(70)->fullPath);
+    // The default DLL path was cut as well: a failed default, nothing loaded.
+    EXPECT_EQ(nullptr, registry_.CreateByID(71));
+    EXPECT_EQ(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
+    EXPECT_EQ(0, g_loads);
+}
+
+}  // namespace
+}  // namespace pexil::testing

@@ -9,8 +9,21 @@
 
 namespace pexil::platform::posix {
 
-// The framework may write '\' as a separator; the system only knows '/'.
-std::string ToSystemPath(const char* path);
+// A path as the system takes it: the framework may write '\' as a separator,
+// the system only knows '/'. Paths of ordinary length need no allocation.
+class SystemPath {
+public:
+    explicit SystemPath(const char* path);
+    SystemPath(const SystemPath&) = delete;
+    SystemPath& operator=(const SystemPath&) = delete;
+    const char* c_str() const { return text_; }
+    std::string str() const { return text_; }
+
+private:
+    char buffer_[512];
+    std::string long_;
+    const char* text_;
+};
 
 void DebugOutput(const char* text);
 void DebugBreak(const char* report);

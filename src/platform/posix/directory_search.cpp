@@ -45,7 +45,7 @@ bool NextMatch(Search* search, FindData* data) {
 
 Handle FindFirstFile(const char* pattern, FindData* data) {
     if (pattern == nullptr || data == nullptr) return kInvalidHandle;
-    std::string path = ToSystemPath(pattern);
+    std::string path = SystemPath(pattern).str();
     size_t slash = path.rfind('/');
     std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     std::string names = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -9,7 +9,7 @@ namespace pexil::platform::posix {
 PexilModuleHandle LoadLibrary(const char* path) {
     // dlopen("") would hand back the main program; LoadLibraryA("") fails.
     if (path == nullptr || *path == '\0') return nullptr;
-    return ::dlopen(ToSystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    return ::dlopen(SystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* GetProcAddress(PexilModuleHandle module, const char* name) {
@@ -25,7 +25,7 @@ int FreeLibrary(PexilModuleHandle module) {
 
 PexilModuleHandle GetModuleHandle(const char* name) {
     if (name == nullptr || *name == '\0') return nullptr;
-    void* handle = ::dlopen(ToSystemPath(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* handle = ::dlopen(SystemPath(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
     // GetModuleHandleA takes no reference.
     if (handle != nullptr) ::dlclose(handle);
     return handle;
@@ -54,7 +54,7 @@ namespace pexil::platform {
 
 bool IsModuleLoaded(const char* path) {
     if (path == nullptr || *path == '\0') return false;
-    void* handle = ::dlopen(posix::ToSystemPath(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* handle = ::dlopen(posix::SystemPath(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr) return false;
     ::dlclose(handle);
     return true;

@@ -9,15 +9,24 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace pexil::platform::posix {
 
-std::string ToSystemPath(const char* path) {
-    std::string result = path != nullptr ? path : "";
-    for (char& c : result) {
-        if (c == '\\') c = '/';
+SystemPath::SystemPath(const char* path) {
+    if (path == nullptr) path = "";
+    const size_t length = std::strlen(path);
+    char* target = buffer_;
+    if (length >= sizeof(buffer_)) {
+        long_.assign(path, length);
+        target = long_.data();
+    } else {
+        std::memcpy(buffer_, path, length + 1);
     }
-    return result;
+    for (size_t i = 0; i < length; ++i) {
+        if (target[i] == '\\') target[i] = '/';
+    }
+    text_ = target;
 }
 
 int Access(const char* path, int mode) {
@@ -25,17 +34,17 @@ int Access(const char* path, int mode) {
     int how = F_OK;
     if (mode & 2) how |= W_OK;
     if (mode & 4) how |= R_OK;
-    return ::access(ToSystemPath(path).c_str(), how) == 0 ? 0 : -1;
+    return ::access(SystemPath(path).c_str(), how) == 0 ? 0 : -1;
 }
 
 int CreateDirectory(const char* path) {
     if (path == nullptr || *path == '\0') return 0;
-    return ::mkdir(ToSystemPath(path).c_str(), 0777) == 0 ? 1 : 0;
+    return ::mkdir(SystemPath(path).c_str(), 0777) == 0 ? 1 : 0;
 }
 
 Handle OpenFileForRead(const char* path) {
     if (path == nullptr || *path == '\0') return kInvalidHandle;
-    int fd = ::open(ToSystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(SystemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return kInvalidHandle;
     // CreateFileA refuses a directory; open() would accept it.
     struct stat info;
@@ -96,7 +105,7 @@ void CloseFile(Handle file) {
 
 Handle OpenLogFile(const char* path) {
     if (path == nullptr || *path == '\0') return kInvalidHandle;
-    int fd = ::open(ToSystemPath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(SystemPath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return kInvalidHandle;
     // Windows lets nobody else write or delete the file while it is open; the
     // advisory lock gives the same protection against other writers and pruning.
@@ -109,7 +118,7 @@ Handle OpenLogFile(const char* path) {
 
 int DeleteFile(const char* path) {
     if (path == nullptr || *path == '\0') return 0;
-    std::string systemPath = ToSystemPath(path);
+    const SystemPath systemPath(path);
     int fd = ::open(systemPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
         struct stat info;

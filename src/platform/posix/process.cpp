@@ -26,7 +26,7 @@ int GetExecutablePath(char* buffer, int size) {
 
 int RunProcess(const ProcessOptions* options) {
     if (options == nullptr || options->executable == nullptr) return -1;
-    std::string program = ToSystemPath(options->executable);
+    const SystemPath program(options->executable);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     if (options->arguments != nullptr) {
@@ -40,17 +40,17 @@ int RunProcess(const ProcessOptions* options) {
     posix_spawn_file_actions_init(&actions);
     std::string out, err, dir;
     if (options->stdoutPath != nullptr) {
-        out = ToSystemPath(options->stdoutPath);
+        out = SystemPath(options->stdoutPath).str();
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
     }
     if (options->stderrPath != nullptr) {
-        err = ToSystemPath(options->stderrPath);
+        err = SystemPath(options->stderrPath).str();
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
     }
     if (options->workingDirectory != nullptr) {
-        dir = ToSystemPath(options->workingDirectory);
+        dir = SystemPath(options->workingDirectory).str();
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     }
     pid_t pid = 0;

@@ -1,0 +1,64 @@
+// The parser allocates nothing but the file buffer and the stored entries.
+// This program counts every operator new of the process.
+#include "platform/platform.h"
+#include "registry/component_registry.h"
+#include "support/system_override.h"
+#include "support/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<long> g_news{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    ++g_news;
+    if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+namespace pexil::testing {
+namespace {
+
+std::atomic<long> g_platformAllocations{0};
+void* CountingAllocate(size_t size) {
+    ++g_platformAllocations;
+    return platform::OriginalSystem().allocate(size);
+}
+
+TEST(RegistryAllocation, OnlyTheFileBufferAndOneNodePerNewEntry) {
+    TempDirectory temp;
+    std::string text = "[DefaultValue]\nDllPath=lib\nDefaultDll=Base.dll\n[LogDefault]\n";
+    text += "OutputDebugString=EW\n";
+    for (int id = 1; id <= 40; ++id) {
+        text += "[" + std::to_string(id) + "]\nDLL=m" + std::to_string(id) +
+                ".dll\nWriteToLogFile=E\nunknown=x\n# note\n";
+    }
+    text += "[7]\nDLL=again.dll\n";  // replaces entry 7: no new node
+    const std::string file = temp.Write("Pexil.ini", text);
+
+    ComponentRegistry registry;
+    SystemOverride counting(&platform::SystemCalls::allocate, CountingAllocate);
+    g_platformAllocations = 0;
+    g_news = 0;
+    registry.LoadFile("", file.c_str());
+    const long news = g_news;
+    EXPECT_EQ(1, g_platformAllocations.load());
+    EXPECT_EQ(40, news);
+    EXPECT_EQ(40u, registry.entries().size());
+}
+
+}  // namespace
+}  // namespace pexil::testing

@@ -17,6 +17,10 @@ std::atomic<long> g_news{0};
 
 }  // namespace
 
+// This program's own operator new and delete, over malloc and free.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     ++g_news;
     if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;

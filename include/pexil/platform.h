@@ -4,6 +4,8 @@
 
 #include <pexil/config.h>
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -24,6 +26,12 @@ typedef struct PexilLock {
 // log lock a component finds in its LogSink).
 PEXIL_PLATFORM_API void PexilLockEnter(PexilLock* lock);
 PEXIL_PLATFORM_API void PexilLockLeave(PexilLock* lock);
+
+// Writes to the shared log file a component was handed in its LogSink (lock
+// and file), holding the lock while it writes. Returns 1 when every byte was
+// written, 0 otherwise (also when no file is open, file -1).
+PEXIL_PLATFORM_API int PexilLogWrite(PexilLock* lock, intptr_t file, const char* text,
+                                     unsigned int length);
 
 // Runs the calling thread's due timers. Waits at most maxWaitMs milliseconds
 // for a timer of this thread to become due, runs every due timer procedure

@@ -3,13 +3,12 @@
 #include "platform/platform.h"
 #include "support/base_directory.h"
 #include "support/debug_print.h"
+#include "support/redirect_chain.h"
 #include "support/text.h"
 
 #include <pexil/module.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace pexil::locator {
 namespace {
@@ -33,26 +32,16 @@ void ReadValue(const char* section, const char* key, const char* defaultValue, c
 }  // namespace
 
 int FollowRedirect(Variant variant, const char* file, char* buffer, int size) {
-    // The files of the chain so far: an absolute chain that names one again
-    // would never end.
-    std::vector<std::string> visited;
+    RedirectChain chain(ChannelOf(variant));
     char current[kMaxPath];
     if (!CopyIfFits(current, kMaxPath, file)) current[0] = '\0';
     for (;;) {
-        visited.emplace_back(current);
+        chain.Enter(current);
         char value[kMaxPath];
         ReadValue("Redirect", "Path", "", value, kMaxPath, current);
         if (IsBlank(value)) return CopyIfFits(buffer, size, current);
         if (!IsAbsolutePath(value)) return JoinWithDirectoryOf(current, value, buffer, size);
-        for (const std::string& seen : visited) {
-            if (seen == value) {
-                DebugPrintf(ChannelOf(variant),
-                            "[Pexil_Error] Redirect loop: %s redirects to %s, which the chain has "
-                            "already passed.\n",
-                            current, value);
-                return 0;
-            }
-        }
+        if (chain.ClosesLoop(current, value)) return 0;
         CopyIfFits(current, kMaxPath, value);
     }
 }

@@ -1,0 +1,119 @@
+#include "factory/component_factory.h"
+
+#include "platform/platform.h"
+#include "support/base_directory.h"
+#include "support/bounded_string.h"
+
+#include <atomic>
+
+namespace pexil {
+namespace {
+
+std::atomic<int> g_factoryAlive{0};
+
+}  // namespace
+
+int FactoryAlive() { return g_factoryAlive.load(std::memory_order_acquire); }
+
+void* ComponentFactory::operator new(size_t size, const std::nothrow_t&) noexcept {
+    return platform::Allocate(size);
+}
+void ComponentFactory::operator delete(void* memory) noexcept { platform::Deallocate(memory); }
+
+ComponentFactory::ComponentFactory() {
+    g_factoryAlive.store(1, std::memory_order_release);
+    logSink_.file = kNoLogFile;
+    logSink_.lock = &logLock_;
+    timerId_ = 0;
+    rootPath_[0] = '\0';
+    ComputeHostDirectory(rootPath_, kMaxPath);
+    platform::LockInit(&logLock_);
+
+    char pexilIni[kMaxPath];
+    if (!ToAbsolutePath(kFactoryBase, "Pexil.ini", pexilIni, kMaxPath)) pexilIni[0] = '\0';
+    char file[kMaxPath];
+    // A redirect loop leaves the default registry without a file.
+    const bool found = FollowFactoryRedirect(pexilIni, file, kMaxPath) != 0;
+    defaultRegistry_.LoadFile("", found ? file : nullptr);
+}
+
+IComponent* ComponentFactory::CreateComponentByID(uint32_t componentID, const char* registryPath) {
+    if (registryPath == nullptr || registryPath[0] == '\0') {
+        return defaultRegistry_.CreateByID(componentID);
+    }
+    // Keyed by the caller's exact string: two spellings of one file are two registries.
+    auto it = registries_.find(registryPath);
+    if (it != registries_.end()) return it->second->CreateByID(componentID);
+
+    ComponentRegistry* registry = new ComponentRegistry();
+    if (registry == nullptr) return nullptr;
+    char file[kMaxPath];
+    const bool found = FollowFactoryRedirect(registryPath, file, kMaxPath) != 0;
+    registry->LoadFile(registryPath, found ? file : nullptr);
+    // Kept whatever the file held: it is not read again while the factory lives.
+    registries_.emplace(registryPath, registry);
+    return registry->CreateByID(componentID);
+}
+
+void ComponentFactory::GetLogSettings(const char* registryPath, uint32_t componentID,
+                                      uint32_t* debugOutputMask, uint32_t* logFileMask,
+                                      LogSink** logSink) {
+    // Outputs the caller did not give are skipped; the masks start as the
+    // caller set them.
+    uint32_t debugMask = debugOutputMask != nullptr ? *debugOutputMask : 0;
+    uint32_t fileMask = logFileMask != nullptr ? *logFileMask : 0;
+    if (registryPath == nullptr || registryPath[0] == '\0') {
+        defaultRegistry_.GetLogMasks(componentID, &debugMask, &fileMask);
+    } else {
+        // Never creates or loads a registry.
+        auto it = registries_.find(registryPath);
+        if (it != registries_.end()) it->second->GetLogMasks(componentID, &debugMask, &fileMask);
+    }
+    if (debugOutputMask != nullptr) *debugOutputMask = debugMask;
+    if (logFileMask != nullptr) *logFileMask = fileMask;
+
+    LogSink* sink = nullptr;
+    if (fileMask != 0) {
+        if (logSink_.file == kNoLogFile) log::OpenLogFile(rootPath_, logSink_);
+        sink = &logSink_;  // also when the file could not be opened
+    }
+    if (logSink != nullptr) *logSink = sink;
+}
+
+void ComponentFactory::RegisterGlobalComponent(IComponent* component) {
+    globalComponents_.Register(component);
+}
+
+void ComponentFactory::ReleaseGlobalComponents() { globalComponents_.ReleaseAll(); }
+
+void ComponentFactory::SetRootPath(const char* path) {
+    if (path == nullptr || path[0] == '\0') return;
+    kBoundedStrings.Copy(rootPath_, kMaxPath, path);  // too long: unchanged
+}
+
+int ComponentFactory::GetRootPath(char* buffer) {
+    if (buffer == nullptr) return 0;
+    kBoundedStrings.Copy(buffer, kMaxPath, rootPath_);
+    return 1;
+}
+
+void ComponentFactory::Shutdown() {
+    g_factoryAlive.store(0, std::memory_order_release);
+    platform::LockEnter(&logLock_);
+    for (auto& entry : registries_) delete entry.second;
+    registries_.clear();
+    pendingUnloads_.clear();
+    if (timerId_ != 0) {
+        platform::System().killTimer(timerId_);
+        timerId_ = 0;
+    }
+    platform::LockLeave(&logLock_);
+    platform::LockDelete(&logLock_);
+    if (logSink_.file != kNoLogFile) {
+        platform::System().closeFile(logSink_.file);
+        logSink_.file = kNoLogFile;
+    }
+    log::PruneLogFiles(rootPath_, logDirectoryCallback_);
+}
+
+}  // namespace pexil

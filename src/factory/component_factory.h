@@ -1,0 +1,76 @@
+// ComponentFactory: component 361, the one component of Brelnor.dll, through
+// which hosts and modules obtain every other component. One instance per
+// process.
+#ifndef PEXIL_FACTORY_COMPONENT_FACTORY_H
+#define PEXIL_FACTORY_COMPONENT_FACTORY_H
+
+#include "factory/global_components.h"
+#include "log/log_files.h"
+#include "registry/component_registry.h"
+
+#include <pexil/component_base.h>
+#include <pexil/factory.h>
+
+#include <map>
+#include <new>
+#include <set>
+#include <string>
+
+namespace pexil {
+
+class ComponentFactory : public ComponentBase<IComponentFactory, kFactoryComponentID> {
+public:
+    ComponentFactory();
+    ~ComponentFactory() override = default;
+
+    // Allocation through the platform (null on failure, for fault injection).
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* memory) noexcept;
+
+    IComponent* CreateComponentByID(uint32_t componentID, const char* registryPath) override;
+    void GetLogSettings(const char* registryPath, uint32_t componentID, uint32_t* debugOutputMask,
+                        uint32_t* logFileMask, LogSink** logSink) override;
+    void RegisterGlobalComponent(IComponent* component) override;
+    void ReleaseGlobalComponents() override;
+    int UnloadDllIfIdle(PexilModuleHandle module) override;
+    uint32_t ScheduleDllUnload(PexilModuleHandle module) override;
+    void SetRootPath(const char* path) override;
+    int GetRootPath(char* buffer) override;
+    void Shutdown() override;
+
+    // The unload check the 100 ms timer runs: one pass over the modules
+    // scheduled so far, then the timer stops.
+    void RunUnloadCheck();
+
+    // For tests and tools.
+    const ComponentRegistry& defaultRegistry() const { return defaultRegistry_; }
+    size_t cachedRegistryCount() const { return registries_.size(); }
+    size_t pendingUnloadCount() const { return pendingUnloads_.size(); }
+    uint32_t timerId() const { return timerId_; }
+    const LogSink& logSink() const { return logSink_; }
+
+private:
+    log::LogDirectoryCallback logDirectoryCallback_;
+    GlobalComponents globalComponents_;
+    PexilLock logLock_;
+    LogSink logSink_;
+    ComponentRegistry defaultRegistry_;
+    std::map<std::string, ComponentRegistry*> registries_;
+    std::set<PexilModuleHandle> pendingUnloads_;
+    uint32_t timerId_ = 0;
+    char rootPath_[kMaxPath];
+};
+
+// 1 from the construction of a factory until the start of its Shutdown.
+int FactoryAlive();
+
+// The file a registry path names after its "Redirect" chain, as the factory
+// follows it: a relative P is taken against the host directory; a value that
+// is empty after trimming spaces ends the chain at P; a relative value ends it
+// beside P; an absolute value continues in the file it names. 0 (and an empty
+// result) when an absolute chain comes back to a file it has passed.
+int FollowFactoryRedirect(const char* path, char* buffer, int size);
+
+}  // namespace pexil
+
+#endif

@@ -1,0 +1,60 @@
+// Deferred unloading of idle component DLLs: a module that has released its
+// last component is checked 100 ms later, from a thread timer, and freed
+// through every registry if it agrees.
+#include "factory/component_factory.h"
+
+#include "platform/platform.h"
+
+#include <pexil/holder.h>
+#include <pexil/module.h>
+
+namespace pexil {
+namespace {
+
+constexpr uint32_t kUnloadDelayMs = 100;
+
+void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t, unsigned long) {
+    KeepingFactoryHolder holder;
+    if (FactoryAlive() == 0 || holder.component == nullptr) return;
+    // The factory the holder reaches is this module's own.
+    auto* factory = SingleInstance<ComponentFactory>::Current();
+    if (factory != nullptr && holder.component == static_cast<IComponent*>(factory)) {
+        factory->RunUnloadCheck();
+    }
+}
+
+}  // namespace
+
+uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
+    pendingUnloads_.insert(module);
+    if (timerId_ != 0) return 0;
+    // On failure the module stays pending; the next call tries again.
+    timerId_ = static_cast<uint32_t>(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc));
+    return timerId_;
+}
+
+int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
+    auto canUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(
+        platform::GetProcAddress(module, "PexilDllCanUnloadNow"));
+    if (canUnloadNow == nullptr || canUnloadNow() == 0) return 0;
+    for (auto& entry : registries_) entry.second->UnloadModule(module);
+    defaultRegistry_.UnloadModule(module);
+    return 1;
+}
+
+void ComponentFactory::RunUnloadCheck() {
+    if (!pendingUnloads_.empty()) {
+        // Modules scheduled while the pass runs change only the set itself,
+        // which is emptied at the end of the pass.
+        const std::set<PexilModuleHandle> pass = pendingUnloads_;
+        IComponentFactory* self = this;
+        for (PexilModuleHandle module : pass) self->UnloadDllIfIdle(module);
+        pendingUnloads_.clear();
+    }
+    if (pendingUnloads_.empty() && timerId_ != 0) {
+        platform::System().killTimer(timerId_);
+        timerId_ = 0;
+    }
+}
+
+}  // namespace pexil

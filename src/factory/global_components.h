@@ -1,0 +1,40 @@
+// The global components: single-instance components registered with the
+// factory at their creation and released together, forced, in a fixed order:
+// first those whose IDs the ordinal table does not hold, in registration
+// order; then the others from the highest ordinal down to ordinal 0.
+#ifndef PEXIL_FACTORY_GLOBAL_COMPONENTS_H
+#define PEXIL_FACTORY_GLOBAL_COMPONENTS_H
+
+#include <pexil/component.h>
+
+#include <map>
+#include <vector>
+
+namespace pexil {
+
+class GlobalComponents {
+public:
+    // Fills the ordinal table.
+    GlobalComponents();
+
+    // Stores the component under its ID's ordinal (replacing an earlier one
+    // there), or appends it to the others. Null is ignored, and so is a second
+    // registration of a component already among the others.
+    void Register(IComponent* component);
+
+    // Release(1) on every registered component in the fixed order. The lists
+    // are emptied first, so a second call releases nothing twice.
+    void ReleaseAll();
+
+    // The ordinal of an ID, or -1 when the table does not hold it.
+    int OrdinalOf(uint32_t componentID) const;
+
+private:
+    std::map<uint32_t, int> ordinals_;
+    std::map<int, IComponent*> ordered_;
+    std::vector<IComponent*> others_;
+};
+
+}  // namespace pexil
+
+#endif

@@ -1,0 +1,45 @@
+// The shared log file: where it lies, how it is named and created, and the
+// pruning that keeps the five newest log files.
+#ifndef PEXIL_LOG_LOG_FILES_H
+#define PEXIL_LOG_LOG_FILES_H
+
+#include "platform/platform.h"
+
+#include <pexil/factory.h>
+
+namespace pexil::log {
+
+// How many log files pruning keeps.
+constexpr int kKeptLogFiles = 5;
+
+// The log directory under a root path, always ending with a separator:
+// "<root>\PexilLog\". A relative root path is taken against the host directory.
+void MakeLogDirectory(const char* rootPath, char* buffer, int size);
+
+// Opens the log file "<log directory><YYYYmmdd_HHMMSS>.log" for the current
+// local time, creating the log directory (one level) when it is missing, and
+// stores its handle in the sink; kNoLogFile when the name does not fit or the
+// file cannot be opened. An existing file of that name is appended to.
+void OpenLogFile(const char* rootPath, LogSink& sink);
+
+// The per-entry callback of a log-directory walk.
+class LogDirectoryCallback {
+public:
+    virtual ~LogDirectoryCallback() = default;
+    // Adds the entry to the pruning list (the context) when it is a file whose
+    // extension is exactly ".log" and no file of the same last-write time is
+    // listed yet.
+    virtual void CollectLogFile(const platform::FindData& entry, void* context);
+};
+
+// Calls the callback once for every entry of a directory, "." and ".." too.
+void EnumerateDirectory(const char* directory, LogDirectoryCallback& callback, void* context);
+
+// Deletes all but the five newest log files of the log directory under the root
+// path. A file that cannot be deleted stays; if the list of files cannot be
+// made, nothing is deleted.
+void PruneLogFiles(const char* rootPath, LogDirectoryCallback& callback);
+
+}  // namespace pexil::log
+
+#endif

@@ -13,12 +13,16 @@ std::atomic<int> g_factoryAlive{0};
 
 }  // namespace
 
-int FactoryAlive() { return g_factoryAlive.load(std::memory_order_acquire); }
+int FactoryAlive() {
+    return g_factoryAlive.load(std::memory_order_acquire);
+}
 
 void* ComponentFactory::operator new(size_t size, const std::nothrow_t&) noexcept {
     return platform::Allocate(size);
 }
-void ComponentFactory::operator delete(void* memory) noexcept { platform::Deallocate(memory); }
+void ComponentFactory::operator delete(void* memory) noexcept {
+    platform::Deallocate(memory);
+}
 
 ComponentFactory::ComponentFactory() {
     g_factoryAlive.store(1, std::memory_order_release);
@@ -84,7 +88,9 @@ void ComponentFactory::RegisterGlobalComponent(IComponent* component) {
     globalComponents_.Register(component);
 }
 
-void ComponentFactory::ReleaseGlobalComponents() { globalComponents_.ReleaseAll(); }
+void ComponentFactory::ReleaseGlobalComponents() {
+    globalComponents_.ReleaseAll();
+}
 
 void ComponentFactory::SetRootPath(const char* path) {
     if (path == nullptr || path[0] == '\0') return;
@@ -100,7 +106,8 @@ int ComponentFactory::GetRootPath(char* buffer) {
 void ComponentFactory::Shutdown() {
     g_factoryAlive.store(0, std::memory_order_release);
     platform::LockEnter(&logLock_);
-    for (auto& entry : registries_) delete entry.second;
+    for (auto& entry : registries_)
+        delete entry.second;
     registries_.clear();
     pendingUnloads_.clear();
     if (timerId_ != 0) {

@@ -37,7 +37,8 @@ int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
     auto canUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(
         platform::GetProcAddress(module, "PexilDllCanUnloadNow"));
     if (canUnloadNow == nullptr || canUnloadNow() == 0) return 0;
-    for (auto& entry : registries_) entry.second->UnloadModule(module);
+    for (auto& entry : registries_)
+        entry.second->UnloadModule(module);
     defaultRegistry_.UnloadModule(module);
     return 1;
 }
@@ -48,7 +49,8 @@ void ComponentFactory::RunUnloadCheck() {
         // which is emptied at the end of the pass.
         const std::set<PexilModuleHandle> pass = pendingUnloads_;
         IComponentFactory* self = this;
-        for (PexilModuleHandle module : pass) self->UnloadDllIfIdle(module);
+        for (PexilModuleHandle module : pass)
+            self->UnloadDllIfIdle(module);
         pendingUnloads_.clear();
     }
     if (pendingUnloads_.empty() && timerId_ != 0) {

@@ -6,9 +6,9 @@ namespace pexil {
 namespace {
 
 // Released last to first: 1185 first, 3 last.
-constexpr uint32_t kOrderedIDs[] = {3,   260,  377,  771, 336, 344, 1032, 975, 1033,
-                                    985, 331,  1029, 1030, 213, 335, 871,  407, 212,
-                                    408, 283,  343,  284, 945, 399, 991,  1185};
+constexpr uint32_t kOrderedIDs[] = {3,   260, 377,  771,  336, 344, 1032, 975, 1033,
+                                    985, 331, 1029, 1030, 213, 335, 871,  407, 212,
+                                    408, 283, 343,  284,  945, 399, 991,  1185};
 
 }  // namespace
 
@@ -41,8 +41,10 @@ void GlobalComponents::ReleaseAll() {
     others.swap(others_);
     std::map<int, IComponent*> ordered;
     ordered.swap(ordered_);
-    for (IComponent* component : others) component->Release(1);
-    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) it->second->Release(1);
+    for (IComponent* component : others)
+        component->Release(1);
+    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it)
+        it->second->Release(1);
 }
 
 }  // namespace pexil

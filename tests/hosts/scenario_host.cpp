@@ -21,11 +21,27 @@
 //   holder keeping|releasing|rootpath
 //                             constructs a holder, reports it, destroys it
 //   rootpath                  QueryRootPath
-//   fcreate ID                the factory's CreateComponentByID(ID, host's registry path)
+//   fcreate ID [REGISTRY]     the factory's CreateComponentByID (REGISTRY: "null", "-" for
+//                             empty, or a path; absent: the host's registry path)
+//   logsettings REGISTRY ID DEBUG LOG
+//                             GetLogSettings with the masks preset (hexadecimal)
+//   logwrite TEXT...          writes TEXT and a line end through the last LogSink
+//   setroot PATH | getroot    the factory's root path
+//   globals                   ReleaseGlobalComponents
+//   schedule NAME             ScheduleDllUnload with that loaded module's handle
+//   unloadidle NAME           UnloadDllIfIdle with that loaded module's handle
+//   pump MS                   pumps messages for MS milliseconds
+//   pumpuntil NAME MS         pumps until NAME is unloaded, at most MS milliseconds
+//   shutdown                  the factory's forced release (through a keeping holder)
+//   sleep MS                  waits without pumping
+//   write FILE TEXT...        writes a file in the host directory ("\n": line end)
+//   probe-regpath #N          the registry path TestComponents' probe #N reports
+//   probe-answer NAME N       UnloadProbe's PexilDllCanUnloadNow answer
 //
 // Paths in the narration show the host directory as <host>.
 #include "component/factory_locator.h"
 #include "module/module_state.h"
+#include "modules/test_interfaces.h"
 #include "platform/debug_capture.h"
 #include "platform/platform.h"
 #include "support/base_directory.h"
@@ -33,9 +49,12 @@
 #include <pexil/factory.h>
 #include <pexil/holder.h>
 #include <pexil/module.h>
+#include <pexil/platform.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -49,6 +68,8 @@ std::map<std::string, PexilModuleHandle> g_modules;
 // Never destroyed: components a scenario leaves alive stay reachable to the
 // end, where the modules' leak reports list them.
 std::vector<IComponent*>& g_components = *new std::vector<IComponent*>;
+pexil::LogSink* g_lastSink = nullptr;
+std::chrono::steady_clock::time_point g_lastRelease;
 
 std::string ModulePath(const std::string& name) {
     return std::string(pexil::RecomputedHostDirectory()) +
@@ -95,6 +116,83 @@ void ReportHolder(const char* form, const pexil::ComponentHolder& holder) {
     std::printf("\n");
 }
 
+// The factory, found as a module finds it; null after saying so.
+pexil::IComponentFactory* Factory(pexil::ReleasingFactoryHolder& holder) {
+    if (holder.component == nullptr) std::printf("no factory\n");
+    return static_cast<pexil::IComponentFactory*>(holder.component);
+}
+
+// A registry argument: "null", "-" (empty) or a path.
+const char* RegistryArgument(const std::vector<std::string>& words, size_t index) {
+    if (index >= words.size()) return pexil::ModuleRegistryPath();
+    if (words[index] == "null") return nullptr;
+    return PathArgument(words, index);
+}
+
+std::string RestOf(const std::vector<std::string>& words, size_t from) {
+    std::string text;
+    for (size_t i = from; i < words.size(); ++i)
+        text += (i > from ? " " : "") + words[i];
+    return text;
+}
+
+long ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - since)
+                                 .count());
+}
+
+bool RunFactoryCommand(const std::vector<std::string>& words) {
+    const std::string& command = words[0];
+    auto arg = [&](size_t i) { return i < words.size() ? words[i] : std::string(); };
+    pexil::ReleasingFactoryHolder holder;
+    pexil::IComponentFactory* factory = Factory(holder);
+    if (factory == nullptr) return true;
+    if (command == "fcreate") {
+        pexil::IComponent* component =
+            factory->CreateComponentByID(std::stoul(arg(1)), RegistryArgument(words, 2));
+        g_components.push_back(component);
+        std::printf("#%zu = %s\n", g_components.size(),
+                    component != nullptr ? "component" : "null");
+    } else if (command == "logsettings") {
+        uint32_t debug = std::stoul(arg(3), nullptr, 16);
+        uint32_t log = std::stoul(arg(4), nullptr, 16);
+        pexil::LogSink* sink = nullptr;
+        factory->GetLogSettings(RegistryArgument(words, 1), std::stoul(arg(2)), &debug, &log,
+                                &sink);
+        if (sink != nullptr) g_lastSink = sink;
+        std::printf("logsettings: debug 0x%02x log 0x%02x sink %s file %s\n", debug, log,
+                    sink != nullptr ? "yes" : "no",
+                    sink != nullptr && sink->file != pexil::kNoLogFile ? "open" : "none");
+    } else if (command == "logwrite") {
+        const std::string text = RestOf(words, 1) + "\n";
+        const int ok =
+            g_lastSink != nullptr && PexilLogWrite(g_lastSink->lock, g_lastSink->file, text.c_str(),
+                                                   static_cast<unsigned int>(text.size()));
+        std::printf("logwrite: %s\n", ok ? "ok" : "failed");
+    } else if (command == "setroot") {
+        factory->SetRootPath(PathArgument(words, 1));
+    } else if (command == "getroot") {
+        char root[pexil::kMaxPath] = "";
+        factory->GetRootPath(root);
+        std::printf("root: %s\n", Shown(root).c_str());
+    } else if (command == "globals") {
+        factory->ReleaseGlobalComponents();
+        g_lastRelease = std::chrono::steady_clock::now();
+        std::printf("globals released\n");
+    } else if (command == "schedule") {
+        const uint32_t timer = factory->ScheduleDllUnload(Module(arg(1)));
+        std::printf("schedule %s: %s\n", arg(1).c_str(),
+                    timer != 0 ? "timer started" : "no new timer");
+    } else if (command == "unloadidle") {
+        std::printf("unloadidle %s: %d\n", arg(1).c_str(),
+                    factory->UnloadDllIfIdle(Module(arg(1))));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 bool Run(const std::vector<std::string>& words) {
     const std::string& command = words[0];
     auto arg = [&](size_t i) { return i < words.size() ? words[i] : std::string(); };
@@ -119,6 +217,7 @@ bool Run(const std::vector<std::string>& words) {
         IComponent* component = Component(arg(1));
         if (component == nullptr) return false;
         component->Release(std::stoi(arg(2)));
+        g_lastRelease = std::chrono::steady_clock::now();
         std::printf("release %s %s\n", arg(1).c_str(), arg(2).c_str());
     } else if (command == "flag") {
         IComponent* component = Component(arg(1));
@@ -175,18 +274,54 @@ bool Run(const std::vector<std::string>& words) {
         }
     } else if (command == "rootpath") {
         std::printf("rootpath: %s\n", Shown(pexil::QueryRootPath()).c_str());
-    } else if (command == "fcreate") {
-        pexil::ReleasingFactoryHolder holder;
-        if (holder.component == nullptr) {
-            std::printf("fcreate: no factory\n");
-            return true;
+    } else if (command == "fcreate" || command == "logsettings" || command == "logwrite" ||
+               command == "setroot" || command == "getroot" || command == "globals" ||
+               command == "schedule" || command == "unloadidle") {
+        return RunFactoryCommand(words);
+    } else if (command == "shutdown") {
+        pexil::KeepingFactoryHolder holder;
+        if (holder.component != nullptr) holder.component->Release(1);
+        std::printf("shutdown\n");
+    } else if (command == "pump") {
+        const auto start = std::chrono::steady_clock::now();
+        const long total = std::stol(arg(1));
+        int events = 0;
+        for (long left = total; left > 0; left = total - ElapsedMs(start)) {
+            events += PexilPumpMessages(static_cast<unsigned int>(left));
         }
-        auto* factory = static_cast<pexil::IComponentFactory*>(holder.component);
-        pexil::IComponent* component =
-            factory->CreateComponentByID(std::stoul(arg(1)), pexil::ModuleRegistryPath());
-        g_components.push_back(component);
-        std::printf("#%zu = %s\n", g_components.size(),
-                    component != nullptr ? "component" : "null");
+        std::printf("pump %s: %d timer events\n", arg(1).c_str(), events);
+    } else if (command == "pumpuntil") {
+        const auto start = std::chrono::steady_clock::now();
+        const long total = std::stol(arg(2));
+        const std::string path = ModulePath(arg(1));
+        while (pexil::platform::IsModuleLoaded(path.c_str()) && ElapsedMs(start) < total) {
+            PexilPumpMessages(10);
+        }
+        const bool unloaded = !pexil::platform::IsModuleLoaded(path.c_str());
+        std::printf("%s unloaded: %s\n", arg(1).c_str(), unloaded ? "yes" : "no");
+        if (unloaded) {
+            std::printf("not before 100 ms after the last release: %s\n",
+                        ElapsedMs(g_lastRelease) >= 100 ? "yes" : "no");
+        }
+    } else if (command == "sleep") {
+        pexil::platform::System().sleep(std::stoul(arg(1)));
+    } else if (command == "write") {
+        std::string text = RestOf(words, 2);
+        for (size_t at = text.find("\\n"); at != std::string::npos; at = text.find("\\n", at)) {
+            text.replace(at, 2, "\n");
+        }
+        std::ofstream(ModulePath(arg(1)), std::ios::binary) << text;
+    } else if (command == "probe-regpath") {
+        auto* probe = static_cast<pexil::testing::IModuleProbe*>(Component(arg(1)));
+        if (probe == nullptr) return false;
+        char path[pexil::kMaxPath] = "";
+        probe->CopyRegistryPath(path, pexil::kMaxPath);
+        std::printf("regpath: \"%s\"\n", Shown(path).c_str());
+    } else if (command == "probe-answer") {
+        using SetAnswer = void(PEXIL_CDECL*)(int);
+        auto set = Export<SetAnswer>(arg(1), "UnloadProbeSetAnswer");
+        if (set == nullptr) return false;
+        set(std::stoi(arg(2)));
     } else {
         return false;
     }

@@ -1,0 +1,318 @@
+// Brelnor.dll end to end: real host processes, each in its own host directory,
+// with the real factory and real modules.
+#include "support/native_path.h"
+#include "support/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace pexil::testing {
+namespace fs = std::filesystem;
+namespace {
+
+// The factory beside the host, found through Pexil.ini, with the test modules.
+class FactoryScenario : public ::testing::Test {
+protected:
+    FactoryScenario() {
+        scenario_.Copy("Brelnor.dll");
+        scenario_.Copy("TestComponents.dll");
+    }
+    // Pexil.ini: the factory's own section, then the given lines.
+    void WritePexilIni(const std::string& more) {
+        scenario_.Write("Pexil.ini", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n" + more);
+    }
+    ScenarioResult Run(const std::vector<std::string>& commands) { return scenario_.Run(commands); }
+    std::string Host(const std::string& relative) const { return scenario_.Path(Native(relative)); }
+
+    // Files of a directory, by name.
+    std::set<std::string> FilesIn(const std::string& directory) const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+    // A file (or directory) with a last-write time some hours ago.
+    void Age(const std::string& path, int hoursAgo) const {
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(hoursAgo));
+    }
+    void OldLog(const std::string& directory, const std::string& name, int hoursAgo) const {
+        const std::string path = scenario_.Write(Native(directory + "/" + name), "old\n");
+        Age(path, hoursAgo);
+    }
+
+    Scenario scenario_;
+};
+
+TEST_F(FactoryScenario, TheDefaultRegistryComesFromPexilIniAfterItsRedirect) {
+    scenario_.Write("Pexil.ini", "[Redirect]\nPath=" + Native("conf/real.ini") + "\n");
+    scenario_.Write(Native("conf/real.ini"),
+                    "[DefaultValue]\nDllPath=" + Native("../modules") +
+                        "\n[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"
+                        "[100]\nDLL=TestComponents.dll\n[199]\nDLL=TestComponents.dll\n");
+    fs::remove(scenario_.Path("Brelnor.dll"));
+    fs::remove(scenario_.Path("TestComponents.dll"));
+    scenario_.Copy("Brelnor.dll", Native("conf/Brelnor.dll"));
+    scenario_.Copy("TestComponents.dll", Native("modules/TestComponents.dll"));
+    const ScenarioResult result = Run({"fcreate 100 null", "fcreate 199 -", "probe-regpath #2",
+                                       "release #1 1", "release #2 0", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\n#2 = component\nregpath: \"\"\nrelease #1 1\nrelease #2 0\nshutdown\n",
+        result.output);
+    EXPECT_EQ("", result.debug);
+}
+
+TEST_F(FactoryScenario, EachSpellingOfARegistryPathIsItsOwnRegistryReadOnce) {
+    WritePexilIni("[199]\nDLL=TestComponents.dll\n");
+    scenario_.Write("plugins.ini", "[199]\nDLL=TestComponents.dll\n");
+    const std::string absolute = scenario_.Path("plugins.ini");
+    const ScenarioResult result =
+        Run({"fcreate 199 plugins.ini", "probe-regpath #1",
+             // The file changes; the registry of this spelling does not read it again.
+             "write plugins.ini [199]\\nDLL=missing.dll\\n", "fcreate 199 plugins.ini",
+             "probe-regpath #2",
+             // Another spelling of the same file is another registry, read now.
+             "fcreate 199 " + absolute,
+             // So is the default registry's own file named explicitly.
+             "fcreate 199 Pexil.ini", "probe-regpath #4", "release #1 0", "release #2 0",
+             "release #4 0", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\nregpath: \"plugins.ini\"\n#2 = component\nregpath: \"plugins.ini\"\n"
+        "#3 = null\n#4 = component\nregpath: \"Pexil.ini\"\nrelease #1 0\nrelease #2 0\n"
+        "release #4 0\nshutdown\n",
+        result.output);
+    EXPECT_EQ(
+        "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + Host("missing.dll") + "\n",
+        result.debug);
+}
+
+TEST_F(FactoryScenario, AMissingRegistryFileIsCachedEmpty) {
+    WritePexilIni("");
+    const ScenarioResult result = Run({
+        "fcreate 100 absent.ini",
+        "write absent.ini [100]\\nDLL=TestComponents.dll\\n",
+        "fcreate 100 absent.ini",
+        "shutdown",
+    });
+    EXPECT_EQ("#1 = null\n#2 = null\nshutdown\n", result.output);
+    EXPECT_EQ("", result.debug);
+}
+
+// The local time stamps of the seconds from one moment to another.
+std::set<std::string> StampsBetween(std::time_t from, std::time_t to) {
+    std::set<std::string> stamps;
+    for (std::time_t t = from; t <= to; ++t) {
+        char stamp[32];
+        std::strftime(stamp, sizeof(stamp), "%Y%m%d_%H%M%S", std::localtime(&t));
+        stamps.insert(std::string(stamp) + ".log");
+    }
+    return stamps;
+}
+
+TEST_F(FactoryScenario, LogSettingsAndOneSharedLogFile) {
+    WritePexilIni(
+        "[LogDefault]\nOutputDebugString=E\nWriteToLogFile=\n"
+        "[100]\nDLL=TestComponents.dll\nOutputDebugString=TV\nWriteToLogFile=W\n");
+    const std::time_t before = std::time(nullptr);
+    const ScenarioResult result = Run({
+        "logsettings - 77 0 0",      // defaults: no log file
+        "logsettings null 100 0 0",  // the entry's masks: the file is opened
+        "logwrite first line",
+        "logsettings unknown.ini 5 3 4",  // unknown path: the caller's masks stay
+        "logwrite second line",
+        "shutdown",
+    });
+    const std::time_t after = std::time(nullptr);
+    EXPECT_EQ(
+        "logsettings: debug 0x01 log 0x00 sink no file none\n"
+        "logsettings: debug 0x06 log 0x10 sink yes file open\n"
+        "logwrite: ok\n"
+        "logsettings: debug 0x03 log 0x04 sink yes file open\n"
+        "logwrite: ok\nshutdown\n",
+        result.output);
+    EXPECT_EQ("", result.debug);
+    const std::set<std::string> files = FilesIn(scenario_.Path("PexilLog"));
+    ASSERT_EQ(1u, files.size());
+    const std::set<std::string> stamps = StampsBetween(before, after);
+    EXPECT_TRUE(stamps.count(*files.begin()) == 1) << *files.begin();
+    std::ifstream log(Host("PexilLog/" + *files.begin()), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_EQ("first line\nsecond line\n", text);
+}
+
+TEST_F(FactoryScenario, AMissingRootPathGivesASinkWithoutAFile) {
+    WritePexilIni("[100]\nDLL=TestComponents.dll\nWriteToLogFile=E\n");
+    const ScenarioResult result =
+        Run({"setroot " + Host("missing/deeper"), "getroot", "logsettings - 100 0 0",
+             "logsettings - 100 0 0", "logwrite lost", "shutdown"});
+    EXPECT_EQ("root: " + Native("<host>/missing/deeper") +
+                  "\nlogsettings: debug 0x00 log 0x01 sink yes file none\n"
+                  "logsettings: debug 0x00 log 0x01 sink yes file none\n"
+                  "logwrite: failed\nshutdown\n",
+              result.output);
+    EXPECT_FALSE(fs::exists(Host("missing")));
+    EXPECT_FALSE(fs::exists(Host("PexilLog")));
+}
+
+TEST_F(FactoryScenario, TheRootPathDecidesWhereTheLogLiesAndWhatIsPruned) {
+    WritePexilIni("[100]\nDLL=TestComponents.dll\nWriteToLogFile=E\n");
+    for (int i = 1; i <= 7; ++i) {
+        OldLog("elsewhere/PexilLog", "old" + std::to_string(i) + ".log", 10 * i);
+        OldLog("PexilLog", "host" + std::to_string(i) + ".log", 10 * i);
+    }
+    const ScenarioResult result = Run(
+        {"setroot " + Host("elsewhere"), "logsettings - 100 0 0", "logwrite moved", "shutdown"});
+    EXPECT_EQ("logsettings: debug 0x00 log 0x01 sink yes file open\nlogwrite: ok\nshutdown\n",
+              result.output);
+    // The new file and the four newest old ones remain under the new root.
+    std::set<std::string> remaining = FilesIn(Host("elsewhere/PexilLog"));
+    ASSERT_EQ(5u, remaining.size());
+    for (const char* name : {"old1.log", "old2.log", "old3.log", "old4.log"}) {
+        EXPECT_EQ(1u, remaining.count(name)) << name;
+    }
+    // The host directory's log directory is not touched.
+    EXPECT_EQ(7u, FilesIn(Host("PexilLog")).size());
+}
+
+TEST_F(FactoryScenario, PruningKeepsTheFiveNewestLogFilesAndNothingElseIsTouched) {
+    WritePexilIni("");
+    const char* names[] = {"g.log", "f.log", "e.log", "d.log", "c.log", "b.log", "a.log"};
+    for (int i = 0; i < 7; ++i)
+        OldLog("PexilLog", names[i], 10 * (i + 1));
+    OldLog("PexilLog", "same-time.log", 60);
+    fs::last_write_time(Host("PexilLog/same-time.log"),
+                        fs::last_write_time(Host("PexilLog/b.log")));
+    for (const char* other : {"x.LOG", "y.txt", "z", "20081203_142501.log.bak"}) {
+        OldLog("PexilLog", other, 500);
+    }
+    // The newest entry of all, but a directory: it must not take a file's place.
+    fs::create_directory(Host("PexilLog/old.log"));
+
+    const ScenarioResult result = Run({"shutdown"});
+    EXPECT_EQ("shutdown\n", result.output);
+    const std::set<std::string> remaining = FilesIn(Host("PexilLog"));
+    for (const char* kept : {"g.log", "f.log", "e.log", "d.log", "c.log", "x.LOG", "y.txt", "z",
+                             "20081203_142501.log.bak", "old.log"}) {
+        EXPECT_EQ(1u, remaining.count(kept)) << kept;
+    }
+    EXPECT_EQ(0u, remaining.count("a.log"));
+    // Of two files with one time only the one listed first takes part (and, being
+    // among the oldest, is deleted); the other is neither counted nor deleted.
+    EXPECT_EQ(1u, remaining.count("b.log") + remaining.count("same-time.log"));
+    EXPECT_EQ(11u, remaining.size());
+}
+
+TEST_F(FactoryScenario, GlobalComponentsAreReleasedInTheirFixedOrder) {
+    scenario_.Copy("TestGlobals.dll");
+    WritePexilIni(
+        "[3]\nDLL=TestGlobals.dll\n[1185]\nDLL=TestGlobals.dll\n[991]\nDLL=TestGlobals.dll\n"
+        "[7001]\nDLL=TestGlobals.dll\n[7002]\nDLL=TestGlobals.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 3", "fcreate 7001", "fcreate 1185", "fcreate 991", "fcreate 7002", "globals",
+             "globals", "pumpuntil TestGlobals.dll 3000", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\n#2 = component\n#3 = component\n#4 = component\n#5 = component\n"
+        "globals released\nglobals released\nTestGlobals.dll unloaded: yes\n"
+        "not before 100 ms after the last release: yes\nshutdown\n",
+        result.output);
+    // Outside the table first, in registration order; then the highest ordinal down.
+    EXPECT_EQ(
+        "[TestGlobals] released 7001\n[TestGlobals] released 7002\n"
+        "[TestGlobals] released 1185\n[TestGlobals] released 991\n[TestGlobals] released 3\n",
+        result.debug);
+}
+
+TEST_F(FactoryScenario, AnIdleModuleIsFreedOnlyAfterTheDelayAndOnlyWhileTheHostPumps) {
+    WritePexilIni("[100]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 100", "release #1 1", "sleep 300", "loaded TestComponents.dll",
+             "pumpuntil TestComponents.dll 5000", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\nrelease #1 1\nTestComponents.dll loaded: yes\n"
+        "TestComponents.dll unloaded: yes\nnot before 100 ms after the last release: yes\n"
+        "shutdown\n",
+        result.output);
+    EXPECT_EQ("", result.debug);
+}
+
+TEST_F(FactoryScenario, AModuleHeldByTwoEntriesIsFreedThroughBoth) {
+    WritePexilIni("[100]\nDLL=TestComponents.dll\n[101]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result = Run({"fcreate 100", "fcreate 101", "release #1 1", "release #2 0",
+                                       "pumpuntil TestComponents.dll 5000", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\n#2 = component\nrelease #1 1\nrelease #2 0\n"
+        "TestComponents.dll unloaded: yes\nnot before 100 ms after the last release: yes\n"
+        "shutdown\n",
+        result.output);
+}
+
+TEST_F(FactoryScenario, TheDefaultDllIsNeverFreed) {
+    WritePexilIni("[DefaultValue]\nDllPath=" + scenario_.directory().str() +
+                  "\nDefaultDll=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 100", "release #1 1", "pump 500", "loaded TestComponents.dll",
+             "load TestComponents.dll", "unloadidle TestComponents.dll", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\nrelease #1 1\npump 500: 1 timer events\n"
+        "TestComponents.dll loaded: yes\nload TestComponents.dll: ok\n"
+        "unloadidle TestComponents.dll: 1\nshutdown\n",
+        result.output);
+}
+
+class UnloadProbeScenario : public FactoryScenario {
+protected:
+    UnloadProbeScenario() {
+        scenario_.Copy(Native("plain/UnloadProbe.dll"), "UnloadProbe.dll");
+        WritePexilIni("[400]\nDLL=UnloadProbe.dll\n");
+    }
+};
+
+TEST_F(UnloadProbeScenario, ScheduledTwiceCheckedOnceAndANoIsNotAskedAgain) {
+    const ScenarioResult result =
+        Run({"load UnloadProbe.dll", "fcreate 400", "probe-answer UnloadProbe.dll 0",
+             "schedule UnloadProbe.dll", "schedule UnloadProbe.dll", "pump 400",
+             "pump 300",  // not asked again: the timer has stopped
+             "probe-answer UnloadProbe.dll 1", "schedule UnloadProbe.dll", "pump 400",
+             // The registry gave back its reference: the host's own is the last.
+             "free UnloadProbe.dll", "loaded UnloadProbe.dll", "shutdown"});
+    EXPECT_EQ(
+        "load UnloadProbe.dll: ok\n#1 = component\nschedule UnloadProbe.dll: timer started\n"
+        "schedule UnloadProbe.dll: no new timer\npump 400: 1 timer events\n"
+        "pump 300: 0 timer events\nschedule UnloadProbe.dll: timer started\n"
+        "pump 400: 1 timer events\nfree UnloadProbe.dll\nUnloadProbe.dll loaded: no\nshutdown\n",
+        result.output);
+    EXPECT_EQ(
+        "[UnloadProbe] PexilDllCanUnloadNow -> 0\n[UnloadProbe] PexilDllCanUnloadNow -> 1\n"
+        "[UnloadProbe] unloaded\n",
+        result.debug);
+}
+
+TEST_F(UnloadProbeScenario, ShutdownDropsPendingUnloadsAndStopsTheTimer) {
+    const ScenarioResult result =
+        Run({"load UnloadProbe.dll", "fcreate 400", "schedule UnloadProbe.dll", "shutdown",
+             "pump 400", "loaded UnloadProbe.dll"});
+    EXPECT_EQ(
+        "load UnloadProbe.dll: ok\n#1 = component\nschedule UnloadProbe.dll: timer started\n"
+        "shutdown\npump 400: 0 timer events\nUnloadProbe.dll loaded: yes\n",
+        result.output);
+    // Never asked; unloaded only when the process ends.
+    EXPECT_EQ("[UnloadProbe] unloaded\n", result.debug);
+}
+
+TEST_F(FactoryScenario, ARequestAfterTheFactorysForcedReleaseBuildsANewFactory) {
+    WritePexilIni("[101]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 101", "shutdown", "fcreate 101", "release #1 0", "release #2 0", "shutdown"});
+    EXPECT_EQ("#1 = component\nshutdown\n#2 = component\nrelease #1 0\nrelease #2 0\nshutdown\n",
+              result.output);
+    EXPECT_EQ("", result.debug);
+}
+
+}  // namespace
+}  // namespace pexil::testing

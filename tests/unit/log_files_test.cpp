@@ -1,0 +1,120 @@
+// The shared log file's name and creation, and pruning, on real directories.
+#include "log/log_files.h"
+#include "platform/platform.h"
+#include "support/native_path.h"
+#include "support/system_override.h"
+#include "support/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace pexil::testing {
+namespace fs = std::filesystem;
+namespace {
+
+// 3 December 2008, 14:25:01 local time.
+int64_t FixedTime() {
+    return 1228314301;
+}
+int FixedLocalTime(int64_t, platform::LocalTime* local) {
+    *local = platform::LocalTime{2008, 12, 3, 14, 25, 1};
+    return 1;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class LogFiles : public ::testing::Test {
+protected:
+    SystemOverride<int64_t (*)()> time_{&platform::SystemCalls::currentTime, FixedTime};
+    SystemOverride<int (*)(int64_t, platform::LocalTime*)> local_{
+        &platform::SystemCalls::toLocalTime, FixedLocalTime};
+    TempDirectory temp_;
+};
+
+TEST_F(LogFiles, TheFileIsNamedByTheLocalTimeUnderPexilLog) {
+    char directory[kMaxPath];
+    log::MakeLogDirectory(temp_.str().c_str(), directory, kMaxPath);
+    EXPECT_EQ(temp_.str() + Native("/PexilLog/"), directory);
+
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile(temp_.str().c_str(), sink);
+    ASSERT_NE(kNoLogFile, sink.file);
+    const std::string file = temp_ / Native("PexilLog/20081203_142501.log");
+    EXPECT_TRUE(fs::is_regular_file(file));
+    platform::System().closeFile(sink.file);
+}
+
+TEST_F(LogFiles, AnExistingFileOfTheSameNameIsAppendedToNotDestroyed) {
+    temp_.Write(Native("PexilLog/20081203_142501.log"), "an earlier run\n");
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile(temp_.str().c_str(), sink);
+    ASSERT_NE(kNoLogFile, sink.file);
+    uint32_t written = 0;
+    platform::System().writeFile(sink.file, "this run\n", 9, &written);
+    platform::System().closeFile(sink.file);
+    EXPECT_EQ("an earlier run\nthis run\n", Read(temp_ / Native("PexilLog/20081203_142501.log")));
+}
+
+TEST_F(LogFiles, NoFileAndNoDirectoryWhenTheRootIsMissingOrTooLong) {
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile((temp_ / "missing").c_str(), sink);
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_FALSE(fs::exists(temp_ / "missing"));
+
+    // Long enough that the file name needs more than 259 characters, short
+    // enough that the directory alone would fit.
+    const std::string root = temp_ / std::string(240 - temp_.str().size(), 'r');
+    fs::create_directory(root);
+    log::OpenLogFile(root.c_str(), sink);
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_FALSE(fs::exists(root + Native("/PexilLog")));
+}
+
+TEST_F(LogFiles, AnOpenLogFileIsNeitherOpenedTwiceForWritingNorDeleted) {
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile(temp_.str().c_str(), sink);
+    ASSERT_NE(kNoLogFile, sink.file);
+    const std::string file = temp_ / Native("PexilLog/20081203_142501.log");
+    EXPECT_EQ(kNoLogFile, platform::System().openLogFile(file.c_str()));
+    EXPECT_EQ(0, platform::System().deleteFile(file.c_str()));
+    platform::System().closeFile(sink.file);
+    EXPECT_EQ(1, platform::System().deleteFile(file.c_str()));
+}
+
+TEST_F(LogFiles, PruningSkipsAFileThatIsInUse) {
+    const std::string directory = temp_ / "PexilLog";
+    fs::create_directory(directory);
+    for (int i = 1; i <= 7; ++i) {
+        const std::string path = temp_.Write(Native("PexilLog/" + std::to_string(i) + ".log"), "x");
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(i));
+    }
+    // The oldest is held open by a writer.
+    const platform::Handle held =
+        platform::System().openLogFile((directory + Native("/7.log")).c_str());
+    ASSERT_NE(platform::kInvalidHandle, held);
+    log::LogDirectoryCallback callback;
+    log::PruneLogFiles(temp_.str().c_str(), callback);
+    platform::System().closeFile(held);
+    std::set<std::string> remaining;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        remaining.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ((std::set<std::string>{"1.log", "2.log", "3.log", "4.log", "5.log", "7.log"}),
+              remaining);
+}
+
+TEST_F(LogFiles, PruningWithoutALogDirectoryDoesNothing) {
+    log::LogDirectoryCallback callback;
+    log::PruneLogFiles((temp_ / "nowhere").c_str(), callback);
+    EXPECT_FALSE(fs::exists(temp_ / "nowhere"));
+}
+
+}  // namespace
+}  // namespace pexil::testing

@@ -55,10 +55,14 @@ void EnumerateDirectory(const char* directory, LogDirectoryCallback& callback, v
     std::memset(&entry, 0, sizeof(entry));
     const platform::Handle search = platform::System().findFirstFile(pattern, &entry);
     if (search == platform::kInvalidHandle) return;
+    // Closed also when the callback gives up on a failed allocation.
+    struct SearchCloser {
+        platform::Handle search;
+        ~SearchCloser() { platform::System().findClose(search); }
+    } closer{search};
     do {
         callback.CollectLogFile(entry, context);
     } while (platform::System().findNextFile(search, &entry) != 0);
-    platform::System().findClose(search);
 }
 
 void PruneLogFiles(const char* rootPath, LogDirectoryCallback& callback) {

@@ -1,0 +1,193 @@
+// Faults forced through the platform's system-call table: allocations, files,
+// directories and timers that fail on purpose. The factory is built in this
+// process (its creator registered here), so the faults reach it on every system.
+#include "factory/component_factory.h"
+#include "log/log_files.h"
+#include "platform/debug_capture.h"
+#include "registry/component_registry.h"
+#include "support/loaded_module.h"
+#include "support/native_path.h"
+#include "support/system_override.h"
+#include "support/temp_directory.h"
+
+#include <pexil/module.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace pexil {
+
+PEXIL_REGISTER_CREATOR(kFactoryComponentID, SingleInstance<ComponentFactory>::Create);
+
+namespace testing {
+namespace fs = std::filesystem;
+namespace {
+
+using platform::testing::DebugCapture;
+
+void* FailAllocation(size_t) {
+    return nullptr;
+}
+
+IComponentFactory* NewFactory() {
+    return static_cast<IComponentFactory*>(::CreateComponent(kFactoryComponentID, 0));
+}
+
+TEST(FaultInjection, AFactoryThatCannotBeAllocatedIsNullAndReported) {
+    DebugCapture capture;
+    {
+        SystemOverride failing(&platform::SystemCalls::allocate, FailAllocation);
+        EXPECT_EQ(nullptr, ::CreateComponent(kFactoryComponentID, 0));
+    }
+    EXPECT_EQ(
+        "Pexil[Error]:CreateComponent method return NULL.\n"
+        "Pexil[Error]: ComponentID=361 CreatorID=0",
+        capture.Text());
+    // Nothing was kept: the next request builds the factory.
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    factory->Release(1);
+}
+
+TEST(FaultInjection, ARegistryThatCannotBeAllocatedIsNotCached) {
+    TempDirectory temp;
+    const std::string file =
+        temp.Write("plugins.ini", "[101]\nDLL=" + BesideProgram("TestComponents.dll") + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    {
+        SystemOverride failing(&platform::SystemCalls::allocate, FailAllocation);
+        EXPECT_EQ(nullptr, factory->CreateComponentByID(101, file.c_str()));
+    }
+    EXPECT_EQ(0u, static_cast<ComponentFactory*>(factory)->cachedRegistryCount());
+    IComponent* component = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, component);
+    EXPECT_EQ(1u, static_cast<ComponentFactory*>(factory)->cachedRegistryCount());
+    component->Release(0);
+    factory->Release(1);
+}
+
+int g_loadCalls = 0;
+void* FailOnce(size_t size) {
+    return g_loadCalls++ == 0 ? nullptr : platform::OriginalSystem().allocate(size);
+}
+
+TEST(FaultInjection, RegistryFileTextThatCannotBeAllocatedLeavesNoEntries) {
+    TempDirectory temp;
+    const std::string file =
+        temp.Write("r.ini", "[LogDefault]\nOutputDebugString=E\n[5]\nDLL=x.dll\n");
+    ComponentRegistry registry;
+    g_loadCalls = 0;
+    {
+        SystemOverride failing(&platform::SystemCalls::allocate, FailOnce);
+        EXPECT_EQ(1, registry.LoadFile("", file.c_str()));
+    }
+    EXPECT_TRUE(registry.entries().empty());
+    EXPECT_EQ(0u, registry.defaultDebugOutputMask());
+    EXPECT_EQ(temp.str(), registry.defaultDllDirectory());  // from the path, before reading
+}
+
+platform::Handle RefuseOpen(const char*) {
+    return platform::kInvalidHandle;
+}
+
+TEST(FaultInjection, ARegistryFileThatCannotBeOpenedLeavesNoEntries) {
+    TempDirectory temp;
+    const std::string file = temp.Write("r.ini", "[5]\nDLL=x.dll\n");
+    {
+        ComponentRegistry registry;
+        SystemOverride refusing(&platform::SystemCalls::openFileForRead, RefuseOpen);
+        registry.LoadFile("", file.c_str());
+        EXPECT_TRUE(registry.entries().empty());
+    }
+    // The same through real permissions, where they apply (not to the superuser).
+    fs::permissions(file, fs::perms::none);
+    if (std::ifstream(file).is_open()) {
+        fs::permissions(file, fs::perms::owner_all);
+        GTEST_SKIP() << "this user can read a file without permissions";
+    }
+    ComponentRegistry registry;
+    registry.LoadFile("", file.c_str());
+    fs::permissions(file, fs::perms::owner_all);
+    EXPECT_TRUE(registry.entries().empty());
+}
+
+int ShortRead(platform::Handle file, void* buffer, uint32_t size, uint32_t* read) {
+    // The file shrank between its size and the read.
+    return platform::OriginalSystem().readFile(file, buffer, size > 0 ? size - 1 : 0, read);
+}
+
+TEST(FaultInjection, AFileThatShrinksBeforeItIsReadLeavesNoEntries) {
+    TempDirectory temp;
+    const std::string file = temp.Write("r.ini", "[5]\nDLL=x.dll\n");
+    ComponentRegistry registry;
+    SystemOverride shrinking(&platform::SystemCalls::readFile, ShortRead);
+    registry.LoadFile("", file.c_str());
+    EXPECT_TRUE(registry.entries().empty());
+}
+
+TEST(FaultInjection, APruningListThatCannotBeAllocatedDeletesNothing) {
+    TempDirectory temp;
+    for (int i = 1; i <= 7; ++i) {
+        const std::string path = temp.Write(Native("PexilLog/" + std::to_string(i) + ".log"), "x");
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(i));
+    }
+    log::LogDirectoryCallback callback;
+    {
+        SystemOverride failing(&platform::SystemCalls::allocate, FailAllocation);
+        log::PruneLogFiles(temp.str().c_str(), callback);
+    }
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(temp / "PexilLog"))
+        count += entry.exists();
+    EXPECT_EQ(7u, count);
+    log::PruneLogFiles(temp.str().c_str(), callback);
+    EXPECT_FALSE(fs::exists(temp / Native("PexilLog/6.log")));
+    EXPECT_FALSE(fs::exists(temp / Native("PexilLog/7.log")));
+    EXPECT_TRUE(fs::exists(temp / Native("PexilLog/5.log")));
+}
+
+int RefuseDirectory(const char*) {
+    return 0;
+}
+
+TEST(FaultInjection, ALogDirectoryThatCannotBeCreatedGivesNoFile) {
+    TempDirectory temp;
+    LogSink sink{nullptr, kNoLogFile};
+    {
+        SystemOverride refusing(&platform::SystemCalls::createDirectory, RefuseDirectory);
+        log::OpenLogFile(temp.str().c_str(), sink);
+    }
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_FALSE(fs::exists(temp / "PexilLog"));
+}
+
+uintptr_t RefuseTimer(uint32_t, platform::TimerProc) {
+    return 0;
+}
+
+TEST(FaultInjection, ATimerThatCannotBeStartedIsTriedAgainByTheNextSchedule) {
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    auto* state = static_cast<ComponentFactory*>(factory);
+    const auto module = reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x1000));
+    {
+        SystemOverride refusing(&platform::SystemCalls::setTimer, RefuseTimer);
+        EXPECT_EQ(0u, factory->ScheduleDllUnload(module));
+    }
+    EXPECT_EQ(0u, state->timerId());
+    EXPECT_EQ(1u, state->pendingUnloadCount());
+    const uint32_t timer = factory->ScheduleDllUnload(module);
+    EXPECT_NE(0u, timer);
+    EXPECT_EQ(timer, state->timerId());
+    EXPECT_EQ(1u, state->pendingUnloadCount());
+    // Shutdown drops the pending module and stops the timer.
+    factory->Release(1);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace pexil

@@ -27,6 +27,10 @@ typedef struct PexilLock {
 PEXIL_PLATFORM_API void PexilLockEnter(PexilLock* lock);
 PEXIL_PLATFORM_API void PexilLockLeave(PexilLock* lock);
 
+// Writes a message to the debug-output channel as the framework does
+// (OutputDebugStringA on Windows; one write to standard error on POSIX).
+PEXIL_PLATFORM_API void PexilDebugOutput(const char* text);
+
 // Writes to the shared log file a component was handed in its LogSink (lock
 // and file), holding the lock while it writes. Returns 1 when every byte was
 // written, 0 otherwise (also when no file is open, file -1).

@@ -3,8 +3,6 @@
 #include <pexil/holder.h>
 #include <pexil/platform.h>
 
-#include <cstdio>
-
 namespace example {
 
 void ComponentLog::Open(const char* registryPath, uint32_t componentID, const char* tag) {
@@ -21,8 +19,7 @@ void ComponentLog::Write(uint32_t level, const std::string& text) const {
         PexilLogWrite(sink_->lock, sink_->file, line.c_str(),
                       static_cast<unsigned int>(line.size()));
     }
-    // One call per line, so that it is not split among other output.
-    if ((debugMask_ & level) != 0) std::fputs(line.c_str(), stderr);
+    if ((debugMask_ & level) != 0) PexilDebugOutput(line.c_str());
 }
 
 }  // namespace example

@@ -64,6 +64,10 @@ PEXIL_PLATFORM_API void PexilLockEnter(PexilLock* lock) {
 PEXIL_PLATFORM_API void PexilLockLeave(PexilLock* lock) {
     pexil::platform::LockLeave(lock);
 }
+PEXIL_PLATFORM_API void PexilDebugOutput(const char* text) {
+    pexil::platform::DebugOutput(text);
+}
+
 PEXIL_PLATFORM_API int PexilLogWrite(PexilLock* lock, intptr_t file, const char* text,
                                      unsigned int length) {
     if (lock == nullptr || file == -1 || (text == nullptr && length > 0)) return 0;

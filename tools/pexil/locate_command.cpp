@@ -1,0 +1,277 @@
+// pexil locate [INI] [--host DIR]: the factory search a host's holder makes
+// (the locator, factory-handle variant): the ini file made absolute against
+// the host directory, its [Redirect] chain, the values that name the factory
+// DLL, and whether that DLL loads and exports CreateComponent.
+#include "commands.h"
+#include "component/factory_locator.h"
+#include "json_writer.h"
+#include "platform/platform.h"
+#include "support/text.h"
+#include "tool.h"
+
+namespace pexil::tool {
+namespace {
+
+// The locator reads the factory's [361] values into buffers of this size.
+constexpr int kValueSize = 1024;
+
+std::string g_hostDirectory;
+
+const char* HostDirectory() {
+    return g_hostDirectory.c_str();
+}
+
+// The locator's base: the host directory, and a join that keeps one character
+// less than the buffer could hold.
+const PathBase kHostBase = {HostDirectory, PathStyle::Native, true};
+
+struct ChainStep {
+    std::string file;
+    std::string value;
+    const char* outcome;  // "none", "relative", "absolute" or "loop"
+};
+
+struct ValueRead {
+    const char* section;
+    const char* key;
+    std::string value;
+    std::string meaning;
+};
+
+struct Search {
+    std::vector<ChainStep> chain;
+    std::string iniFile;  // empty when the chain loops
+    std::vector<ValueRead> values;
+    std::string dll;
+};
+
+std::string ReadValue(const char* section, const char* key, const char* defaultValue, int size,
+                      const std::string& file) {
+    std::vector<char> buffer(static_cast<size_t>(size), '\0');
+    platform::GetPrivateProfileString(section, key, defaultValue, buffer.data(),
+                                      static_cast<uint32_t>(size), file.c_str());
+    return buffer.data();
+}
+
+// FollowRedirect's steps (component/factory_locator.cpp), each recorded.
+void FollowChain(const std::string& start, Search& search) {
+    std::vector<std::string> visited;
+    std::string current = start;
+    for (;;) {
+        visited.push_back(current);
+        const std::string value = ReadValue("Redirect", "Path", "", kMaxPath, current);
+        if (IsBlank(value.c_str())) {
+            search.chain.push_back({current, value, "none"});
+            search.iniFile = current;
+            return;
+        }
+        if (!IsAbsolutePath(value.c_str())) {
+            char joined[kMaxPath] = "";
+            JoinWithDirectoryOf(current.c_str(), value.c_str(), joined, kMaxPath);
+            search.chain.push_back({current, value, "relative"});
+            search.iniFile = joined;
+            return;
+        }
+        for (const std::string& seen : visited) {
+            if (seen == value) {
+                search.chain.push_back({current, value, "loop"});
+                return;
+            }
+        }
+        search.chain.push_back({current, value, "absolute"});
+        current = value;
+    }
+}
+
+// GetFactoryDllPath's steps, each value recorded with what it decided.
+void FindFactoryDll(Search& search) {
+    const std::string& ini = search.iniFile;
+    const std::string value = ReadValue("361", "DLL", "", kValueSize, ini);
+    char dllName[kMaxPath] = "";
+    TrimBlanks(value.c_str(), dllName, kMaxPath);
+    if (IsAbsolutePath(dllName)) {
+        search.values.push_back({"361", "DLL", value, "absolute: the factory DLL"});
+        search.dll = dllName;
+        return;
+    }
+    search.values.push_back({"361", "DLL", value,
+                             dllName[0] == '\0' && !IsBlank(value.c_str())
+                                 ? "longer than 259 characters: taken as empty"
+                                 : "relative"});
+    const std::string flagValue = ReadValue("361", "NotUseDefaultDllPath", "0", kValueSize, ini);
+    char flag[10] = "";
+    TrimBlanks(flagValue.c_str(), flag, sizeof(flag));
+    char path[kMaxPath] = "";
+    if (flag[0] == '1') {
+        search.values.push_back(
+            {"361", "NotUseDefaultDllPath", flagValue, "the DLL lies beside the ini file"});
+        JoinWithDirectoryOf(ini.c_str(), dllName, path, kMaxPath);
+        search.dll = path;
+        return;
+    }
+    search.values.push_back({"361", "NotUseDefaultDllPath", flagValue, "not 1"});
+    const std::string directory = ReadValue("DefaultValue", "DllPath", "", kMaxPath, ini);
+    char candidate[kMaxPath] = "";
+    if (IsBlank(directory.c_str())) {
+        search.values.push_back({"DefaultValue", "DllPath", directory, "blank: not used"});
+        CopyIfFits(candidate, kMaxPath, dllName);
+    } else {
+        search.values.push_back(
+            {"DefaultValue", "DllPath", directory, "the DLL lies in this directory"});
+        const char separator[2] = {Separator(PathStyle::Native), '\0'};
+        AppendIfFits(candidate, kMaxPath, directory.c_str());
+        AppendIfFits(candidate, kMaxPath, separator);
+        AppendIfFits(candidate, kMaxPath, dllName);
+    }
+    if (IsAbsolutePath(candidate)) {
+        CopyIfFits(path, kMaxPath, candidate);
+    } else {
+        JoinWithDirectoryOf(ini.c_str(), candidate, path, kMaxPath);
+    }
+    search.dll = path;
+}
+
+// The locator's own functions must come to the same files.
+void CrossCheck(const std::string& start, const Search& search) {
+    char iniFile[kMaxPath] = "";
+    const int found =
+        locator::FollowRedirect(locator::Variant::FactoryHandle, start.c_str(), iniFile, kMaxPath);
+    if ((found != 0) != !search.iniFile.empty() || (found != 0 && search.iniFile != iniFile)) {
+        throw CommandFailed("the steps shown disagree with the locator's ini file " +
+                            std::string(found != 0 ? iniFile : "(none)"));
+    }
+    if (found == 0) return;
+    char dll[kMaxPath] = "";
+    locator::GetFactoryDllPath(iniFile, dll, kMaxPath);
+    if (search.dll != dll) {
+        throw CommandFailed("the steps shown disagree with the locator's factory DLL " +
+                            std::string(dll));
+    }
+}
+
+std::string WithoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') &&
+           path[path.size() - 2] != ':') {
+        path.pop_back();
+    }
+    return path;
+}
+
+}  // namespace
+
+int RunLocate(const std::vector<std::string>& words) {
+    const Arguments args = ParseArguments("locate", words, {{"--host", true}}, 0, 1);
+    g_hostDirectory = args.Has("--host")
+                          ? WithoutTrailingSeparators(AbsolutePath(args.options.at("--host")))
+                          : std::string(CurrentDirectoryBase().directory());
+
+    // ResolveIniFile's start: "Pexil.ini" for no argument, joined to the host
+    // directory when relative.
+    const std::string argument = args.positional.empty() ? "" : args.positional[0];
+    char start[kMaxPath] = "";
+    if (argument.empty()) {
+        JoinToHostDirectory(kHostBase, "Pexil.ini", start, kMaxPath);
+    } else if (!IsAbsolutePath(argument.c_str())) {
+        JoinToHostDirectory(kHostBase, argument.c_str(), start, kMaxPath);
+    } else {
+        CopyIfFits(start, kMaxPath, argument.c_str());
+    }
+
+    Search search;
+    FollowChain(start, search);
+    if (!search.iniFile.empty()) FindFactoryDll(search);
+    std::vector<std::string> debugLines;
+    {
+        DebugCapture capture;
+        CrossCheck(start, search);
+        debugLines = capture.Lines();
+    }
+
+    const bool named = !search.dll.empty();
+    const bool exists = named && FileExists(search.dll);
+    bool loads = false;
+    bool exportsCreate = false;
+    if (exists) {
+        DebugCapture capture;
+        if (PexilModuleHandle module = platform::LoadLibrary(search.dll.c_str())) {
+            loads = true;
+            exportsCreate = platform::GetProcAddress(module, "CreateComponent") != nullptr;
+            platform::FreeLibrary(module);
+        }
+        for (const std::string& line : capture.Lines())
+            debugLines.push_back(line);
+    }
+
+    if (args.json) {
+        JsonWriter json;
+        json.BeginObject().Key("hostDirectory").String(g_hostDirectory);
+        json.Key("chain").BeginArray();
+        for (const ChainStep& step : search.chain) {
+            json.BeginObject().Key("file").String(step.file).Key("redirect").String(step.value);
+            json.Key("outcome").String(step.outcome).EndObject();
+        }
+        json.EndArray().Key("iniFile");
+        if (search.iniFile.empty()) {
+            json.Null();
+        } else {
+            json.String(search.iniFile);
+        }
+        json.Key("values").BeginArray();
+        for (const ValueRead& read : search.values) {
+            json.BeginObject().Key("section").String(read.section).Key("key").String(read.key);
+            json.Key("value").String(read.value).Key("meaning").String(read.meaning).EndObject();
+        }
+        json.EndArray().Key("dll");
+        if (named) {
+            json.String(search.dll);
+        } else {
+            json.Null();
+        }
+        json.Key("exists").Bool(exists).Key("loads").Bool(loads);
+        json.Key("exportsCreateComponent").Bool(exportsCreate);
+        json.Key("debugOutput").BeginArray();
+        for (const std::string& line : debugLines)
+            json.String(line);
+        json.EndArray().EndObject();
+        WriteOut(json.Text());
+    } else {
+        std::string out = "host directory: " + g_hostDirectory + "\n";
+        for (const ChainStep& step : search.chain) {
+            out += "ini file: " + step.file + "\n  [Redirect] Path=" + step.value + ": ";
+            const std::string outcome = step.outcome;
+            if (outcome == "none") {
+                out += "no redirect\n";
+            } else if (outcome == "relative") {
+                out += "relative, the chain ends beside this file\n";
+            } else if (outcome == "absolute") {
+                out += "absolute, the chain goes on there\n";
+            } else {
+                out += "a file the chain has passed: the search fails\n";
+            }
+        }
+        if (!search.chain.empty() && std::string(search.chain.back().outcome) == "relative") {
+            out += "ini file: " + search.iniFile + " (its [Redirect] is not read)\n";
+        }
+        for (const ValueRead& read : search.values) {
+            out += "  [" + std::string(read.section) + "] " + read.key + "=" + read.value + ": " +
+                   read.meaning + "\n";
+        }
+        if (!search.iniFile.empty()) {
+            out += "factory DLL: " + (named ? search.dll : std::string("none")) + "\n";
+            out += std::string("  exists: ") + (exists ? "yes" : "no") + "\n";
+            if (exists) {
+                out += std::string("  loads: ") + (loads ? "yes" : "no") + "\n";
+                if (loads) {
+                    out += std::string("  exports CreateComponent: ") +
+                           (exportsCreate ? "yes" : "no") + "\n";
+                }
+            }
+        }
+        for (const std::string& line : debugLines)
+            out += "debug output: " + line + "\n";
+        WriteOut(out);
+    }
+    return exportsCreate ? kExitOk : kExitNo;
+}
+
+}  // namespace pexil::tool

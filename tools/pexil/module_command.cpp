@@ -1,0 +1,91 @@
+// pexil module DLL: loads a module, lists which of the seven entry points it
+// exports and the component IDs its creator table holds (GetComponentIDs).
+#include "commands.h"
+#include "json_writer.h"
+#include "platform/platform.h"
+#include "tool.h"
+
+#include <pexil/module.h>
+
+namespace pexil::tool {
+namespace {
+
+const char* const kEntryPoints[] = {"CreateComponent",      "SetDLLRegistry",   "PexilDllFreeMap",
+                                    "PexilDllCanUnloadNow", "SetFactoryHandle", "PexilSetDllSafe",
+                                    "GetComponentIDs"};
+
+}  // namespace
+
+int RunModule(const std::vector<std::string>& words) {
+    const Arguments args = ParseArguments("module", words, {}, 1, 1);
+    const std::string path = AbsolutePath(args.positional[0]);
+    if (!FileExists(path)) throw CommandFailed("no such file: " + path);
+
+    std::vector<bool> present;
+    std::vector<uint32_t> ids;
+    bool listed = false;
+    std::vector<std::string> debugLines;
+    {
+        DebugCapture capture;
+        const PexilModuleHandle module = platform::LoadLibrary(path.c_str());
+        if (module == nullptr) throw CommandFailed("cannot load " + path);
+        for (const char* name : kEntryPoints)
+            present.push_back(platform::GetProcAddress(module, name) != nullptr);
+        if (auto getIDs = reinterpret_cast<GetComponentIDsFunction>(
+                platform::GetProcAddress(module, "GetComponentIDs"))) {
+            // The first call counts, the second copies.
+            const int count = getIDs(nullptr, 0);
+            ids.assign(static_cast<size_t>(count > 0 ? count : 0), 0);
+            const int copied = getIDs(ids.data(), static_cast<uint32_t>(ids.size()));
+            if (copied >= 0 && static_cast<size_t>(copied) < ids.size()) ids.resize(copied);
+            listed = true;
+        }
+        platform::FreeLibrary(module);
+        debugLines = capture.Lines();
+    }
+    bool complete = true;
+    for (bool has : present)
+        complete = complete && has;
+
+    if (args.json) {
+        JsonWriter json;
+        json.BeginObject().Key("module").String(path).Key("exports").BeginObject();
+        for (size_t i = 0; i < present.size(); ++i)
+            json.Key(kEntryPoints[i]).Bool(present[i]);
+        json.EndObject().Key("componentIDs");
+        if (listed) {
+            json.BeginArray();
+            for (uint32_t id : ids)
+                json.Number(id);
+            json.EndArray();
+        } else {
+            json.Null();
+        }
+        json.Key("debugOutput").BeginArray();
+        for (const std::string& line : debugLines)
+            json.String(line);
+        json.EndArray().EndObject();
+        WriteOut(json.Text());
+    } else {
+        std::string out = "module: " + path + "\nexports:\n";
+        for (size_t i = 0; i < present.size(); ++i) {
+            std::string name = kEntryPoints[i];
+            name.resize(22, ' ');
+            out += "  " + name + (present[i] ? "yes" : "no") + "\n";
+        }
+        if (!listed) {
+            out += "component IDs: unknown (no GetComponentIDs)\n";
+        } else {
+            out += "component IDs (" + std::to_string(ids.size()) + "):";
+            for (uint32_t id : ids)
+                out += " " + std::to_string(id);
+            out += "\n";
+        }
+        for (const std::string& line : debugLines)
+            out += "debug output: " + line + "\n";
+        WriteOut(out);
+    }
+    return complete ? kExitOk : kExitNo;
+}
+
+}  // namespace pexil::tool

@@ -1,0 +1,134 @@
+#include "tool.h"
+
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace pexil::tool {
+namespace {
+
+std::string g_currentDirectory;
+std::string g_debugOutput;
+
+const char* CurrentDirectory() {
+    return g_currentDirectory.c_str();
+}
+
+const PathBase kCurrentDirectoryBase = {CurrentDirectory, PathStyle::Native, false};
+
+void CollectDebugOutput(const char* text) {
+    if (text != nullptr) g_debugOutput += text;
+}
+
+}  // namespace
+
+Arguments ParseArguments(const char* command, const std::vector<std::string>& words,
+                         const std::vector<OptionSpec>& accepted, size_t minPositional,
+                         size_t maxPositional) {
+    Arguments arguments;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+            arguments.positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (word == "--json") {
+            arguments.json = true;
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : accepted) {
+            if (word == candidate.name) spec = &candidate;
+        }
+        if (spec == nullptr) {
+            throw UsageError(std::string(command) + ": unknown option " + word);
+        }
+        if (arguments.Has(spec->name)) {
+            throw UsageError(std::string(command) + ": " + word + " given twice");
+        }
+        if (!spec->takesValue) {
+            arguments.options[spec->name] = "";
+            continue;
+        }
+        if (i + 1 == words.size()) {
+            throw UsageError(std::string(command) + ": " + word + " needs a value");
+        }
+        arguments.options[spec->name] = words[++i];
+    }
+    if (arguments.positional.size() < minPositional) {
+        throw UsageError(std::string(command) + ": too few arguments");
+    }
+    if (arguments.positional.size() > maxPositional) {
+        throw UsageError(std::string(command) + ": unexpected argument " +
+                         arguments.positional[maxPositional]);
+    }
+    return arguments;
+}
+
+const PathBase& CurrentDirectoryBase() {
+    if (g_currentDirectory.empty()) {
+        std::error_code error;
+        g_currentDirectory = std::filesystem::current_path(error).string();
+    }
+    return kCurrentDirectoryBase;
+}
+
+std::string AbsolutePath(const PathBase& base, const std::string& path) {
+    char buffer[kMaxPath];
+    if (!ToAbsolutePath(base, path.c_str(), buffer, kMaxPath)) {
+        throw CommandFailed("path too long: " + path);
+    }
+    return buffer;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    return AbsolutePath(CurrentDirectoryBase(), path);
+}
+
+bool FileExists(const std::string& path) {
+    return platform::Access(path.c_str(), 0) == 0;
+}
+
+std::string MaskLetters(uint32_t mask) {
+    static const char kLetters[] = "ETVDWC";
+    std::string letters;
+    for (int bit = 0; bit < 6; ++bit) {
+        if ((mask & (1u << bit)) != 0) letters += kLetters[bit];
+    }
+    return letters.empty() ? "none" : letters;
+}
+
+DebugCapture::DebugCapture() : previous_(platform::System().debugOutput) {
+    g_debugOutput.clear();
+    platform::System().debugOutput = CollectDebugOutput;
+}
+
+DebugCapture::~DebugCapture() {
+    platform::System().debugOutput = previous_;
+}
+
+std::vector<std::string> DebugCapture::Lines() const {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < g_debugOutput.size()) {
+        size_t end = g_debugOutput.find('\n', start);
+        if (end == std::string::npos) end = g_debugOutput.size();
+        lines.push_back(g_debugOutput.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+void WriteOut(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace pexil::tool

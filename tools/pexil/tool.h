@@ -1,0 +1,86 @@
+// What the pexil subcommands share: exit statuses, argument parsing, paths
+// made absolute the framework's way, mask letters and the capture of the
+// framework's debug output.
+#ifndef PEXIL_TOOLS_PEXIL_TOOL_H
+#define PEXIL_TOOLS_PEXIL_TOOL_H
+
+#include "support/base_directory.h"
+
+#include <stdint.h>
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pexil::tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitNo = 1;      // the answer is no: lint findings, no usable factory or module
+constexpr int kExitUsage = 2;   // bad arguments
+constexpr int kExitFailed = 3;  // the command could not be carried out
+
+// Bad arguments: main prints the message and the usage to standard error.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A command that could not be carried out (exit status 3).
+class CommandFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OptionSpec {
+    const char* name;  // "--size"
+    bool takesValue;
+};
+
+struct Arguments {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;  // given options; flags map to ""
+    bool json = false;
+
+    bool Has(const char* option) const { return options.count(option) != 0; }
+};
+
+// Splits a subcommand's words into positionals and the options it accepts
+// ("--json" always; "--" ends the options). Throws UsageError.
+Arguments ParseArguments(const char* command, const std::vector<std::string>& words,
+                         const std::vector<OptionSpec>& accepted, size_t minPositional,
+                         size_t maxPositional);
+
+// The current directory, native separators; the base of the paths the user names.
+const PathBase& CurrentDirectoryBase();
+// A path made absolute the way the framework does it: an absolute one is kept,
+// a relative one joined to the base's directory with the native separator.
+std::string AbsolutePath(const PathBase& base, const std::string& path);
+std::string AbsolutePath(const std::string& path);
+// The file exists, asked as the framework asks (_access).
+bool FileExists(const std::string& path);
+
+// Mask bits as their letters in the order E T V D W C; "none" for 0.
+std::string MaskLetters(uint32_t mask);
+
+// While alive, the framework's debug output (in this process's platform layer)
+// is collected instead of written to standard error.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    DebugCapture(const DebugCapture&) = delete;
+    DebugCapture& operator=(const DebugCapture&) = delete;
+    // What was written so far, split into lines (the line ends dropped).
+    std::vector<std::string> Lines() const;
+
+private:
+    void (*previous_)(const char*);
+};
+
+// Writes the text to standard output, all at once.
+void WriteOut(const std::string& text);
+
+}  // namespace pexil::tool
+
+#endif

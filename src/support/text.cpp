@@ -56,10 +56,13 @@ int TrimSpaces(const char* text, char* buffer, int size) {
 }
 
 int IsEmptyAfterTrim(const char* text) {
-    char trimmed[1024];
-    trimmed[0] = '\0';
-    TrimSpaces(text, trimmed, sizeof(trimmed));
-    return trimmed[0] == '\0' ? 1 : 0;
+    if (text == nullptr) return 1;
+    // Looked at in place: a trimmed copy in a fixed buffer would leave a text
+    // too long for it empty.
+    for (; *text != '\0'; ++text) {
+        if (*text != ' ') return 0;
+    }
+    return 1;
 }
 
 }  // namespace pexil

@@ -150,6 +150,19 @@ TEST(ProfileReaderLists, NullSectionOrKeyListsNames) {
     EXPECT_EQ(2u, platform::GetPrivateProfileString("s", nullptr, "D", buffer, 4, file.c_str()));
     EXPECT_EQ(S("k\0\0", 3), S(buffer, 3));
 
+    // Names that fill all but the last byte, and one more that cannot follow:
+    // cut to size - 2, nothing written past the size. (Whether the last byte
+    // is written too differs between the systems.)
+    const std::string two = temp.Write("two.ini", "[a]\n[b]\n[s]\nk=1\nj=2\n");
+    std::memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(1u, platform::GetPrivateProfileString(nullptr, "x", "D", buffer, 3, two.c_str()));
+    EXPECT_EQ(S("a\0", 2), S(buffer, 2));
+    EXPECT_EQ("###", S(buffer + 3, 3));
+    std::memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(1u, platform::GetPrivateProfileString("s", nullptr, "D", buffer, 3, two.c_str()));
+    EXPECT_EQ(S("k\0", 2), S(buffer, 2));
+    EXPECT_EQ("###", S(buffer + 3, 3));
+
     // A section without keys, or none at all: the default.
     std::memset(buffer, '#', sizeof(buffer));
     EXPECT_EQ(1u, platform::GetPrivateProfileString("t", nullptr, "D", buffer, 64, file.c_str()));

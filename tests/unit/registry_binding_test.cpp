@@ -236,5 +236,23 @@ TEST_F(Binding, APathCutToFitIsNeverHandedToTheLoader) {
     EXPECT_EQ(0, g_loads);
 }
 
+TEST_F(Binding, APathBesideTheRegistryCutToFitIsNeverHandedToTheLoaderEither) {
+    // The registry file's directory takes 241 characters with its separator; a
+    // 30-character name makes 271.
+    const std::string directory = std::string(239 - temp_.str().size(), 'd');
+    const std::string name = "beside-the-registry-file-x.dll";
+    file_ = temp_.Write(Native(directory + "/registry.ini"),
+                        "[72]\nDLL=" + name + "\nNotUseDefaultDllPath=1\n");
+    registry_.LoadFile("", file_.c_str());
+    ASSERT_STREQ(file_.c_str(), registry_.registryFilePath());
+    SystemOverride counting(&platform::SystemCalls::loadLibrary, CountingLoad);
+    g_loads = 0;
+    DebugCapture capture;
+    EXPECT_EQ(nullptr, registry_.CreateByID(72));
+    EXPECT_EQ(0, g_loads);
+    EXPECT_EQ(1, registry_.FindEntry(72)->fullPathCut);
+    EXPECT_EQ(0u, capture.Text().rfind("[Pexil_Error] LoadLibrary Fail.\n", 0));
+}
+
 }  // namespace
 }  // namespace pexil::testing

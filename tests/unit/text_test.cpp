@@ -78,5 +78,11 @@ TEST(IsEmptyAfterTrim, TabsAreCharactersHere) {
     EXPECT_EQ(0, IsEmptyAfterTrim("  x "));
 }
 
+TEST(IsEmptyAfterTrim, LongTextsAreJudgedWhole) {
+    // Longer than the 1024-byte buffer a trimmed copy once went into.
+    EXPECT_EQ(0, IsEmptyAfterTrim((" " + std::string(2000, 'x') + " ").c_str()));
+    EXPECT_EQ(1, IsEmptyAfterTrim(std::string(2000, ' ').c_str()));
+}
+
 }  // namespace
 }  // namespace pexil

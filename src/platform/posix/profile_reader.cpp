@@ -227,7 +227,8 @@ uint32_t CopyList(const std::vector<const std::string*>& names, char* buffer, ui
     for (const std::string* name : names) {
         size_t length = std::strlen(name->c_str());
         if (used + length + 1 > size - 1) {
-            size_t room = size - 2 - used;
+            // The names before may already fill all but the last byte.
+            size_t room = used + 2 <= size ? size - 2 - used : 0;
             std::memcpy(buffer + used, name->data(), room);
             buffer[size - 2] = '\0';
             buffer[size - 1] = '\0';

@@ -71,8 +71,13 @@ void ComponentBase<Interface, ID>::Release(int force) {
     const uint32_t id = this->GetComponentID();
     // The record's key; used only as a key once the object is gone.
     IComponent* const key = static_cast<IComponent*>(this);
+    // Deleted and unrecorded under the module lock (recursive): otherwise another
+    // thread could create a component at the freed address in between, and this
+    // removal would take that component's record.
+    EnterModuleLock();
     delete this;
     RemoveLiveComponent(key, id != kFactoryComponentID ? 1 : 0);
+    LeaveModuleLock();
 }
 
 }  // namespace pexil

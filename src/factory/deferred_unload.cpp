@@ -26,11 +26,19 @@ void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t, unsigned lon
 }  // namespace
 
 uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
+    // Modules that go idle on different threads tell the factory at the same
+    // time: the set and the timer ID are kept under the factory's lock.
+    platform::LockEnter(&logLock_);
     pendingUnloads_.insert(module);
-    if (timerId_ != 0) return 0;
-    // On failure the module stays pending; the next call tries again.
-    timerId_ = static_cast<uint32_t>(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc));
-    return timerId_;
+    uint32_t started = 0;
+    if (timerId_ == 0) {
+        // On failure the module stays pending; the next call tries again.
+        timerId_ =
+            static_cast<uint32_t>(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc));
+        started = timerId_;
+    }
+    platform::LockLeave(&logLock_);
+    return started;
 }
 
 int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
@@ -44,19 +52,26 @@ int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
 }
 
 void ComponentFactory::RunUnloadCheck() {
-    if (!pendingUnloads_.empty()) {
-        // Modules scheduled while the pass runs change only the set itself,
-        // which is emptied at the end of the pass.
-        const std::set<PexilModuleHandle> pass = pendingUnloads_;
+    // The pass runs on a copy, without the lock (it calls into modules and the
+    // loader); modules scheduled meanwhile change only the set, which is emptied
+    // at the end of the pass.
+    platform::LockEnter(&logLock_);
+    const std::set<PexilModuleHandle> pass = pendingUnloads_;
+    platform::LockLeave(&logLock_);
+    if (!pass.empty()) {
         IComponentFactory* self = this;
         for (PexilModuleHandle module : pass)
             self->UnloadDllIfIdle(module);
+        platform::LockEnter(&logLock_);
         pendingUnloads_.clear();
+        platform::LockLeave(&logLock_);
     }
+    platform::LockEnter(&logLock_);
     if (pendingUnloads_.empty() && timerId_ != 0) {
         platform::System().killTimer(timerId_);
         timerId_ = 0;
     }
+    platform::LockLeave(&logLock_);
 }
 
 }  // namespace pexil

@@ -33,7 +33,13 @@ public:
     void SetFreeMapFlag(int value) override { freeMapFlag_ = value; }
 
     // The two slots every component adds after its interface's own. They are
-    // declared before the destructor so that they take exactly those slots.
+    // declared before the destructor so that they take exactly those slots. An
+    // interface may declare them itself (the factory's does, to show all its
+    // slots); here they are then overrides, which clang would ask to be marked.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Winconsistent-missing-override"
+#endif
     virtual void Shutdown() = 0;
     // Copies the preferred path when it is non-null and not empty, else this
     // module's registry path; nothing for a null buffer or size <= 0, and a path
@@ -41,6 +47,9 @@ public:
     virtual void GetRegistryPath(const char* preferredPath, char* buffer, int size) {
         CopyRegistryPath(preferredPath, buffer, size);
     }
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
     ~ComponentBase() override {
         // Destroyed other than through Release, or while it must stay.

@@ -25,7 +25,7 @@ private:
     void Stop();
     int savedDescriptor_ = -1;
     int captureDescriptor_ = -1;
-    void* handler_ = nullptr;
+    [[maybe_unused]] void* handler_ = nullptr;  // the exception handler, on Windows
 };
 
 // For a test host on Windows: copies every debug message to standard error as

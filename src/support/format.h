@@ -4,7 +4,11 @@
 
 #include <cstdarg>
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+#define PEXIL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
+// gnu_printf: the formats are checked as the C99 formatter reads them, also
+// with MinGW, whose plain printf archetype is Microsoft's.
 #define PEXIL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define PEXIL_PRINTF(fmt, args)

@@ -213,13 +213,14 @@ TEST_F(FactoryScenario, GlobalComponentsAreReleasedInTheirFixedOrder) {
     WritePexilIni(
         "[3]\nDLL=TestGlobals.dll\n[1185]\nDLL=TestGlobals.dll\n[991]\nDLL=TestGlobals.dll\n"
         "[7001]\nDLL=TestGlobals.dll\n[7002]\nDLL=TestGlobals.dll\n");
-    const ScenarioResult result =
-        Run({"fcreate 3", "fcreate 7001", "fcreate 1185", "fcreate 991", "fcreate 7002", "globals",
-             "globals", "pumpuntil TestGlobals.dll 3000", "shutdown"});
+    const ScenarioResult result = Run({"fcreate 3", "fcreate 7001", "fcreate 1185", "fcreate 991",
+                                       "fcreate 7002", "globals", "pumpuntil TestGlobals.dll 3000",
+                                       // A second call releases nothing: those components are gone.
+                                       "globals", "shutdown"});
     EXPECT_EQ(
         "#1 = component\n#2 = component\n#3 = component\n#4 = component\n#5 = component\n"
-        "globals released\nglobals released\nTestGlobals.dll unloaded: yes\n"
-        "not before 100 ms after the last release: yes\nshutdown\n",
+        "globals released\nTestGlobals.dll unloaded: yes\n"
+        "not before 100 ms after the last release: yes\nglobals released\nshutdown\n",
         result.output);
     // Outside the table first, in registration order; then the highest ordinal down.
     EXPECT_EQ(

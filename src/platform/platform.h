@@ -202,6 +202,10 @@ inline void Deallocate(void* memory) {
     System().deallocate(memory);
 }
 
+// The process's resident memory in bytes (POSIX: /proc/self/statm; Windows: the
+// working set), 0 when it cannot be read. For measurements, not for decisions.
+PEXIL_PLATFORM_API size_t ResidentBytes();
+
 // True when a module of that path is loaded in the process (POSIX: dlopen with
 // RTLD_NOLOAD finds it). Proves that an unloaded module is really gone.
 PEXIL_PLATFORM_API bool IsModuleLoaded(const char* path);

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 
@@ -168,6 +169,36 @@ TEST(ProfileReaderLists, NullSectionOrKeyListsNames) {
     EXPECT_EQ(1u, platform::GetPrivateProfileString("t", nullptr, "D", buffer, 64, file.c_str()));
     EXPECT_EQ(S("D\0", 2), S(buffer, 2));
 }
+
+#if !defined(_WIN32)
+// The POSIX reader keeps files it parsed (those whose last change lies more
+// than a few seconds back) and must still see every change to them.
+TEST(ProfileReaderKeptFiles, EveryChangeToAKeptFileIsSeen) {
+    TempDirectory temp;
+    const std::string file = temp.Write("kept.ini", "[s]\nk=1\n");
+    const auto written = std::filesystem::last_write_time(file);
+    platform::System().sleep(3500);  // settled: the next read keeps its parse
+    char value[8];
+    ASSERT_EQ(1u, platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str()));
+    EXPECT_STREQ("1", value);
+
+    // The same size, and the modification time put back as it was.
+    temp.Write("kept.ini", "[s]\nk=2\n");
+    std::filesystem::last_write_time(file, written);
+    platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str());
+    EXPECT_STREQ("2", value);
+
+    // Another file renamed over it.
+    const std::string other = temp.Write("other.ini", "[s]\nk=3\n");
+    std::filesystem::rename(other, file);
+    platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str());
+    EXPECT_STREQ("3", value);
+
+    std::filesystem::remove(file);
+    EXPECT_EQ(1u, platform::GetPrivateProfileString("s", "k", "D", value, 8, file.c_str()));
+    EXPECT_STREQ("D", value);
+}
+#endif
 
 }  // namespace
 }  // namespace pexil::testing

@@ -1,7 +1,10 @@
 // Time, sleeping and the framework's own allocations.
 #include "platform/posix/backend.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -36,3 +39,16 @@ void Deallocate(void* memory) {
 }
 
 }  // namespace pexil::platform::posix
+
+namespace pexil::platform {
+
+size_t ResidentBytes() {
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    unsigned long total = 0, resident = 0;
+    const bool read = std::fscanf(statm, "%lu %lu", &total, &resident) == 2;
+    std::fclose(statm);
+    return read ? static_cast<size_t>(resident) * static_cast<size_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+}  // namespace pexil::platform

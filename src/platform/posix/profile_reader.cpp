@@ -15,10 +15,21 @@
 //   handed back in Windows-1252, with '?' for what that code page lacks; any
 //   other file is taken byte for byte;
 // - the result is cut to size - 1 characters and its length returned.
+//
+// Like the Windows reader, it keeps the files it parsed and answers from them
+// while the file is unchanged: one stat() per call instead of reading and
+// parsing the file again. See ParsedFiles below for when a kept file is used.
 #include "platform/posix/backend.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <ctime>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pexil::platform::posix {
@@ -144,7 +155,33 @@ std::string FromUtf16(const std::string& bytes, bool bigEndian) {
     return out;
 }
 
-bool ReadText(const char* file, std::string& text) {
+// What tells one state of a file from another: a write, a truncation, a
+// change of times or a new file under the name changes at least one of them.
+struct FileState {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    timespec modified;
+    timespec changed;
+};
+
+FileState StateOf(const struct stat& info) {
+    return FileState{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameState(const FileState& a, const FileState& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           SameTime(a.modified, b.modified) && SameTime(a.changed, b.changed);
+}
+
+// Reads the file; *state receives the state of a regular file after the read
+// (when *haveState is set).
+bool ReadText(const char* file, std::string& text, FileState* state, bool* haveState) {
+    *haveState = false;
     Handle handle = OpenFileForRead(file);
     if (handle == kInvalidHandle) return false;
     uint32_t size = GetFileSize(handle);
@@ -155,6 +192,11 @@ bool ReadText(const char* file, std::string& text) {
         uint32_t got = 0;
         ok = ReadFile(handle, bytes.data(), size, &got) != 0;
         bytes.resize(got);
+    }
+    struct stat info;
+    if (ok && ::fstat(static_cast<int>(handle), &info) == 0 && S_ISREG(info.st_mode)) {
+        *state = StateOf(info);
+        *haveState = true;
     }
     CloseFile(handle);
     if (!ok) return false;
@@ -207,6 +249,98 @@ std::vector<Section> Parse(const std::string& text) {
     return sections;
 }
 
+// A file's sections as Parse gave them, and the state of the file they came from.
+struct ParsedFile {
+    FileState state;
+    std::vector<Section> sections;
+};
+
+// The parsed files kept for reuse, most recently used first; any thread may
+// call. A kept file is used while stat() finds the file in the state it was
+// read in. That alone would miss a rewrite within one tick of the file
+// system's clock (a few milliseconds, or whole seconds on some file systems)
+// that keeps the size: such a rewrite leaves every field as it was. So a file
+// is kept only when its last change (its status-change time, which no program
+// can set back) lies more than kSettledSeconds before the read began: any
+// later write stamps a time past that and so is seen. A file changed more
+// recently is read and parsed at every call, as it is when not kept.
+class ParsedFiles {
+public:
+    // The kept parse of the file, whatever the file's state now; null when none.
+    std::shared_ptr<const ParsedFile> Find(const char* file) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (auto it = files_.begin(); it != files_.end(); ++it) {
+            if (it->first != file) continue;
+            files_.splice(files_.begin(), files_, it);
+            return it->second;
+        }
+        return nullptr;
+    }
+
+    // Keeps the parse, or forgets the file when parsed is null.
+    void Keep(const char* file, std::shared_ptr<const ParsedFile> parsed) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (auto it = files_.begin(); it != files_.end(); ++it) {
+            if (it->first == file) {
+                files_.erase(it);
+                break;
+            }
+        }
+        if (parsed == nullptr) return;
+        files_.emplace_front(file, std::move(parsed));
+        if (files_.size() > kMaxFiles) files_.pop_back();
+    }
+
+    static bool Settled(const FileState& state, const timespec& readStart) {
+        const time_t limit = readStart.tv_sec - kSettledSeconds;
+        return state.changed.tv_sec < limit ||
+               (state.changed.tv_sec == limit && state.changed.tv_nsec < readStart.tv_nsec);
+    }
+
+private:
+    // As many as Wine keeps.
+    static constexpr size_t kMaxFiles = 10;
+    // Above the coarsest time stamps of the file systems in use (2 s on FAT)
+    // plus a clock tick.
+    static constexpr time_t kSettledSeconds = 3;
+
+    std::mutex mutex_;
+    std::list<std::pair<std::string, std::shared_ptr<const ParsedFile>>> files_;
+};
+
+// Never destroyed: a module's static destructor may still read a profile
+// string while the process exits.
+ParsedFiles& KeptFiles() {
+    static ParsedFiles* const files = new ParsedFiles();
+    return *files;
+}
+
+// The file's sections, from the kept parse when the file is unchanged, else
+// read and parsed; null when the file cannot be read.
+std::shared_ptr<const ParsedFile> LoadFile(const char* file) {
+    ParsedFiles& kept = KeptFiles();
+    if (std::shared_ptr<const ParsedFile> parsed = kept.Find(file)) {
+        struct stat info;
+        if (::stat(SystemPath(file).c_str(), &info) == 0 &&
+            SameState(StateOf(info), parsed->state)) {
+            return parsed;
+        }
+    }
+    timespec readStart{};
+    ::clock_gettime(CLOCK_REALTIME, &readStart);
+    std::string text;
+    FileState state{};
+    bool haveState = false;
+    if (!ReadText(file, text, &state, &haveState)) {
+        kept.Keep(file, nullptr);
+        return nullptr;
+    }
+    auto parsed = std::make_shared<ParsedFile>(ParsedFile{state, Parse(text)});
+    const bool keep = haveState && ParsedFiles::Settled(state, readStart);
+    kept.Keep(file, keep ? parsed : nullptr);
+    return parsed;
+}
+
 uint32_t CopyResult(const std::string& value, char* buffer, uint32_t size) {
     if (size == 0) return 0;
     size_t count = value.size() < size - 1 ? value.size() : size - 1;
@@ -257,10 +391,9 @@ std::string PrepareDefault(const char* defaultValue) {
 uint32_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                  char* buffer, uint32_t size, const char* file) {
     if (buffer == nullptr) return 0;
-    std::string text;
-    bool haveFile = file != nullptr && ReadText(file, text);
-    std::vector<Section> sections;
-    if (haveFile) sections = Parse(text);
+    const std::shared_ptr<const ParsedFile> parsed = file != nullptr ? LoadFile(file) : nullptr;
+    const std::vector<Section> noSections;
+    const std::vector<Section>& sections = parsed != nullptr ? parsed->sections : noSections;
 
     if (section == nullptr) {
         std::vector<const std::string*> names;

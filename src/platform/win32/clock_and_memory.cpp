@@ -1,6 +1,10 @@
 // Time and the framework's own allocations on Windows.
 #include "platform/win32/backend.h"
 
+#include "platform/win32/windows_api.h"
+
+#include <psapi.h>
+
 #include <cstdlib>
 #include <ctime>
 
@@ -28,3 +32,14 @@ void Deallocate(void* memory) {
 }
 
 }  // namespace pexil::platform::win32
+
+namespace pexil::platform {
+
+size_t ResidentBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return 0;
+    return counters.WorkingSetSize;
+}
+
+}  // namespace pexil::platform

@@ -1,0 +1,361 @@
+// Figure 2: LoadFile of a generated 10 MB registry, side by side with inih
+// parsing the same file into the same entries, and with a floor that only
+// reads the file and splits it into lines with memchr.
+//
+// Measured in rounds of one parse by each side back to back, the order turning
+// from round to round (as paired.h does for the other figures); each side's
+// throughput is the median over the rounds, and each ratio the median of the
+// rounds' own ratios. Every parse allocates its 100 000 entries anew, as
+// LoadFile does, and frees them outside the time.
+#include "bench_results.h"
+#include "environment.h"
+
+#include "platform/platform.h"
+#include "registry/component_registry.h"
+#include "support/base_directory.h"
+#include "support/path.h"
+
+#include <benchmark/benchmark.h>
+#include <ini.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pexil::bench {
+namespace {
+
+constexpr uint32_t kSections = 100000;
+
+std::string g_registryFile;
+uint64_t g_registryBytes = 0;
+
+// A small deterministic generator, so that every run parses the same file.
+class Sequence {
+public:
+    uint32_t Next() {
+        state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint32_t>(state_ >> 33);
+    }
+    bool Chance(uint32_t percent) { return Next() % 100 < percent; }
+
+private:
+    uint64_t state_ = 0x5eed;
+};
+
+// Sections in shuffled ID order with a mix of the keys the parser knows and
+// keys it ignores, blank lines, blanks and tabs around '=' and some CR LF line
+// ends. Kept within what inih reads the same way: no indented lines (inih
+// continues the previous value with them), no quotes, no ';' or '#', lines
+// shorter than its 200-byte limit, no section without keys.
+std::string GenerateRegistry() {
+    Sequence random;
+    std::vector<uint32_t> ids(kSections);
+    for (uint32_t i = 0; i < kSections; ++i)
+        ids[i] = i + 1;
+    for (uint32_t i = kSections - 1; i > 0; --i)
+        std::swap(ids[i], ids[random.Next() % (i + 1)]);
+
+    std::string text =
+        "[LogDefault]\nOutputDebugString=EW\nWriteToLogFile=\n\n"
+        "[DefaultValue]\nDllPath=Components\nDefaultDll=Base.dll\n\n";
+    text.reserve(11u << 20);
+    for (uint32_t id : ids) {
+        const char* end = random.Chance(25) ? "\r\n" : "\n";
+        const std::string n = std::to_string(id);
+        text += "[" + n + "]" + end;
+        text += "DLL=Components\\Group" + std::to_string(id % 97) + "\\Module" + n + ".dll" + end;
+        if (random.Chance(50)) text += std::string("OutputDebugString=EW") + end;
+        if (random.Chance(30)) text += std::string("WriteToLogFile = e,t") + end;
+        if (random.Chance(10)) text += std::string("NotUseDefaultDllPath=1") + end;
+        if (random.Chance(60)) {
+            text += "Description=Component " + n + ", generated" + end;
+        }
+        if (random.Chance(40)) text += "Version\t=\t1." + std::to_string(random.Next() % 50) + end;
+        if (random.Chance(30)) text += "Owner=t" + std::to_string(random.Next() % 20) + end;
+        text += end;
+    }
+    return text;
+}
+
+// --- the same data through inih --------------------------------------------
+
+// What ComponentRegistry::LoadFile builds, built from inih's callbacks with
+// the registry file's rules for headers, keys and values.
+class InihRegistry {
+public:
+    explicit InihRegistry(const char* file) {
+        CopyIfFits(registryFilePath_, kMaxPath, file);
+        GetDirectoryPart(ComponentRegistry::RegistryPathBase(), file, defaultDllDirectory_,
+                         kMaxPath);
+    }
+
+    static int Handler(void* user, const char* section, const char* key, const char* value) {
+        static_cast<InihRegistry*>(user)->OnKey(section, key, value);
+        return 1;
+    }
+
+    void Finish() {
+        if (currentID_ != 0) entries_[currentID_] = pending_;
+    }
+
+    const std::map<uint32_t, RegistryEntry>& entries() const { return entries_; }
+    uint32_t defaultDebugOutputMask() const { return defaultDebugOutputMask_; }
+    uint32_t defaultLogFileMask() const { return defaultLogFileMask_; }
+    const char* defaultDllDirectory() const { return defaultDllDirectory_; }
+    const char* defaultDllPath() const { return defaultDllPath_; }
+
+private:
+    enum class Section { None, LogDefault, DefaultValue, Component };
+
+    static char Lower(char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+
+    static bool Matches(const char* key, const char* keyword) {
+        for (; *key != '\0' && *keyword != '\0'; ++key, ++keyword) {
+            if (Lower(*key) != *keyword) return false;
+        }
+        return *key == '\0' && *keyword == '\0';
+    }
+
+    static uint32_t ParseMask(const char* value) {
+        static const char kLetters[] = "etvdwc";
+        uint32_t mask = 0;
+        for (; *value != '\0'; ++value) {
+            const char* letter = std::strchr(kLetters, Lower(*value));
+            if (letter != nullptr && *letter != '\0') mask |= 1u << (letter - kLetters);
+        }
+        return mask;
+    }
+
+    void EnterSection(const char* name) {
+        if (Matches(name, "logdefault")) {
+            section_ = Section::LogDefault;
+            return;
+        }
+        if (Matches(name, "defaultvalue")) {
+            section_ = Section::DefaultValue;
+            return;
+        }
+        char* end = nullptr;
+        const long number = std::strtol(name, &end, 10);
+        if (end == name || number == 0 || number > INT32_MAX || number < INT32_MIN) return;
+        section_ = Section::Component;
+        const uint32_t id = static_cast<uint32_t>(number);
+        if (id != currentID_) {
+            if (currentID_ != 0) {
+                entries_[currentID_] = pending_;
+                pending_ = RegistryEntry{};
+            }
+            currentID_ = id;
+        }
+    }
+
+    void OnKey(const char* section, const char* key, const char* rawValue) {
+        if (lastSection_ != section) {
+            lastSection_ = section;
+            EnterSection(section);
+        }
+        // inih trims white space; the registry also trims double quotes.
+        while (*rawValue == '"')
+            ++rawValue;
+        size_t length = std::strlen(rawValue);
+        while (length > 0 && rawValue[length - 1] == '"')
+            --length;
+        if (length >= kMaxPath) return;
+        char value[kMaxPath];
+        std::memcpy(value, rawValue, length);
+        value[length] = '\0';
+
+        if (Matches(key, "outputdebugstring")) {
+            if (section_ == Section::LogDefault) {
+                defaultDebugOutputMask_ = ParseMask(value);
+            } else if (section_ == Section::Component) {
+                pending_.debugOutputMask = ParseMask(value);
+                pending_.hasLogSettings = 1;
+            }
+        } else if (Matches(key, "writetologfile")) {
+            if (section_ == Section::LogDefault) {
+                defaultLogFileMask_ = ParseMask(value);
+            } else if (section_ == Section::Component) {
+                pending_.logFileMask = ParseMask(value);
+                pending_.hasLogSettings = 1;
+            }
+        } else if (Matches(key, "dllpath")) {
+            if (IsAbsolutePath(value)) {
+                CopyIfFits(defaultDllDirectory_, kMaxPath, value);
+            } else {
+                JoinWithDirectoryOf(registryFilePath_, value, defaultDllDirectory_, kMaxPath);
+            }
+        } else if (Matches(key, "dll")) {
+            CopyIfFits(pending_.dllName, kMaxPath, value);
+        } else if (Matches(key, "notusedefaultdllpath")) {
+            pending_.besideRegistry = value[0] == '1' ? 1 : 0;
+        } else if (Matches(key, "defaultdll")) {
+            if (IsAbsolutePath(value)) {
+                CopyIfFits(defaultDllPath_, kMaxPath, value);
+            } else {
+                JoinDirectoryAndName(defaultDllDirectory_, value, defaultDllPath_, kMaxPath);
+            }
+        }
+    }
+
+    std::string lastSection_;
+    Section section_ = Section::None;
+    uint32_t currentID_ = 0;
+    RegistryEntry pending_{};
+    std::map<uint32_t, RegistryEntry> entries_;
+    uint32_t defaultDebugOutputMask_ = 0;
+    uint32_t defaultLogFileMask_ = 0;
+    char registryFilePath_[kMaxPath] = "";
+    char defaultDllDirectory_[kMaxPath] = "";
+    char defaultDllPath_[kMaxPath] = "";
+};
+
+std::unique_ptr<InihRegistry> ParseWithInih(const char* file) {
+    auto registry = std::make_unique<InihRegistry>(file);
+    ini_parse(file, InihRegistry::Handler, registry.get());
+    registry->Finish();
+    return registry;
+}
+
+// --- the floor --------------------------------------------------------------
+
+// Reads the file as LoadFile does (one open, one read) and finds every line.
+uint64_t ReadAndSplitLines(const char* file) {
+    const platform::Handle handle = platform::System().openFileForRead(file);
+    if (handle == platform::kInvalidHandle) return 0;
+    const uint32_t size = platform::System().getFileSize(handle);
+    std::unique_ptr<char[]> text(new char[size + 1]);
+    uint32_t read = 0;
+    platform::System().readFile(handle, text.get(), size, &read);
+    platform::System().closeFile(handle);
+    uint64_t lines = 0;
+    const char* p = text.get();
+    const char* const end = p + read;
+    while (p < end) {
+        const void* newline = std::memchr(p, '\n', static_cast<size_t>(end - p));
+        p = newline != nullptr ? static_cast<const char*>(newline) + 1 : end;
+        ++lines;
+    }
+    return lines;
+}
+
+bool SameEntry(const RegistryEntry& a, const RegistryEntry& b) {
+    return std::strcmp(a.dllName, b.dllName) == 0 && a.besideRegistry == b.besideRegistry &&
+           a.hasLogSettings == b.hasLogSettings && a.debugOutputMask == b.debugOutputMask &&
+           a.logFileMask == b.logFileMask;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// One parse of the file by each side; seconds. The data each builds is freed
+// outside the time.
+double TimeLoadFile(const char* file) {
+    std::unique_ptr<ComponentRegistry> registry(new ComponentRegistry());
+    const Clock::time_point start = Clock::now();
+    registry->LoadFile(file, file);
+    const double seconds = SecondsSince(start);
+    if (registry->entries().size() != kSections) Fail("LoadFile lost entries");
+    return seconds;
+}
+
+double TimeInih(const char* file) {
+    const Clock::time_point start = Clock::now();
+    std::unique_ptr<InihRegistry> registry = ParseWithInih(file);
+    const double seconds = SecondsSince(start);
+    if (registry->entries().size() != kSections) Fail("inih lost entries");
+    return seconds;
+}
+
+double TimeFloor(const char* file) {
+    const Clock::time_point start = Clock::now();
+    benchmark::DoNotOptimize(ReadAndSplitLines(file));
+    return SecondsSince(start);
+}
+
+}  // namespace
+
+void SetUpRegistryBenchmarks() {
+    g_registryFile = Env().dataDirectory + "/generated-registry.ini";
+    const std::string text = GenerateRegistry();
+    {
+        std::ofstream out(g_registryFile, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out) Fail("cannot write " + g_registryFile);
+    }
+    g_registryBytes = text.size();
+    Results().registryBytes = g_registryBytes;
+
+    // Both parsers must build the same data, or the comparison means nothing.
+    ComponentRegistry registry;
+    registry.LoadFile(g_registryFile.c_str(), g_registryFile.c_str());
+    const std::unique_ptr<InihRegistry> other = ParseWithInih(g_registryFile.c_str());
+    bool same = registry.entries().size() == kSections &&
+                registry.entries().size() == other->entries().size() &&
+                registry.defaultDebugOutputMask() == other->defaultDebugOutputMask() &&
+                registry.defaultLogFileMask() == other->defaultLogFileMask() &&
+                std::strcmp(registry.defaultDllDirectory(), other->defaultDllDirectory()) == 0 &&
+                std::strcmp(registry.defaultDllPath(), other->defaultDllPath()) == 0;
+    for (auto a = registry.entries().begin(), b = other->entries().begin();
+         same && a != registry.entries().end(); ++a, ++b) {
+        same = a->first == b->first && SameEntry(a->second, b->second);
+    }
+    if (!same) Fail("LoadFile and the inih peer disagree about " + g_registryFile);
+}
+
+void MeasureRegistryParsing(int rounds) {
+    const char* file = g_registryFile.c_str();
+    const double megabytes = static_cast<double>(g_registryBytes) / 1e6;
+    std::vector<double> loadFile, inih, floor, inihRatios, floorRatios;
+    TimeLoadFile(file);  // the file in the page cache, the heap grown
+    for (int i = 0; i < rounds; ++i) {
+        double ours = 0;
+        double theirs = 0;
+        double scan = 0;
+        // Each side first, second and last in turn.
+        switch (i % 3) {
+            case 0:
+                ours = TimeLoadFile(file);
+                theirs = TimeInih(file);
+                scan = TimeFloor(file);
+                break;
+            case 1:
+                theirs = TimeInih(file);
+                scan = TimeFloor(file);
+                ours = TimeLoadFile(file);
+                break;
+            default:
+                scan = TimeFloor(file);
+                ours = TimeLoadFile(file);
+                theirs = TimeInih(file);
+                break;
+        }
+        loadFile.push_back(megabytes / ours);
+        inih.push_back(megabytes / theirs);
+        floor.push_back(megabytes / scan);
+        inihRatios.push_back(theirs / ours);
+        floorRatios.push_back(scan / ours);
+    }
+    RegistryParsing& result = Results().registryParsing;
+    result.loadFileMBps = Median(loadFile);
+    result.inihMBps = Median(inih);
+    result.floorMBps = Median(floor);
+    result.ratioToInih = Median(inihRatios);
+    result.ratioToFloor = Median(floorRatios);
+    result.rounds = rounds;
+}
+
+}  // namespace pexil::bench

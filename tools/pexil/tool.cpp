@@ -25,7 +25,7 @@ void CollectDebugOutput(const char* text) {
 }  // namespace
 
 Arguments ParseArguments(const char* command, const std::vector<std::string>& words,
-                         const std::vector<OptionSpec>& accepted, size_t minPositional,
+                         const std::vector<OptionRule>& accepted, size_t minPositional,
                          size_t maxPositional) {
     Arguments arguments;
     bool optionsEnded = false;
@@ -43,24 +43,24 @@ Arguments ParseArguments(const char* command, const std::vector<std::string>& wo
             arguments.json = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : accepted) {
-            if (word == candidate.name) spec = &candidate;
+        const OptionRule* option = nullptr;
+        for (const OptionRule& candidate : accepted) {
+            if (word == candidate.name) option = &candidate;
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             throw UsageError(std::string(command) + ": unknown option " + word);
         }
-        if (arguments.Has(spec->name)) {
+        if (arguments.Has(option->name)) {
             throw UsageError(std::string(command) + ": " + word + " given twice");
         }
-        if (!spec->takesValue) {
-            arguments.options[spec->name] = "";
+        if (!option->takesValue) {
+            arguments.options[option->name] = "";
             continue;
         }
         if (i + 1 == words.size()) {
             throw UsageError(std::string(command) + ": " + word + " needs a value");
         }
-        arguments.options[spec->name] = words[++i];
+        arguments.options[option->name] = words[++i];
     }
     if (arguments.positional.size() < minPositional) {
         throw UsageError(std::string(command) + ": too few arguments");

@@ -32,7 +32,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;  // "--size"
     bool takesValue;
 };
@@ -48,7 +48,7 @@ struct Arguments {
 // Splits a subcommand's words into positionals and the options it accepts
 // ("--json" always; "--" ends the options). Throws UsageError.
 Arguments ParseArguments(const char* command, const std::vector<std::string>& words,
-                         const std::vector<OptionSpec>& accepted, size_t minPositional,
+                         const std::vector<OptionRule>& accepted, size_t minPositional,
                          size_t maxPositional);
 
 // The current directory, native separators; the base of the paths the user names.

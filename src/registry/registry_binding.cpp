@@ -7,8 +7,6 @@
 
 #include <pexil/module.h>
 
-#include <cstring>
-
 namespace pexil {
 
 RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {
@@ -20,12 +18,12 @@ void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
     if (IsAbsolutePath(entry.dllName, base_.style)) {
         CopyIfFits(entry.fullPath, kMaxPath, entry.dllName);
     } else if (entry.besideRegistry != 0) {
-        // The join keeps whatever part fits, so whether the whole path fits is
-        // worked out here: the file's directory with its separator, then the name.
-        const int separator = LastSeparator(registryFilePath_, base_.style);
-        const size_t directoryLength = separator >= 0 ? static_cast<size_t>(separator) + 1
-                                                      : std::strlen(registryFilePath_) + 1;
-        entry.fullPathCut = directoryLength + std::strlen(entry.dllName) >= kMaxPath ? 1 : 0;
+        // The join keeps whatever part fits; whether the whole path fits is
+        // worked out beforehand.
+        entry.fullPathCut =
+            JoinWithDirectoryOfLength(registryFilePath_, entry.dllName, base_.style) >= kMaxPath
+                ? 1
+                : 0;
         JoinWithDirectoryOf(registryFilePath_, entry.dllName, entry.fullPath, kMaxPath,
                             base_.style);
     } else {

@@ -4,6 +4,7 @@
 // reported: what the parser does not understand is ignored.
 #include "platform/platform.h"
 #include "registry/component_registry.h"
+#include "registry/registry_rules.h"
 #include "support/path.h"
 
 #include <cstring>
@@ -51,15 +52,8 @@ private:
         return line;
     }
 
-    static bool IsBlankLine(const char* line) {
-        for (; *line != '\0'; ++line) {
-            if (*line != ' ' && *line != '\t' && *line != '#') return false;
-        }
-        return true;
-    }
-
     void ParseLine(char* line) {
-        if (IsBlankLine(line)) return;
+        if (registry::IsBlankLine(line)) return;
         if (char* equals = std::strchr(line, '=')) {
             ParseKeyLine(line, equals);
         } else if (std::strchr(line, '[') != nullptr) {
@@ -85,48 +79,28 @@ private:
         *close = '\0';
         int32_t number = 0;
         // A number beyond the signed 32-bit range changes nothing.
-        if (!ParseNumber(open + 1, &number) || number == 0) return;
+        if (!registry::ParseHeaderNumber(open + 1, &number) || number == 0) return;
         section_ = Section::Component;
         currentID_ = static_cast<uint32_t>(number);
     }
-
-    // As strtol reads a signed 32-bit decimal number: leading white space, one
-    // optional sign, digits up to the first other character; no digits is 0.
-    static bool ParseNumber(const char* text, int32_t* number) {
-        while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
-            ++text;
-        bool negative = false;
-        if (*text == '+' || *text == '-') negative = *text++ == '-';
-        int64_t value = 0;
-        for (; *text >= '0' && *text <= '9'; ++text) {
-            value = value * 10 + (*text - '0');
-            if (value > int64_t{2147483648}) return false;
-        }
-        if (negative) value = -value;
-        if (value > INT32_MAX || value < INT32_MIN) return false;
-        *number = static_cast<int32_t>(value);
-        return true;
-    }
-
-    static bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
 
     void ParseKeyLine(char* line, char* equals) {
         if (equals == line) return;
         *equals = '\0';
         char* key = line;
-        while (IsBlankChar(*key))
+        while (registry::IsBlankChar(*key))
             ++key;
         char* keyEnd = equals;
-        while (keyEnd > key && IsBlankChar(keyEnd[-1]))
+        while (keyEnd > key && registry::IsBlankChar(keyEnd[-1]))
             --keyEnd;
         *keyEnd = '\0';
         if (*key == '\0') return;
 
         char* value = equals + 1;
-        while (IsBlankChar(*value) || *value == '"')
+        while (registry::IsBlankChar(*value) || *value == '"')
             ++value;
         char* valueEnd = value + std::strlen(value);
-        while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
+        while (valueEnd > value && (registry::IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
             --valueEnd;
         *valueEnd = '\0';
         // A value too long for the value buffer has no effect on its target.
@@ -134,78 +108,34 @@ private:
         ApplyKeyword(key);
     }
 
-    static bool Matches(const char* key, const char* keyword) {
-        for (; *key != '\0' && *keyword != '\0'; ++key, ++keyword) {
-            char c = *key;
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != *keyword) return false;
-        }
-        return *key == '\0' && *keyword == '\0';
-    }
-
-    static uint32_t ParseMask(const char* value) {
-        uint32_t mask = 0;
-        for (; *value != '\0'; ++value) {
-            switch (*value) {
-                case 'E':
-                case 'e':
-                    mask |= kMaskE;
-                    break;
-                case 'T':
-                case 't':
-                    mask |= kMaskT;
-                    break;
-                case 'V':
-                case 'v':
-                    mask |= kMaskV;
-                    break;
-                case 'D':
-                case 'd':
-                    mask |= kMaskD;
-                    break;
-                case 'W':
-                case 'w':
-                    mask |= kMaskW;
-                    break;
-                case 'C':
-                case 'c':
-                    mask |= kMaskC;
-                    break;
-                default:
-                    break;
-            }
-        }
-        return mask;
-    }
-
     void ApplyKeyword(const char* key) {
         ComponentRegistry& r = registry_;
-        if (Matches(key, "outputdebugstring")) {
+        if (registry::MatchesKeyword(key, "outputdebugstring")) {
             if (section_ == Section::LogDefault) {
-                r.defaultDebugOutputMask_ = ParseMask(value_);
+                r.defaultDebugOutputMask_ = registry::ParseMask(value_);
             } else if (section_ == Section::Component) {
-                pending_.debugOutputMask = ParseMask(value_);
+                pending_.debugOutputMask = registry::ParseMask(value_);
                 pending_.hasLogSettings = 1;
             }
-        } else if (Matches(key, "writetologfile")) {
+        } else if (registry::MatchesKeyword(key, "writetologfile")) {
             if (section_ == Section::LogDefault) {
-                r.defaultLogFileMask_ = ParseMask(value_);
+                r.defaultLogFileMask_ = registry::ParseMask(value_);
             } else if (section_ == Section::Component) {
-                pending_.logFileMask = ParseMask(value_);
+                pending_.logFileMask = registry::ParseMask(value_);
                 pending_.hasLogSettings = 1;
             }
-        } else if (Matches(key, "dllpath")) {
+        } else if (registry::MatchesKeyword(key, "dllpath")) {
             if (IsAbsolutePath(value_, r.base_.style)) {
                 CopyIfFits(r.defaultDllDirectory_, kMaxPath, value_);
             } else {
                 JoinWithDirectoryOf(r.registryFilePath_, value_, r.defaultDllDirectory_, kMaxPath,
                                     r.base_.style);
             }
-        } else if (Matches(key, "dll")) {
+        } else if (registry::MatchesKeyword(key, "dll")) {
             CopyIfFits(pending_.dllName, kMaxPath, value_);
-        } else if (Matches(key, "notusedefaultdllpath")) {
+        } else if (registry::MatchesKeyword(key, "notusedefaultdllpath")) {
             pending_.besideRegistry = value_[0] == '1' ? 1 : 0;
-        } else if (Matches(key, "defaultdll")) {
+        } else if (registry::MatchesKeyword(key, "defaultdll")) {
             if (IsAbsolutePath(value_, r.base_.style)) {
                 CopyIfFits(r.defaultDllPath_, kMaxPath, value_);
                 r.defaultDllPathCut_ = false;

@@ -88,6 +88,13 @@ int JoinWithDirectoryOf(const char* file, const char* name, char* buffer, int si
     return 1;
 }
 
+size_t JoinWithDirectoryOfLength(const char* file, const char* name, PathStyle style) {
+    const int separator = LastSeparator(file, style);
+    const size_t directory =
+        separator >= 0 ? static_cast<size_t>(separator) + 1 : std::strlen(file) + 1;
+    return directory + std::strlen(name);
+}
+
 int GetExtension(const char* path, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return 0;
     buffer[0] = '\0';

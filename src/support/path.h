@@ -10,6 +10,8 @@
 #ifndef PEXIL_SUPPORT_PATH_H
 #define PEXIL_SUPPORT_PATH_H
 
+#include <cstddef>
+
 namespace pexil {
 
 // Length of a path buffer: 259 characters and the terminator.
@@ -55,6 +57,12 @@ int HasValidPathChars(const char* path);
 //   (D:\a/b/f.ini, x)               -> D:\x
 int JoinWithDirectoryOf(const char* file, const char* name, char* buffer, int size,
                         PathStyle style = PathStyle::Native);
+
+// The length JoinWithDirectoryOf's whole result would have: the file's
+// directory with its separator (the whole file and one when it has none), then
+// the name. A result of this length or more does not fit a buffer of that size.
+size_t JoinWithDirectoryOfLength(const char* file, const char* name,
+                                 PathStyle style = PathStyle::Native);
 
 // The extension of a path's last component as _splitpath gives it: from its
 // last '.' to the end, or "" when it has none. Returns 0 (buffer empty) when

@@ -1,5 +1,7 @@
 #include "registry_reading.h"
 
+#include "registry/registry_rules.h"
+
 #include "support/path.h"
 
 #include <algorithm>
@@ -9,78 +11,10 @@
 namespace pexil::tool {
 namespace {
 
-// The parser's rules, each as registry_parser.cpp has it.
-
-bool IsBlankLine(const char* line) {
-    for (; *line != '\0'; ++line) {
-        if (*line != ' ' && *line != '\t' && *line != '#') return false;
-    }
-    return true;
-}
-
-bool IsBlankChar(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool Matches(const char* key, const char* keyword) {
-    for (; *key != '\0' && *keyword != '\0'; ++key, ++keyword) {
-        char c = *key;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != *keyword) return false;
-    }
-    return *key == '\0' && *keyword == '\0';
-}
-
-uint32_t ParseMask(const char* value) {
-    uint32_t mask = 0;
-    for (; *value != '\0'; ++value) {
-        switch (*value) {
-            case 'E':
-            case 'e':
-                mask |= kMaskE;
-                break;
-            case 'T':
-            case 't':
-                mask |= kMaskT;
-                break;
-            case 'V':
-            case 'v':
-                mask |= kMaskV;
-                break;
-            case 'D':
-            case 'd':
-                mask |= kMaskD;
-                break;
-            case 'W':
-            case 'w':
-                mask |= kMaskW;
-                break;
-            case 'C':
-            case 'c':
-                mask |= kMaskC;
-                break;
-            default:
-                break;
-        }
-    }
-    return mask;
-}
-
-bool ParseNumber(const char* text, int32_t* number) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
-        ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    int64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > int64_t{2147483648}) return false;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX || value < INT32_MIN) return false;
-    *number = static_cast<int32_t>(value);
-    return true;
-}
+// The parser's own rules.
+using registry::IsBlankChar;
+using registry::IsBlankLine;
+using registry::ParseMask;
 
 std::string Lowered(const char* text) {
     std::string lowered(text);
@@ -98,15 +32,6 @@ std::string TrimmedOfBlanks(const std::string& text) {
     while (end > begin && IsBlankChar(text[end - 1]))
         --end;
     return text.substr(begin, end - begin);
-}
-
-// What JoinWithDirectoryOf needs room for: the file's directory with its
-// separator (the whole file and one when it has none), then the name.
-size_t JoinedLength(const char* file, const char* name) {
-    const int separator = LastSeparator(file);
-    const size_t directory =
-        separator >= 0 ? static_cast<size_t>(separator) + 1 : std::strlen(file) + 1;
-    return directory + std::strlen(name);
 }
 
 const char kByteOrderMark[] = "\xef\xbb\xbf";
@@ -221,7 +146,7 @@ private:
             reason = "nothing between '[' and ']'";
         } else {
             name = lowered.substr(open + 1, close - open - 1);
-            if (!ParseNumber(name.c_str(), &number)) {
+            if (!registry::ParseHeaderNumber(name.c_str(), &number)) {
                 reason = "a number outside the signed 32-bit range";
             } else if (number == 0) {
                 reason = "not a non-zero number";
@@ -303,8 +228,8 @@ private:
 
     void ApplyKeyword(const char* key, const char* value) {
         RegistryReading& r = result_;
-        const bool debugMask = Matches(key, "outputdebugstring");
-        if (debugMask || Matches(key, "writetologfile")) {
+        const bool debugMask = registry::MatchesKeyword(key, "outputdebugstring");
+        if (debugMask || registry::MatchesKeyword(key, "writetologfile")) {
             const uint32_t mask = ParseMask(value);
             if (section_ == Section::LogDefault) {
                 (debugMask ? r.defaultDebugOutputMask : r.defaultLogFileMask) = mask;
@@ -318,24 +243,25 @@ private:
                                                    : " under [DefaultValue]") +
                         " (masks belong to [LogDefault] and component sections): ignored");
             }
-        } else if (Matches(key, "dllpath")) {
+        } else if (registry::MatchesKeyword(key, "dllpath")) {
             if (IsAbsolutePath(value)) {
                 CopyIfFits(defaultDllDirectory_, kMaxPath, value);
             } else {
                 JoinWithDirectoryOf(registryFilePath_, value, defaultDllDirectory_, kMaxPath);
-                if (JoinedLength(registryFilePath_, value) >= static_cast<size_t>(kMaxPath)) {
+                if (JoinWithDirectoryOfLength(registryFilePath_, value) >=
+                    static_cast<size_t>(kMaxPath)) {
                     Add(line_, "path-too-long",
                         "the DLL directory would be longer than " + std::to_string(kMaxPath - 1) +
                             " characters: it becomes \"" + defaultDllDirectory_ + "\"");
                 }
             }
-        } else if (Matches(key, "dll")) {
+        } else if (registry::MatchesKeyword(key, "dll")) {
             pending_.dllName = value;
             if (currentID_ == 0) beforeAnySection_.emplace_back(line_, key);
-        } else if (Matches(key, "notusedefaultdllpath")) {
+        } else if (registry::MatchesKeyword(key, "notusedefaultdllpath")) {
             pending_.besideRegistry = value[0] == '1' ? 1 : 0;
             if (currentID_ == 0) beforeAnySection_.emplace_back(line_, key);
-        } else if (Matches(key, "defaultdll")) {
+        } else if (registry::MatchesKeyword(key, "defaultdll")) {
             if (IsAbsolutePath(value)) {
                 CopyIfFits(defaultDllPath_, kMaxPath, value);
                 defaultDllPathCut_ = false;
@@ -350,7 +276,7 @@ private:
                             " characters: the default DLL is never loaded");
                 }
             }
-        } else if (afterRedirect_ && Matches(key, "path")) {
+        } else if (afterRedirect_ && registry::MatchesKeyword(key, "path")) {
             Add(line_, "redirect",
                 "Path under [Redirect] is read by the factory search, not by the registry parser",
                 false);
@@ -480,7 +406,7 @@ std::string EntryFullPath(const ComponentRegistry& registry, const RegistryEntry
     } else if (entry.besideRegistry != 0) {
         JoinWithDirectoryOf(registry.registryFilePath(), entry.dllName, path, kMaxPath);
         // The join keeps what fits: the name may be missing from the path.
-        *tooLong = JoinedLength(registry.registryFilePath(), entry.dllName) >=
+        *tooLong = JoinWithDirectoryOfLength(registry.registryFilePath(), entry.dllName) >=
                    static_cast<size_t>(kMaxPath);
     } else {
         *tooLong =

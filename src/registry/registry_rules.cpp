@@ -1,0 +1,74 @@
+#include "registry/registry_rules.h"
+
+#include "registry/component_registry.h"
+
+namespace pexil::registry {
+
+bool IsBlankLine(const char* line) {
+    for (; *line != '\0'; ++line) {
+        if (*line != ' ' && *line != '\t' && *line != '#') return false;
+    }
+    return true;
+}
+
+bool MatchesKeyword(const char* key, const char* keyword) {
+    for (; *key != '\0' && *keyword != '\0'; ++key, ++keyword) {
+        char c = *key;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != *keyword) return false;
+    }
+    return *key == '\0' && *keyword == '\0';
+}
+
+uint32_t ParseMask(const char* value) {
+    uint32_t mask = 0;
+    for (; *value != '\0'; ++value) {
+        switch (*value) {
+            case 'E':
+            case 'e':
+                mask |= kMaskE;
+                break;
+            case 'T':
+            case 't':
+                mask |= kMaskT;
+                break;
+            case 'V':
+            case 'v':
+                mask |= kMaskV;
+                break;
+            case 'D':
+            case 'd':
+                mask |= kMaskD;
+                break;
+            case 'W':
+            case 'w':
+                mask |= kMaskW;
+                break;
+            case 'C':
+            case 'c':
+                mask |= kMaskC;
+                break;
+            default:
+                break;
+        }
+    }
+    return mask;
+}
+
+bool ParseHeaderNumber(const char* text, int32_t* number) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > int64_t{2147483648}) return false;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX || value < INT32_MIN) return false;
+    *number = static_cast<int32_t>(value);
+    return true;
+}
+
+}  // namespace pexil::registry

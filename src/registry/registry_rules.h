@@ -1,0 +1,32 @@
+// The registry file's line rules, shared by the parser and by the tools that
+// explain what the parser did (pexil inspect --lint).
+#ifndef PEXIL_REGISTRY_REGISTRY_RULES_H
+#define PEXIL_REGISTRY_REGISTRY_RULES_H
+
+#include <stdint.h>
+
+namespace pexil::registry {
+
+// A line of nothing but spaces, tabs and '#' is blank.
+bool IsBlankLine(const char* line);
+
+// Keys and values are trimmed of these.
+inline bool IsBlankChar(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The whole key equals the keyword (lower case) without regard to ASCII case.
+bool MatchesKeyword(const char* key, const char* keyword);
+
+// The mask of the letters E T V D W C (either case) in the value; every other
+// character is ignored.
+uint32_t ParseMask(const char* value);
+
+// A header's number as strtol reads a signed 32-bit decimal number: leading
+// white space, one optional sign, digits up to the first other character; no
+// digits is 0. False (nothing written) beyond the signed 32-bit range.
+bool ParseHeaderNumber(const char* text, int32_t* number);
+
+}  // namespace pexil::registry
+
+#endif

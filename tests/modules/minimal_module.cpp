@@ -1,7 +1,10 @@
 // MinimalModule.dll: exports CreateComponent and nothing else (no
 // SetDLLRegistry, no SetFactoryHandle). Its one component, 300, is static and
-// counts the calls that created it.
+// counts the calls that created it. It prints a line as it loads, as some
+// modules do, for the tools that must keep their own output clean.
 #include <pexil/component.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -16,6 +19,10 @@ public:
 };
 
 StaticComponent g_component;
+
+struct LoadGreeting {
+    LoadGreeting() { std::printf("MinimalModule.dll loaded\n"); }
+} g_greeting;
 
 }  // namespace
 

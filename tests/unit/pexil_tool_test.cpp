@@ -492,6 +492,8 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
             "  \"debugOutput\": []\n"
             "}\n",
         minimal.out);
+    // What the module prints as it loads goes to standard error, not into the JSON.
+    EXPECT_EQ("MinimalModule.dll loaded\n", minimal.err);
     EXPECT_EQ(1, minimal.exitCode);
 
     dir_.Write("text.dll", "not a library");

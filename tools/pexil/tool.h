@@ -4,6 +4,7 @@
 #ifndef PEXIL_TOOLS_PEXIL_TOOL_H
 #define PEXIL_TOOLS_PEXIL_TOOL_H
 
+#include "platform/debug_capture.h"
 #include "support/base_directory.h"
 
 #include <stdint.h>
@@ -64,7 +65,9 @@ bool FileExists(const std::string& path);
 std::string MaskLetters(uint32_t mask);
 
 // While alive, the framework's debug output (in this process's platform layer)
-// is collected instead of written to standard error.
+// is collected instead of written to standard error, and what the process
+// writes to standard output goes to standard error: a module that prints as it
+// loads must not spoil the command's own output.
 class DebugCapture {
 public:
     DebugCapture();
@@ -76,6 +79,7 @@ public:
 
 private:
     void (*previous_)(const char*);
+    platform::testing::StandardOutputToError divertedOutput_;
 };
 
 // Writes the text to standard output, all at once.

@@ -44,13 +44,11 @@ expect("tally_host's exit status" "0" "${result}")
 
 # The example's module and the installed factory export the seven entry points
 # and nothing else; the installed pexil command runs from the prefix (the
-# module announces itself as pexil loads and frees it).
+# module's announcements as pexil loads and frees it go to standard error).
 run("the export check" sh ${CHECK_EXPORTS} elf ${app})
 expect("the export check" "2 modules export exactly the seven entry points\n" "${out}")
 run("pexil module" ${prefix}/bin/pexil module ${app}/Tally.dll)
-expect("pexil module" "[Tally.dll] loaded
-[Tally.dll] unloaded
-module: ${app}/Tally.dll
+expect("pexil module" "module: ${app}/Tally.dll
 exports:
   CreateComponent       yes
   SetDLLRegistry        yes
@@ -61,3 +59,6 @@ exports:
   GetComponentIDs       yes
 component IDs (2): 5101 5102
 " "${out}")
+expect("pexil module's standard error" "[Tally.dll] loaded
+[Tally.dll] unloaded
+" "${err}")

@@ -109,10 +109,13 @@ void ComponentFactory::Shutdown() {
     for (auto& entry : registries_)
         delete entry.second;
     registries_.clear();
-    pendingUnloads_.clear();
-    if (timerId_ != 0) {
-        platform::System().killTimer(timerId_);
-        timerId_ = 0;
+    {
+        std::lock_guard<std::mutex> guard(unloadLock_);
+        pendingUnloads_.clear();
+        if (timerId_ != 0) {
+            platform::System().killTimer(timerId_);
+            timerId_ = 0;
+        }
     }
     platform::LockLeave(&logLock_);
     platform::LockDelete(&logLock_);

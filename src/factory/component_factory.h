@@ -12,6 +12,7 @@
 #include <pexil/factory.h>
 
 #include <map>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string>
@@ -56,6 +57,7 @@ private:
     LogSink logSink_;
     ComponentRegistry defaultRegistry_;
     std::map<std::string, ComponentRegistry*> registries_;
+    std::mutex unloadLock_;  // guards the two below
     std::set<PexilModuleHandle> pendingUnloads_;
     uint32_t timerId_ = 0;
     char rootPath_[kMaxPath];

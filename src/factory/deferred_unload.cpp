@@ -27,8 +27,10 @@ void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t, unsigned lon
 
 uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     // Modules that go idle on different threads tell the factory at the same
-    // time: the set and the timer ID are kept under the factory's lock.
-    platform::LockEnter(&logLock_);
+    // time, each holding its own module lock: the set and the timer ID have a
+    // lock of their own, never handed out and never held while calling out of
+    // the factory, so no order of locks can deadlock on it.
+    std::lock_guard<std::mutex> guard(unloadLock_);
     pendingUnloads_.insert(module);
     uint32_t started = 0;
     if (timerId_ == 0) {
@@ -37,7 +39,6 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
             static_cast<uint32_t>(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc));
         started = timerId_;
     }
-    platform::LockLeave(&logLock_);
     return started;
 }
 
@@ -55,23 +56,23 @@ void ComponentFactory::RunUnloadCheck() {
     // The pass runs on a copy, without the lock (it calls into modules and the
     // loader); modules scheduled meanwhile change only the set, which is emptied
     // at the end of the pass.
-    platform::LockEnter(&logLock_);
-    const std::set<PexilModuleHandle> pass = pendingUnloads_;
-    platform::LockLeave(&logLock_);
+    std::set<PexilModuleHandle> pass;
+    {
+        std::lock_guard<std::mutex> guard(unloadLock_);
+        pass = pendingUnloads_;
+    }
     if (!pass.empty()) {
         IComponentFactory* self = this;
         for (PexilModuleHandle module : pass)
             self->UnloadDllIfIdle(module);
-        platform::LockEnter(&logLock_);
+        std::lock_guard<std::mutex> guard(unloadLock_);
         pendingUnloads_.clear();
-        platform::LockLeave(&logLock_);
     }
-    platform::LockEnter(&logLock_);
+    std::lock_guard<std::mutex> guard(unloadLock_);
     if (pendingUnloads_.empty() && timerId_ != 0) {
         platform::System().killTimer(timerId_);
         timerId_ = 0;
     }
-    platform::LockLeave(&logLock_);
 }
 
 }  // namespace pexil

@@ -1,12 +1,18 @@
 // The factory in this process, through Brelnor.dll's own exports.
 #include "support/loaded_module.h"
 #include "support/native_path.h"
+#include "support/temp_directory.h"
 
 #include <pexil/factory.h>
+#include <pexil/platform.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace pexil::testing {
 namespace {
@@ -74,6 +80,50 @@ TEST_F(Factory, UnloadIfIdleAsksTheModuleFirst) {
     EXPECT_EQ(0, factory_->UnloadDllIfIdle(plain.handle()));
     components.SetFactoryHandle(module_.handle());  // its idle notice reaches this factory
     alive->Release(0);
+}
+
+// The log lock is handed to every module through the log sink, and anyone may
+// hold it while creating or releasing components; a module going idle tells
+// the factory while it holds its own module lock. So scheduling an unload must
+// not wait for the log lock, or the two orders of locking would deadlock.
+TEST_F(Factory, SchedulingAnUnloadDoesNotWaitForTheLogLock) {
+    TempDirectory root;
+    factory_->SetRootPath(root.str().c_str());
+    const std::string registry = root.Write("Logged.ini", "[LogDefault]\nWriteToLogFile=E\n");
+    EXPECT_EQ(nullptr, factory_->CreateComponentByID(12345, registry.c_str()));
+    uint32_t debugMask = 0, fileMask = 0;
+    LogSink* sink = nullptr;
+    factory_->GetLogSettings(registry.c_str(), 12345, &debugMask, &fileMask, &sink);
+    ASSERT_NE(nullptr, sink);
+    ASSERT_NE(nullptr, sink->lock);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = false, scheduled = false;
+    std::thread logger([&] {
+        PexilLockEnter(sink->lock);
+        std::unique_lock<std::mutex> lock(mutex);
+        holding = true;
+        changed.notify_all();
+        // Held until the schedule is done; the time limit only ends a deadlock.
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return scheduled; });
+        holding = false;
+        lock.unlock();
+        PexilLockLeave(sink->lock);
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return holding; });
+    }
+    LoadedModule components("TestComponents.dll");
+    EXPECT_NE(0u, factory_->ScheduleDllUnload(components.handle()));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_TRUE(holding) << "the schedule waited until the log lock was left";
+        scheduled = true;
+        changed.notify_all();
+    }
+    logger.join();
 }
 
 }  // namespace

@@ -10,10 +10,15 @@ namespace pexil {
 
 void module::NotifyFactoryModuleIsIdle() {
     // The keeping holder leaves the factory alive; without a factory the module
-    // is simply not scheduled for unloading.
-    KeepingFactoryHolder holder;
-    if (holder.component == nullptr) return;
-    static_cast<IComponentFactory*>(holder.component)->ScheduleDllUnload(ModuleHandle());
+    // is simply not scheduled for unloading. Called under the module lock from
+    // Release: nothing may unwind through it.
+    try {
+        KeepingFactoryHolder holder;
+        if (holder.component == nullptr) return;
+        static_cast<IComponentFactory*>(holder.component)->ScheduleDllUnload(ModuleHandle());
+    } catch (...) {
+        // Not scheduled: the module stays loaded.
+    }
 }
 
 void RegisterGlobalComponentWithFactory(IComponent* component) {

@@ -23,6 +23,9 @@ void* ComponentFactory::operator new(size_t size, const std::nothrow_t&) noexcep
 void ComponentFactory::operator delete(void* memory) noexcept {
     platform::Deallocate(memory);
 }
+void ComponentFactory::operator delete(void* memory, const std::nothrow_t&) noexcept {
+    platform::Deallocate(memory);
+}
 
 ComponentFactory::ComponentFactory() {
     g_factoryAlive.store(1, std::memory_order_release);
@@ -55,7 +58,13 @@ IComponent* ComponentFactory::CreateComponentByID(uint32_t componentID, const ch
     const bool found = FollowFactoryRedirect(registryPath, file, kMaxPath) != 0;
     registry->LoadFile(registryPath, found ? file : nullptr);
     // Kept whatever the file held: it is not read again while the factory lives.
-    registries_.emplace(registryPath, registry);
+    try {
+        registries_.emplace(registryPath, registry);
+    } catch (const std::bad_alloc&) {
+        // Not cached, as when the registry itself cannot be allocated.
+        delete registry;
+        return nullptr;
+    }
     return registry->CreateByID(componentID);
 }
 

@@ -27,6 +27,7 @@ public:
     // Allocation through the platform (null on failure, for fault injection).
     static void* operator new(size_t size, const std::nothrow_t&) noexcept;
     static void operator delete(void* memory) noexcept;
+    static void operator delete(void* memory, const std::nothrow_t&) noexcept;
 
     IComponent* CreateComponentByID(uint32_t componentID, const char* registryPath) override;
     void GetLogSettings(const char* registryPath, uint32_t componentID, uint32_t* debugOutputMask,
@@ -56,7 +57,8 @@ private:
     PexilLock logLock_;
     LogSink logSink_;
     ComponentRegistry defaultRegistry_;
-    std::map<std::string, ComponentRegistry*> registries_;
+    // Keyed by the caller's string, looked up without making a std::string of it.
+    std::map<std::string, ComponentRegistry*, std::less<>> registries_;
     std::mutex unloadLock_;  // guards the two below
     std::set<PexilModuleHandle> pendingUnloads_;
     uint32_t timerId_ = 0;

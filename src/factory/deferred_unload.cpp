@@ -31,7 +31,12 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     // lock of their own, never handed out and never held while calling out of
     // the factory, so no order of locks can deadlock on it.
     std::lock_guard<std::mutex> guard(unloadLock_);
-    pendingUnloads_.insert(module);
+    try {
+        pendingUnloads_.insert(module);
+    } catch (const std::bad_alloc&) {
+        // Not pending: the module stays loaded, as one that never went idle.
+        return 0;
+    }
     uint32_t started = 0;
     if (timerId_ == 0) {
         // On failure the module stays pending; the next call tries again.
@@ -53,13 +58,14 @@ int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
 }
 
 void ComponentFactory::RunUnloadCheck() {
-    // The pass runs on a copy, without the lock (it calls into modules and the
-    // loader); modules scheduled meanwhile change only the set, which is emptied
-    // at the end of the pass.
+    // The pass runs on the set's contents, taken out without copying (nothing
+    // to allocate) and without the lock held (it calls into modules and the
+    // loader); modules scheduled meanwhile go into the emptied set, which is
+    // emptied again at the end of the pass.
     std::set<PexilModuleHandle> pass;
     {
         std::lock_guard<std::mutex> guard(unloadLock_);
-        pass = pendingUnloads_;
+        pass.swap(pendingUnloads_);
     }
     if (!pass.empty()) {
         IComponentFactory* self = this;

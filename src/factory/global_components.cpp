@@ -1,27 +1,24 @@
 #include "factory/global_components.h"
 
 #include <algorithm>
+#include <new>
 
 namespace pexil {
 namespace {
 
-// Released last to first: 1185 first, 3 last.
-constexpr uint32_t kOrderedIDs[] = {3,   260, 377,  771,  336, 344, 1032, 975, 1033,
-                                    985, 331, 1029, 1030, 213, 335, 871,  407, 212,
-                                    408, 283, 343,  284,  945, 399, 991,  1185};
+// The ordinal table: an ID's ordinal is its index. Released last to first:
+// 1185 first, 3 last.
+constexpr uint32_t kOrderedIDs[GlobalComponents::kOrdinals] = {
+    3,   260, 377, 771, 336, 344, 1032, 975, 1033, 985, 331, 1029, 1030,
+    213, 335, 871, 407, 212, 408, 283,  343, 284,  945, 399, 991,  1185};
 
 }  // namespace
 
-GlobalComponents::GlobalComponents() {
-    for (uint32_t id : kOrderedIDs) {
-        const int ordinal = static_cast<int>(ordinals_.size());
-        ordinals_.emplace(id, ordinal);
+int GlobalComponents::OrdinalOf(uint32_t componentID) {
+    for (int ordinal = 0; ordinal < kOrdinals; ++ordinal) {
+        if (kOrderedIDs[ordinal] == componentID) return ordinal;
     }
-}
-
-int GlobalComponents::OrdinalOf(uint32_t componentID) const {
-    auto it = ordinals_.find(componentID);
-    return it != ordinals_.end() ? it->second : -1;
+    return -1;
 }
 
 void GlobalComponents::Register(IComponent* component) {
@@ -32,19 +29,24 @@ void GlobalComponents::Register(IComponent* component) {
     } else if (std::find(others_.begin(), others_.end(), component) == others_.end()) {
         // Registered twice it would be released twice, the second time after it
         // was deleted.
-        others_.push_back(component);
+        try {
+            others_.push_back(component);
+        } catch (const std::bad_alloc&) {
+            // No exception leaves the factory's interface.
+        }
     }
 }
 
 void GlobalComponents::ReleaseAll() {
     std::vector<IComponent*> others;
     others.swap(others_);
-    std::map<int, IComponent*> ordered;
-    ordered.swap(ordered_);
+    const std::array<IComponent*, kOrdinals> ordered = ordered_;
+    ordered_.fill(nullptr);
     for (IComponent* component : others)
         component->Release(1);
-    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it)
-        it->second->Release(1);
+    for (int ordinal = kOrdinals - 1; ordinal >= 0; --ordinal) {
+        if (ordered[ordinal] != nullptr) ordered[ordinal]->Release(1);
+    }
 }
 
 }  // namespace pexil

@@ -7,19 +7,20 @@
 
 #include <pexil/component.h>
 
-#include <map>
+#include <array>
 #include <vector>
 
 namespace pexil {
 
 class GlobalComponents {
 public:
-    // Fills the ordinal table.
-    GlobalComponents();
+    // The number of IDs the ordinal table holds.
+    static constexpr int kOrdinals = 26;
 
     // Stores the component under its ID's ordinal (replacing an earlier one
     // there), or appends it to the others. Null is ignored, and so is a second
-    // registration of a component already among the others.
+    // registration of a component already among the others. Without memory to
+    // append it, a component among the others stays unregistered.
     void Register(IComponent* component);
 
     // Release(1) on every registered component in the fixed order. The lists
@@ -27,11 +28,10 @@ public:
     void ReleaseAll();
 
     // The ordinal of an ID, or -1 when the table does not hold it.
-    int OrdinalOf(uint32_t componentID) const;
+    static int OrdinalOf(uint32_t componentID);
 
 private:
-    std::map<uint32_t, int> ordinals_;
-    std::map<int, IComponent*> ordered_;
+    std::array<IComponent*, kOrdinals> ordered_{};  // by ordinal; null where none
     std::vector<IComponent*> others_;
 };
 

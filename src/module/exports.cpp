@@ -20,8 +20,14 @@ PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t comp
                     static_cast<int>(componentID), creatorID);
         return nullptr;
     }
-    // Outside the lock: a creator may call back into the module.
-    pexil::IComponent* const component = creator();
+    // Outside the lock: a creator may call back into the module. No exception
+    // leaves an entry point: a creator that throws made no component.
+    pexil::IComponent* component = nullptr;
+    try {
+        component = creator();
+    } catch (...) {
+        component = nullptr;
+    }
     if (component == nullptr) {
         DebugPrintf(DebugChannel::ModuleEntry,
                     "Pexil[Error]:CreateComponent method return NULL.\n");
@@ -29,7 +35,16 @@ PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t comp
                     static_cast<int>(componentID), creatorID);
         return nullptr;
     }
-    pexil::module::RecordLiveComponent(componentID, creatorID, component);
+    if (!pexil::module::RecordLiveComponent(componentID, creatorID, component)) {
+        // An unrecorded component would not keep its module loaded, so it is
+        // not handed out. Nor is it released: a single instance may already be
+        // known elsewhere. It stays, unreachable, as the price of no memory.
+        DebugPrintf(DebugChannel::ModuleEntry,
+                    "Pexil[Error]: No memory to record the component; it is not returned.\n");
+        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
+                    static_cast<int>(componentID), creatorID);
+        return nullptr;
+    }
     return component;
 }
 

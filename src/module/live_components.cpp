@@ -8,6 +8,7 @@
 
 #include <cinttypes>
 #include <iterator>
+#include <new>
 
 namespace pexil {
 namespace module {
@@ -19,12 +20,18 @@ void UpdateCountOf(LiveComponentMap& map) {
 
 }  // namespace
 
-void RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component) {
+bool RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component) {
     LiveComponentMap& map = LiveMap();
+    bool recorded = true;
     EnterModuleLock();
-    map.records[component] = ComponentRecord{componentID, creatorID, component};
-    UpdateCountOf(map);
+    try {
+        map.records[component] = ComponentRecord{componentID, creatorID, component};
+        UpdateCountOf(map);
+    } catch (const std::bad_alloc&) {
+        recorded = false;
+    }
     LeaveModuleLock();
+    return recorded;
 }
 
 uint32_t LiveComponentCount() {

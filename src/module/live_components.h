@@ -9,8 +9,9 @@
 namespace pexil::module {
 
 // Stores (componentID, creatorID, component) under the pointer, replacing a
-// record already stored there. Takes the module lock.
-void RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component);
+// record already stored there. Takes the module lock. False when there was no
+// memory for a new record.
+bool RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component);
 
 // Number of records; read without the lock.
 uint32_t LiveComponentCount();

@@ -187,7 +187,13 @@ int ComponentRegistry::LoadFile(const char* registryPath, const char* registryFi
     // From the file's own path, before the file is read.
     GetDirectoryPart(base_, registryFilePath, defaultDllDirectory_, kMaxPath);
     ReadFile(registryFilePath);
-    RegistryParser(*this).Run();
+    try {
+        RegistryParser(*this).Run();
+    } catch (const std::bad_alloc&) {
+        // Without memory for every entry, none: half a registry would bind
+        // some IDs and silently not others.
+        entries_.clear();
+    }
     return 1;
 }
 

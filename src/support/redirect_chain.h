@@ -6,6 +6,7 @@
 
 #include "support/debug_print.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,24 @@ class RedirectChain {
 public:
     explicit RedirectChain(DebugChannel channel) : channel_(channel) {}
 
-    // Records that the chain reads the file.
-    void Enter(const char* file) { visited_.emplace_back(file); }
+    // Records that the chain reads the file. Without memory to record it the
+    // chain could no longer tell a loop, so it ends at the next redirect.
+    void Enter(const char* file) noexcept {
+        try {
+            visited_.emplace_back(file);
+        } catch (const std::bad_alloc&) {
+            untracked_ = true;
+        }
+    }
 
     // True (after reporting which file closed the loop) when the file's value
-    // names a file the chain has already passed.
+    // names a file the chain has already passed, or when the chain could not
+    // record its files.
     bool ClosesLoop(const char* file, const char* value) const {
+        if (untracked_) {
+            DebugPrintf(channel_, "[Pexil_Error] Redirect chain: out of memory at %s.\n", file);
+            return true;
+        }
         for (const std::string& seen : visited_) {
             if (seen == value) {
                 DebugPrintf(channel_,
@@ -36,6 +49,7 @@ public:
 private:
     DebugChannel channel_;
     std::vector<std::string> visited_;
+    bool untracked_ = false;
 };
 
 }  // namespace pexil

@@ -28,6 +28,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -188,7 +189,12 @@ bool ReadText(const char* file, std::string& text, FileState* state, bool* haveS
     bool ok = size != UINT32_MAX;
     std::string bytes;
     if (ok) {
-        bytes.resize(size);
+        try {
+            bytes.resize(size);
+        } catch (const std::bad_alloc&) {
+            CloseFile(handle);
+            throw;
+        }
         uint32_t got = 0;
         ok = ReadFile(handle, bytes.data(), size, &got) != 0;
         bytes.resize(got);
@@ -386,11 +392,8 @@ std::string PrepareDefault(const char* defaultValue) {
     return value;
 }
 
-}  // namespace
-
-uint32_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
-                                 char* buffer, uint32_t size, const char* file) {
-    if (buffer == nullptr) return 0;
+uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                           char* buffer, uint32_t size, const char* file) {
     const std::shared_ptr<const ParsedFile> parsed = file != nullptr ? LoadFile(file) : nullptr;
     const std::vector<Section> noSections;
     const std::vector<Section>& sections = parsed != nullptr ? parsed->sections : noSections;
@@ -433,6 +436,21 @@ uint32_t GetPrivateProfileString(const char* section, const char* key, const cha
         }
     }
     return CopyResult(PrepareDefault(defaultValue), buffer, size);
+}
+
+}  // namespace
+
+uint32_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                                 char* buffer, uint32_t size, const char* file) {
+    if (buffer == nullptr) return 0;
+    try {
+        return ReadProfileString(section, key, defaultValue, buffer, size, file);
+    } catch (const std::bad_alloc&) {
+        // Every module calls in here: no exception may leave. Without memory
+        // to read the file, nothing is read.
+        if (size > 0) buffer[0] = '\0';
+        return 0;
+    }
 }
 
 }  // namespace pexil::platform::posix

@@ -56,6 +56,9 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
 DebugCapture::DebugCapture() {
     std::lock_guard<std::mutex> guard(g_mutex);
     g_captured = new std::string;
+    // Room enough that capturing allocates nothing: a test may capture while
+    // it makes allocations fail.
+    g_captured->reserve(64 * 1024);
     handler_ = ::AddVectoredExceptionHandler(1, OnException);
 }
 

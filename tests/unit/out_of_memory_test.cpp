@@ -1,0 +1,248 @@
+// Out of memory: this program's operator new can be made to fail after a
+// given number of allocations. No exception may leave the framework's entry
+// points or interface slots, no lock may stay held and nothing may be half
+// stored. The module code and the factory are built into this program.
+#include "factory/component_factory.h"
+#include "module/live_components.h"
+#include "platform/debug_capture.h"
+#include "platform/platform.h"
+#include "support/redirect_chain.h"
+#include "support/temp_directory.h"
+
+#include <pexil/component_base.h>
+#include <pexil/module.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <new>
+#include <string>
+
+namespace {
+
+std::atomic<long> g_allocationsLeft{-1};  // -1: no limit
+
+}  // namespace
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+    long left = g_allocationsLeft.load();
+    while (left >= 0) {
+        if (left == 0) throw std::bad_alloc();
+        if (g_allocationsLeft.compare_exchange_weak(left, left - 1)) break;
+    }
+    if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+// The other forms go through the one above, so that every allocation counts
+// (sanitizers would otherwise answer them with their own).
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return ::operator new(size, std::nothrow);
+}
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+
+namespace pexil {
+namespace testing {
+namespace {
+
+constexpr uint32_t kCountedID = 7001;
+constexpr uint32_t kThrowingID = 7002;
+
+std::atomic<int> g_alive{0};
+std::atomic<IComponent*> g_lastMade{nullptr};
+
+class Counted : public ComponentBase<IComponent, kCountedID> {
+public:
+    Counted() {
+        ++g_alive;
+        g_lastMade = this;
+    }
+    ~Counted() override { --g_alive; }
+    void Shutdown() override {}
+};
+
+IComponent* ThrowingCreator() {
+    throw std::bad_alloc();
+}
+
+// While alive, only the given number of allocations succeed.
+class AllocationLimit {
+public:
+    explicit AllocationLimit(long allowed) { g_allocationsLeft = allowed; }
+    ~AllocationLimit() { g_allocationsLeft = -1; }
+};
+
+// The module lock can be taken by another thread: nothing left it held. The
+// time limit only ends a test that would otherwise hang.
+bool ModuleLockIsFree() {
+    auto taken = std::async(std::launch::async, [] {
+        EnterModuleLock();
+        LeaveModuleLock();
+    });
+    return taken.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+}  // namespace
+
+PEXIL_REGISTER_CREATOR(kFactoryComponentID, SingleInstance<ComponentFactory>::Create);
+PEXIL_REGISTER_CREATOR(kCountedID, NewComponent<Counted>);
+PEXIL_REGISTER_CREATOR(kThrowingID, ThrowingCreator);
+
+namespace {
+
+using platform::testing::DebugCapture;
+
+TEST(OutOfMemory, CreateComponentReturnsNullAndKeepsNoRecordOrLock) {
+    const std::string nullLines =
+        "Pexil[Error]:CreateComponent method return NULL.\n"
+        "Pexil[Error]: ComponentID=7002 CreatorID=0";
+    {
+        // A creator that throws made no component.
+        DebugCapture capture;
+        EXPECT_EQ(nullptr, ::CreateComponent(kThrowingID, 0));
+        EXPECT_EQ(nullLines, capture.Text());
+    }
+    {
+        // The component is made, its record is not.
+        DebugCapture capture;
+        IComponent* component = nullptr;
+        {
+            AllocationLimit limit(1);
+            component = ::CreateComponent(kCountedID, 0);
+        }
+        EXPECT_EQ(nullptr, component);
+        EXPECT_EQ(
+            "Pexil[Error]: No memory to record the component; it is not returned.\n"
+            "Pexil[Error]: ComponentID=7001 CreatorID=0",
+            capture.Text());
+    }
+    EXPECT_EQ(1, ::PexilDllCanUnloadNow());
+    EXPECT_TRUE(ModuleLockIsFree());
+    // Not handed out, so never released: it stays as the price of no memory.
+    EXPECT_EQ(1, g_alive.load());
+    IComponent* const unrecorded = g_lastMade;
+
+    // With memory again, creation and release work as before.
+    IComponent* component = ::CreateComponent(kCountedID, 0);
+    ASSERT_NE(nullptr, component);
+    EXPECT_EQ(0, ::PexilDllCanUnloadNow());
+    component->Release(1);
+    EXPECT_EQ(1, ::PexilDllCanUnloadNow());
+    EXPECT_EQ(1, g_alive.load());
+
+    // The test frees the one it saw made (its release finds no record).
+    DebugCapture capture;
+    unrecorded->Release(1);
+    EXPECT_EQ(0, g_alive.load());
+    EXPECT_EQ(0u, capture.Text().find("Pexil[Error]: To remove a component not exist\n"));
+}
+
+TEST(OutOfMemory, TheFactoryCachesNoRegistryItCouldNotStoreWhole) {
+    TempDirectory temp;
+    const std::string file = temp.Write("plugins.ini", "[7001]\nDLL=nowhere.dll\n");
+    auto* factory = static_cast<ComponentFactory*>(
+        static_cast<IComponentFactory*>(::CreateComponent(kFactoryComponentID, 0)));
+    ASSERT_NE(nullptr, factory);
+    IComponentFactory* slots = factory;
+    {
+        DebugCapture capture;
+        IComponent* component = reinterpret_cast<IComponent*>(1);
+        {
+            AllocationLimit limit(0);
+            component = slots->CreateComponentByID(7001, file.c_str());
+        }
+        EXPECT_EQ(nullptr, component);
+        EXPECT_EQ(0u, factory->cachedRegistryCount());
+        EXPECT_EQ("", capture.Text());
+    }
+    {
+        // With memory again the registry is read and kept; its one entry
+        // names a DLL that is not there.
+        DebugCapture capture;
+        EXPECT_EQ(nullptr, slots->CreateComponentByID(7001, file.c_str()));
+        EXPECT_EQ(1u, factory->cachedRegistryCount());
+        EXPECT_NE(std::string::npos, capture.Text().find("nowhere.dll")) << capture.Text();
+    }
+    {
+        // A module going idle cannot be recorded as pending: it is not.
+        const auto module = reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x1000));
+        uint32_t timer = 1;
+        {
+            AllocationLimit limit(0);
+            timer = slots->ScheduleDllUnload(module);
+        }
+        EXPECT_EQ(0u, timer);
+        EXPECT_EQ(0u, factory->pendingUnloadCount());
+        EXPECT_EQ(0u, factory->timerId());
+    }
+    factory->Release(1);
+}
+
+TEST(OutOfMemory, ARedirectChainThatCannotRecordItsFilesEnds) {
+    const std::string file(100, 'f');  // beyond any short-string buffer
+    RedirectChain chain(DebugChannel::Binding);
+    DebugCapture capture;
+    {
+        AllocationLimit limit(0);
+        chain.Enter(file.c_str());
+    }
+    EXPECT_TRUE(chain.ClosesLoop(file.c_str(), "/elsewhere.ini"));
+    EXPECT_EQ("[Pexil_Error] Redirect chain: out of memory at " + file + ".\n", capture.Text());
+}
+
+TEST(OutOfMemory, ARegistryIsStoredWholeOrNotAtAll) {
+    TempDirectory temp;
+    std::string text;
+    for (int id = 1; id <= 20; ++id)
+        text += "[" + std::to_string(id) + "]\nDLL=m" + std::to_string(id) + ".dll\n";
+    const std::string file = temp.Write("many.ini", text);
+    ComponentRegistry registry;
+    {
+        // Room for some entries, not for all twenty.
+        AllocationLimit limit(5);
+        EXPECT_EQ(1, registry.LoadFile("", file.c_str()));
+    }
+    EXPECT_EQ(nullptr, registry.FindEntry(1));
+    EXPECT_EQ(nullptr, registry.FindEntry(20));
+
+    ComponentRegistry whole;
+    whole.LoadFile("", file.c_str());
+    EXPECT_NE(nullptr, whole.FindEntry(1));
+    EXPECT_NE(nullptr, whole.FindEntry(20));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace pexil

@@ -60,7 +60,8 @@ struct SystemCalls {
     // --- debug output -----------------------------------------------------
     // OutputDebugStringA. POSIX: one write() of the whole text to fd 2.
     void (*debugOutput)(const char* text);
-    // DebugBreak. POSIX (no debugger break): the report goes to debugOutput.
+    // DebugBreak (the report unused). POSIX (no debugger break): the report
+    // goes to debugOutput instead.
     void (*debugBreak)(const char* report);
 
     // --- process ----------------------------------------------------------

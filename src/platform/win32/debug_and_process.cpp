@@ -11,8 +11,9 @@ void DebugOutput(const char* text) {
     if (text != nullptr) ::OutputDebugStringA(text);
 }
 
-void DebugBreak(const char* report) {
-    DebugOutput(report);
+void DebugBreak(const char*) {
+    // The break alone, as the framework's contract has it: the debugger shows
+    // where, and the debug channel carries no text of our own.
     ::DebugBreak();
 }
 

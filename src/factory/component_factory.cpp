@@ -121,10 +121,7 @@ void ComponentFactory::Shutdown() {
     {
         std::lock_guard<std::mutex> guard(unloadLock_);
         pendingUnloads_.clear();
-        if (timerId_ != 0) {
-            platform::System().killTimer(timerId_);
-            timerId_ = 0;
-        }
+        StopUnloadTimer();
     }
     platform::LockLeave(&logLock_);
     platform::LockDelete(&logLock_);

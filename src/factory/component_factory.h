@@ -52,6 +52,10 @@ public:
     const LogSink& logSink() const { return logSink_; }
 
 private:
+    // Stops the unload timer if one runs (on another thread than the one that
+    // started it, the timer stops itself at its next event). Under unloadLock_.
+    void StopUnloadTimer();
+
     log::LogDirectoryCallback logDirectoryCallback_;
     GlobalComponents globalComponents_;
     PexilLock logLock_;

@@ -8,12 +8,25 @@
 #include <pexil/holder.h>
 #include <pexil/module.h>
 
+#include <atomic>
+
 namespace pexil {
 namespace {
 
 constexpr uint32_t kUnloadDelayMs = 100;
 
-void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t, unsigned long) {
+// The unload timer the factory counts as running; 0 when none.
+std::atomic<uintptr_t> g_runningTimer{0};
+
+void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t timer, unsigned long) {
+    // A timer the factory no longer counts as its own: Shutdown ran on another
+    // thread, and only the thread that started a thread timer can stop it. It
+    // is stopped here, on its own thread, before it acquires anything; left
+    // running, it would fire for ever and build a new factory each time.
+    if (timer != g_runningTimer.load(std::memory_order_acquire)) {
+        platform::System().killTimer(timer);
+        return;
+    }
     KeepingFactoryHolder holder;
     if (FactoryAlive() == 0 || holder.component == nullptr) return;
     // The factory the holder reaches is this module's own.
@@ -40,8 +53,9 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     uint32_t started = 0;
     if (timerId_ == 0) {
         // On failure the module stays pending; the next call tries again.
-        timerId_ =
-            static_cast<uint32_t>(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc));
+        const uintptr_t timer = platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc);
+        g_runningTimer.store(timer, std::memory_order_release);
+        timerId_ = static_cast<uint32_t>(timer);
         started = timerId_;
     }
     return started;
@@ -75,10 +89,14 @@ void ComponentFactory::RunUnloadCheck() {
         pendingUnloads_.clear();
     }
     std::lock_guard<std::mutex> guard(unloadLock_);
-    if (pendingUnloads_.empty() && timerId_ != 0) {
-        platform::System().killTimer(timerId_);
-        timerId_ = 0;
-    }
+    if (pendingUnloads_.empty()) StopUnloadTimer();
+}
+
+void ComponentFactory::StopUnloadTimer() {
+    if (timerId_ == 0) return;
+    platform::System().killTimer(timerId_);
+    timerId_ = 0;
+    g_runningTimer.store(0, std::memory_order_release);
 }
 
 }  // namespace pexil

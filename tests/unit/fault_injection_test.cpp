@@ -11,12 +11,15 @@
 #include "support/temp_directory.h"
 
 #include <pexil/module.h>
+#include <pexil/platform.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
+#include <thread>
 
 namespace pexil {
 
@@ -186,6 +189,35 @@ TEST(FaultInjection, ATimerThatCannotBeStartedIsTriedAgainByTheNextSchedule) {
     EXPECT_EQ(1u, state->pendingUnloadCount());
     // Shutdown drops the pending module and stops the timer.
     factory->Release(1);
+}
+
+// Only the thread that started a thread timer can stop it. When the factory
+// shuts down on another thread, the timer's next event stops it instead of
+// acquiring a factory, which would build a new one at every event for ever.
+TEST(FaultInjection, ATimerThatShutdownCouldNotStopStopsItself) {
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    const auto module = reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x1000));
+    std::promise<void> scheduled;
+    std::promise<void> shutDown;
+    std::future<void> shutDownSeen = shutDown.get_future();
+    uint32_t timer = 0;
+    int firstPump = -1, secondPump = -1;
+    std::thread worker([&] {
+        timer = factory->ScheduleDllUnload(module);  // the timer is this thread's
+        scheduled.set_value();
+        shutDownSeen.wait();
+        firstPump = PexilPumpMessages(2000);  // the one event, which stops the timer
+        secondPump = PexilPumpMessages(400);  // more than three periods: nothing more
+    });
+    scheduled.get_future().wait();
+    factory->Release(1);  // Shutdown here cannot stop the worker's timer
+    shutDown.set_value();
+    worker.join();
+    EXPECT_NE(0u, timer);
+    EXPECT_EQ(1, firstPump);
+    EXPECT_EQ(0, secondPump);
+    EXPECT_EQ(nullptr, SingleInstance<ComponentFactory>::Current());
 }
 
 }  // namespace

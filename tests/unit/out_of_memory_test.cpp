@@ -1,12 +1,14 @@
-// Out of memory: this program's operator new can be made to fail after a
-// given number of allocations. No exception may leave the framework's entry
-// points or interface slots, no lock may stay held and nothing may be half
-// stored. The module code and the factory are built into this program.
+// Out of memory: this program's operator new (support/replaced_new.h) is made
+// to fail after a given number of allocations. No exception may leave the
+// framework's entry points or interface slots, no lock may stay held and
+// nothing may be half stored. The module code and the factory are built into
+// this program.
 #include "factory/component_factory.h"
 #include "module/live_components.h"
 #include "platform/debug_capture.h"
 #include "platform/platform.h"
 #include "support/redirect_chain.h"
+#include "support/replaced_new.h"
 #include "support/temp_directory.h"
 
 #include <pexil/component_base.h>
@@ -16,62 +18,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <future>
-#include <new>
 #include <string>
-
-namespace {
-
-std::atomic<long> g_allocationsLeft{-1};  // -1: no limit
-
-}  // namespace
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-    long left = g_allocationsLeft.load();
-    while (left >= 0) {
-        if (left == 0) throw std::bad_alloc();
-        if (g_allocationsLeft.compare_exchange_weak(left, left - 1)) break;
-    }
-    if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
-// The other forms go through the one above, so that every allocation counts
-// (sanitizers would otherwise answer them with their own).
-void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return ::operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return ::operator new(size, std::nothrow);
-}
-void operator delete[](void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, const std::nothrow_t&) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, const std::nothrow_t&) noexcept {
-    std::free(memory);
-}
 
 namespace pexil {
 namespace testing {
@@ -96,13 +44,6 @@ public:
 IComponent* ThrowingCreator() {
     throw std::bad_alloc();
 }
-
-// While alive, only the given number of allocations succeed.
-class AllocationLimit {
-public:
-    explicit AllocationLimit(long allowed) { g_allocationsLeft = allowed; }
-    ~AllocationLimit() { g_allocationsLeft = -1; }
-};
 
 // The module lock can be taken by another thread: nothing left it held. The
 // time limit only ends a test that would otherwise hang.

@@ -2,36 +2,13 @@
 // This program counts every operator new of the process.
 #include "platform/platform.h"
 #include "registry/component_registry.h"
+#include "support/replaced_new.h"
 #include "support/system_override.h"
 #include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-
-std::atomic<long> g_news{0};
-
-}  // namespace
-
-// This program's own operator new and delete, over malloc and free.
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-    ++g_news;
-    if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 namespace pexil::testing {
 namespace {
@@ -56,9 +33,9 @@ TEST(RegistryAllocation, OnlyTheFileBufferAndOneNodePerNewEntry) {
     ComponentRegistry registry;
     SystemOverride counting(&platform::SystemCalls::allocate, CountingAllocate);
     g_platformAllocations = 0;
-    g_news = 0;
+    g_newCalls = 0;
     registry.LoadFile("", file.c_str());
-    const long news = g_news;
+    const long news = g_newCalls;
     EXPECT_EQ(1, g_platformAllocations.load());
     EXPECT_EQ(40, news);
     EXPECT_EQ(40u, registry.entries().size());

@@ -8,7 +8,7 @@
 
 namespace pexil::tool {
 
-int RunInspect(const std::vector<std::string>& words);
+int RunRegistryReport(const std::vector<std::string>& words);
 int RunLocate(const std::vector<std::string>& words);
 int RunModule(const std::vector<std::string>& words);
 int RunIni(const std::vector<std::string>& words);

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     const std::string command = words[0];
     words.erase(words.begin());
     try {
-        if (command == "inspect") return pexil::tool::RunInspect(words);
+        if (command == "inspect") return pexil::tool::RunRegistryReport(words);
         if (command == "locate") return pexil::tool::RunLocate(words);
         if (command == "module") return pexil::tool::RunModule(words);
         if (command == "ini") return pexil::tool::RunIni(words);

@@ -1,5 +1,5 @@
-// pexil inspect FILE [--lint]: a component registry file as the factory reads
-// it, with the framework's parser; --lint adds what the parser ignored.
+// The registry report: a component registry file as the factory reads it,
+// with the framework's own parser; --lint adds what the parser ignored.
 #include "commands.h"
 #include "json_writer.h"
 #include "platform/platform.h"
@@ -84,7 +84,7 @@ std::string Masks(uint32_t debugOutput, uint32_t logFile) {
 
 }  // namespace
 
-int RunInspect(const std::vector<std::string>& words) {
+int RunRegistryReport(const std::vector<std::string>& words) {
     const Arguments args = ParseArguments("inspect", words, {{"--lint", false}}, 1, 1);
     const bool lint = args.Has("--lint");
     const std::string file = AbsolutePath(args.positional[0]);

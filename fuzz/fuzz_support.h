@@ -4,10 +4,13 @@
 #ifndef PEXIL_FUZZ_FUZZ_SUPPORT_H
 #define PEXIL_FUZZ_FUZZ_SUPPORT_H
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace pexil::fuzz {
@@ -70,6 +73,24 @@ private:
     std::vector<char> bytes_;
     std::vector<char> before_;
 };
+
+// A new directory under the system's temporary directory, named with the
+// prefix and the time, removed with everything in it when the process exits.
+// Called once per process.
+inline std::filesystem::path ScratchDirectory(const std::string& prefix) {
+    namespace fs = std::filesystem;
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const fs::path directory = fs::temp_directory_path() / (prefix + std::to_string(stamp));
+    fs::create_directories(directory);
+    static const struct Cleanup {
+        fs::path directory;
+        ~Cleanup() {
+            std::error_code error;
+            fs::remove_all(directory, error);
+        }
+    } cleanup{directory};
+    return directory;
+}
 
 }  // namespace pexil::fuzz
 

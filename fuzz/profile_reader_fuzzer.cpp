@@ -14,12 +14,10 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
 namespace pexil::fuzz {
 namespace {
@@ -89,20 +87,9 @@ void CheckSize(const Query& q, uint32_t size, const std::string& full, bool list
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     using namespace pexil::fuzz;
-    namespace fs = std::filesystem;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const fs::path directory =
-        fs::temp_directory_path() / ("pexil-profile-fuzz-" + std::to_string(stamp));
-    fs::create_directories(directory);
+    const std::filesystem::path directory = ScratchDirectory("pexil-profile-fuzz-");
     g_file = (directory / "profile.ini").string();
     g_missing = (directory / "missing.ini").string();
-    static const struct Cleanup {
-        std::string directory;
-        ~Cleanup() {
-            std::error_code error;
-            fs::remove_all(directory, error);
-        }
-    } cleanup{directory.string()};
     return 0;
 }
 

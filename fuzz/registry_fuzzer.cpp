@@ -13,14 +13,11 @@
 #include "support/base_directory.h"
 #include "support/path.h"
 
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace pexil::fuzz {
@@ -240,19 +237,7 @@ void WriteFile(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     using namespace pexil::fuzz;
-    namespace fs = std::filesystem;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const fs::path directory =
-        fs::temp_directory_path() / ("pexil-registry-fuzz-" + std::to_string(stamp));
-    fs::create_directories(directory);
-    g_realFile = (directory / "registry.ini").string();
-    static const struct Cleanup {
-        std::string directory;
-        ~Cleanup() {
-            std::error_code error;
-            fs::remove_all(directory, error);
-        }
-    } cleanup{directory.string()};
+    g_realFile = (ScratchDirectory("pexil-registry-fuzz-") / "registry.ini").string();
 
     pexil::platform::SystemCalls& system = pexil::platform::System();
     system.openFileForRead = OpenRegistryFile;

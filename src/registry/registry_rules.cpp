@@ -2,6 +2,10 @@
 
 #include "registry/component_registry.h"
 
+static_assert(pexil::kMaskE == 1u << 0 && pexil::kMaskT == 1u << 1 && pexil::kMaskV == 1u << 2 &&
+                  pexil::kMaskD == 1u << 3 && pexil::kMaskW == 1u << 4 && pexil::kMaskC == 1u << 5,
+              "the mask letters stand in the order of their bits");
+
 namespace pexil::registry {
 
 bool IsBlankLine(const char* line) {
@@ -23,33 +27,10 @@ bool MatchesKeyword(const char* key, const char* keyword) {
 uint32_t ParseMask(const char* value) {
     uint32_t mask = 0;
     for (; *value != '\0'; ++value) {
-        switch (*value) {
-            case 'E':
-            case 'e':
-                mask |= kMaskE;
-                break;
-            case 'T':
-            case 't':
-                mask |= kMaskT;
-                break;
-            case 'V':
-            case 'v':
-                mask |= kMaskV;
-                break;
-            case 'D':
-            case 'd':
-                mask |= kMaskD;
-                break;
-            case 'W':
-            case 'w':
-                mask |= kMaskW;
-                break;
-            case 'C':
-            case 'c':
-                mask |= kMaskC;
-                break;
-            default:
-                break;
+        char c = *value;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        for (uint32_t bit = 0; kMaskLetters[bit] != '\0'; ++bit) {
+            if (kMaskLetters[bit] == c) mask |= 1u << bit;
         }
     }
     return mask;

@@ -18,6 +18,9 @@ inline bool IsBlankChar(char c) {
 // The whole key equals the keyword (lower case) without regard to ASCII case.
 bool MatchesKeyword(const char* key, const char* keyword);
 
+// The mask letters in the order of their bits: E is bit 0 (kMaskE), C bit 5.
+constexpr char kMaskLetters[] = "ETVDWC";
+
 // The mask of the letters E T V D W C (either case) in the value; every other
 // character is ignored.
 uint32_t ParseMask(const char* value);

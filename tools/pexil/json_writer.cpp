@@ -144,4 +144,11 @@ JsonWriter& JsonWriter::Null() {
     return *this;
 }
 
+JsonWriter& JsonWriter::Strings(const std::vector<std::string>& values) {
+    BeginArray();
+    for (const std::string& value : values)
+        String(value);
+    return EndArray();
+}
+
 }  // namespace pexil::tool

@@ -21,6 +21,8 @@ public:
     JsonWriter& Number(int64_t value);
     JsonWriter& Bool(bool value);
     JsonWriter& Null();
+    // An array of the strings.
+    JsonWriter& Strings(const std::vector<std::string>& values);
 
     // The document, ended with a line feed.
     std::string Text() const { return out_ + "\n"; }

@@ -229,10 +229,7 @@ int RunLocate(const std::vector<std::string>& words) {
         }
         json.Key("exists").Bool(exists).Key("loads").Bool(loads);
         json.Key("exportsCreateComponent").Bool(exportsCreate);
-        json.Key("debugOutput").BeginArray();
-        for (const std::string& line : debugLines)
-            json.String(line);
-        json.EndArray().EndObject();
+        json.Key("debugOutput").Strings(debugLines).EndObject();
         WriteOut(json.Text());
     } else {
         std::string out = "host directory: " + g_hostDirectory + "\n";

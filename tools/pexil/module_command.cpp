@@ -61,10 +61,7 @@ int RunModule(const std::vector<std::string>& words) {
         } else {
             json.Null();
         }
-        json.Key("debugOutput").BeginArray();
-        for (const std::string& line : debugLines)
-            json.String(line);
-        json.EndArray().EndObject();
+        json.Key("debugOutput").Strings(debugLines).EndObject();
         WriteOut(json.Text());
     } else {
         std::string out = "module: " + path + "\nexports:\n";

@@ -1,6 +1,7 @@
 #include "tool.h"
 
 #include "platform/platform.h"
+#include "registry/registry_rules.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -97,10 +98,9 @@ bool FileExists(const std::string& path) {
 }
 
 std::string MaskLetters(uint32_t mask) {
-    static const char kLetters[] = "ETVDWC";
     std::string letters;
-    for (int bit = 0; bit < 6; ++bit) {
-        if ((mask & (1u << bit)) != 0) letters += kLetters[bit];
+    for (uint32_t bit = 0; registry::kMaskLetters[bit] != '\0'; ++bit) {
+        if ((mask & (1u << bit)) != 0) letters += registry::kMaskLetters[bit];
     }
     return letters.empty() ? "none" : letters;
 }

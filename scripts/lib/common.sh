@@ -24,6 +24,9 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest)
 WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
 
+# The fuzz targets of fuzz/, in the order scripts/fuzz runs them.
+FUZZ_TARGETS=(registry_fuzzer profile_reader_fuzzer strings_fuzzer)
+
 WINE_LOADER=/usr/lib/wine/wine64
 WINE_SERVER=/usr/lib/wine/wineserver
 

@@ -6,7 +6,6 @@
 #include "tool.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -76,10 +75,7 @@ int main(int argc, char** argv) {
         return Usage("unknown command " + command);
     } catch (const pexil::tool::UsageError& error) {
         return Usage(error.what());
-    } catch (const pexil::tool::CommandFailed& error) {
-        std::fprintf(stderr, "pexil %s: %s\n", command.c_str(), error.what());
-        return pexil::tool::kExitFailed;
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // CommandFailed and anything unforeseen
         std::fprintf(stderr, "pexil %s: %s\n", command.c_str(), error.what());
         return pexil::tool::kExitFailed;
     }

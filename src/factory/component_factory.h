@@ -11,6 +11,7 @@
 #include <pexil/component_base.h>
 #include <pexil/factory.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <new>
@@ -48,13 +49,14 @@ public:
     const ComponentRegistry& defaultRegistry() const { return defaultRegistry_; }
     size_t cachedRegistryCount() const { return registries_.size(); }
     size_t pendingUnloadCount() const { return pendingUnloads_.size(); }
-    uint32_t timerId() const { return timerId_; }
+    uint32_t timerId() const { return static_cast<uint32_t>(timerId_); }
     const LogSink& logSink() const { return logSink_; }
 
 private:
     // Stops the unload timer if one runs (on another thread than the one that
     // started it, the timer stops itself at its next event). Under unloadLock_.
     void StopUnloadTimer();
+    static void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t timer, unsigned long);
 
     log::LogDirectoryCallback logDirectoryCallback_;
     GlobalComponents globalComponents_;
@@ -65,7 +67,10 @@ private:
     std::map<std::string, ComponentRegistry*, std::less<>> registries_;
     std::mutex unloadLock_;  // guards the two below
     std::set<PexilModuleHandle> pendingUnloads_;
-    uint32_t timerId_ = 0;
+    // The running unload timer's ID, 0 when none. One factory per process:
+    // kept with the class, so that the timer procedure can tell its own timer
+    // from one the factory no longer counts without reaching a factory.
+    static inline std::atomic<uintptr_t> timerId_{0};
     char rootPath_[kMaxPath];
 };
 

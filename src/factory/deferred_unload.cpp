@@ -15,15 +15,15 @@ namespace {
 
 constexpr uint32_t kUnloadDelayMs = 100;
 
-// The unload timer the factory counts as running; 0 when none.
-std::atomic<uintptr_t> g_runningTimer{0};
+}  // namespace
 
-void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t timer, unsigned long) {
+void PEXIL_CALLBACK ComponentFactory::UnloadTimerProc(void*, unsigned int, uintptr_t timer,
+                                                      unsigned long) {
     // A timer the factory no longer counts as its own: Shutdown ran on another
     // thread, and only the thread that started a thread timer can stop it. It
     // is stopped here, on its own thread, before it acquires anything; left
     // running, it would fire for ever and build a new factory each time.
-    if (timer != g_runningTimer.load(std::memory_order_acquire)) {
+    if (timer != timerId_.load(std::memory_order_acquire)) {
         platform::System().killTimer(timer);
         return;
     }
@@ -35,8 +35,6 @@ void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t timer, unsign
         factory->RunUnloadCheck();
     }
 }
-
-}  // namespace
 
 uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     // Modules that go idle on different threads tell the factory at the same
@@ -50,15 +48,11 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
         // Not pending: the module stays loaded, as one that never went idle.
         return 0;
     }
-    uint32_t started = 0;
-    if (timerId_ == 0) {
-        // On failure the module stays pending; the next call tries again.
-        const uintptr_t timer = platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc);
-        g_runningTimer.store(timer, std::memory_order_release);
-        timerId_ = static_cast<uint32_t>(timer);
-        started = timerId_;
-    }
-    return started;
+    if (timerId_ != 0) return 0;
+    // On failure the module stays pending; the next call tries again.
+    timerId_.store(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc),
+                   std::memory_order_release);
+    return static_cast<uint32_t>(timerId_);
 }
 
 int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
@@ -81,22 +75,18 @@ void ComponentFactory::RunUnloadCheck() {
         std::lock_guard<std::mutex> guard(unloadLock_);
         pass.swap(pendingUnloads_);
     }
-    if (!pass.empty()) {
-        IComponentFactory* self = this;
-        for (PexilModuleHandle module : pass)
-            self->UnloadDllIfIdle(module);
-        std::lock_guard<std::mutex> guard(unloadLock_);
-        pendingUnloads_.clear();
-    }
+    IComponentFactory* self = this;
+    for (PexilModuleHandle module : pass)
+        self->UnloadDllIfIdle(module);
     std::lock_guard<std::mutex> guard(unloadLock_);
+    if (!pass.empty()) pendingUnloads_.clear();
     if (pendingUnloads_.empty()) StopUnloadTimer();
 }
 
 void ComponentFactory::StopUnloadTimer() {
     if (timerId_ == 0) return;
     platform::System().killTimer(timerId_);
-    timerId_ = 0;
-    g_runningTimer.store(0, std::memory_order_release);
+    timerId_.store(0, std::memory_order_release);
 }
 
 }  // namespace pexil

@@ -1,6 +1,7 @@
 #include "factory/global_components.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace pexil {
@@ -12,14 +13,14 @@ constexpr uint32_t kOrderedIDs[GlobalComponents::kOrdinals] = {
     3,   260, 377, 771, 336, 344, 1032, 975, 1033, 985, 331, 1029, 1030,
     213, 335, 871, 407, 212, 408, 283,  343, 284,  945, 399, 991,  1185};
 
-}  // namespace
-
-int GlobalComponents::OrdinalOf(uint32_t componentID) {
-    for (int ordinal = 0; ordinal < kOrdinals; ++ordinal) {
-        if (kOrderedIDs[ordinal] == componentID) return ordinal;
-    }
-    return -1;
+// The ordinal of an ID, or -1 when the table does not hold it.
+int OrdinalOf(uint32_t componentID) {
+    const auto* const end = std::end(kOrderedIDs);
+    const auto* const found = std::find(std::begin(kOrderedIDs), end, componentID);
+    return found != end ? static_cast<int>(found - std::begin(kOrderedIDs)) : -1;
 }
+
+}  // namespace
 
 void GlobalComponents::Register(IComponent* component) {
     if (component == nullptr) return;

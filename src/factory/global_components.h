@@ -27,9 +27,6 @@ public:
     // are emptied first, so a second call releases nothing twice.
     void ReleaseAll();
 
-    // The ordinal of an ID, or -1 when the table does not hold it.
-    static int OrdinalOf(uint32_t componentID);
-
 private:
     std::array<IComponent*, kOrdinals> ordered_{};  // by ordinal; null where none
     std::vector<IComponent*> others_;

@@ -8,17 +8,26 @@
 using pexil::DebugChannel;
 using pexil::DebugPrintf;
 
+namespace {
+
+// Reports why no component is returned, with the IDs asked for; null.
+pexil::IComponent* Refuse(const char* reason, uint32_t componentID, uint32_t creatorID) {
+    DebugPrintf(DebugChannel::ModuleEntry, "%s", reason);
+    DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
+                static_cast<int>(componentID), creatorID);
+    return nullptr;
+}
+
+}  // namespace
+
 extern "C" {
 
 PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t componentID,
                                                                    uint32_t creatorID) {
     const pexil::CreatorFunction creator = pexil::FindCreator(componentID);
     if (creator == nullptr) {
-        DebugPrintf(DebugChannel::ModuleEntry,
-                    "Pexil[Error]: Can't find the factory method of Component\n");
-        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
-                    static_cast<int>(componentID), creatorID);
-        return nullptr;
+        return Refuse("Pexil[Error]: Can't find the factory method of Component\n", componentID,
+                      creatorID);
     }
     // Outside the lock: a creator may call back into the module. No exception
     // leaves an entry point: a creator that throws made no component.
@@ -26,24 +35,17 @@ PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t comp
     try {
         component = creator();
     } catch (...) {
-        component = nullptr;
+        // no component
     }
     if (component == nullptr) {
-        DebugPrintf(DebugChannel::ModuleEntry,
-                    "Pexil[Error]:CreateComponent method return NULL.\n");
-        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
-                    static_cast<int>(componentID), creatorID);
-        return nullptr;
+        return Refuse("Pexil[Error]:CreateComponent method return NULL.\n", componentID, creatorID);
     }
     if (!pexil::module::RecordLiveComponent(componentID, creatorID, component)) {
         // An unrecorded component would not keep its module loaded, so it is
         // not handed out. Nor is it released: a single instance may already be
         // known elsewhere. It stays, unreachable, as the price of no memory.
-        DebugPrintf(DebugChannel::ModuleEntry,
-                    "Pexil[Error]: No memory to record the component; it is not returned.\n");
-        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: ComponentID=%d CreatorID=%u",
-                    static_cast<int>(componentID), creatorID);
-        return nullptr;
+        return Refuse("Pexil[Error]: No memory to record the component; it is not returned.\n",
+                      componentID, creatorID);
     }
     return component;
 }

@@ -6,6 +6,7 @@
 #include "registry/component_registry.h"
 #include "registry/registry_rules.h"
 #include "support/path.h"
+#include "support/text.h"
 
 #include <cstring>
 
@@ -88,19 +89,19 @@ private:
         if (equals == line) return;
         *equals = '\0';
         char* key = line;
-        while (registry::IsBlankChar(*key))
+        while (IsBlankChar(*key))
             ++key;
         char* keyEnd = equals;
-        while (keyEnd > key && registry::IsBlankChar(keyEnd[-1]))
+        while (keyEnd > key && IsBlankChar(keyEnd[-1]))
             --keyEnd;
         *keyEnd = '\0';
         if (*key == '\0') return;
 
         char* value = equals + 1;
-        while (registry::IsBlankChar(*value) || *value == '"')
+        while (IsBlankChar(*value) || *value == '"')
             ++value;
         char* valueEnd = value + std::strlen(value);
-        while (valueEnd > value && (registry::IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
+        while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
             --valueEnd;
         *valueEnd = '\0';
         // A value too long for the value buffer has no effect on its target.

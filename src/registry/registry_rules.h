@@ -10,11 +10,6 @@ namespace pexil::registry {
 // A line of nothing but spaces, tabs and '#' is blank.
 bool IsBlankLine(const char* line);
 
-// Keys and values are trimmed of these.
-inline bool IsBlankChar(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // The whole key equals the keyword (lower case) without regard to ASCII case.
 bool MatchesKeyword(const char* key, const char* keyword);
 

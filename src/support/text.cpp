@@ -6,13 +6,6 @@
 #include <cstring>
 
 namespace pexil {
-namespace {
-
-bool IsBlankChar(char c) {
-    return c == ' ' || c == '\t';
-}
-
-}  // namespace
 
 int IsBlank(const char* text) {
     if (text == nullptr) return 1;

@@ -4,6 +4,11 @@
 
 namespace pexil {
 
+// A blank: a space or a tab.
+inline bool IsBlankChar(char c) {
+    return c == ' ' || c == '\t';
+}
+
 // 1 when the text is null, empty, or only blanks and tabs.
 int IsBlank(const char* text);
 

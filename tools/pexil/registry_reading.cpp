@@ -3,6 +3,7 @@
 #include "registry/registry_rules.h"
 
 #include "support/path.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +13,6 @@ namespace pexil::tool {
 namespace {
 
 // The parser's own rules.
-using registry::IsBlankChar;
 using registry::IsBlankLine;
 using registry::ParseMask;
 

@@ -65,6 +65,10 @@ public:
     void GetLogMasks(uint32_t componentID, uint32_t* debugOutputMask, uint32_t* logFileMask);
     void UnloadModule(PexilModuleHandle module);
 
+    // The path the binding loads the entry's DLL from (kMaxPath bytes); *cut
+    // is 1 when the whole path did not fit, and such a path is never loaded.
+    void FullPathOf(const RegistryEntry& entry, char* path, int32_t* cut) const;
+
     // Read access for tests and tools.
     const char* registryFilePath() const { return registryFilePath_; }
     const char* registryPath() const { return registryPath_; }

@@ -14,22 +14,25 @@ RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {
     return it != entries_.end() ? &it->second : nullptr;
 }
 
-void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
+void ComponentRegistry::FullPathOf(const RegistryEntry& entry, char* path, int32_t* cut) const {
+    *cut = 0;
     if (IsAbsolutePath(entry.dllName, base_.style)) {
-        CopyIfFits(entry.fullPath, kMaxPath, entry.dllName);
+        CopyIfFits(path, kMaxPath, entry.dllName);
     } else if (entry.besideRegistry != 0) {
         // The join keeps whatever part fits; whether the whole path fits is
         // worked out beforehand.
-        entry.fullPathCut =
-            JoinWithDirectoryOfLength(registryFilePath_, entry.dllName, base_.style) >= kMaxPath
-                ? 1
-                : 0;
-        JoinWithDirectoryOf(registryFilePath_, entry.dllName, entry.fullPath, kMaxPath,
-                            base_.style);
+        *cut = JoinWithDirectoryOfLength(registryFilePath_, entry.dllName, base_.style) >= kMaxPath
+                   ? 1
+                   : 0;
+        JoinWithDirectoryOf(registryFilePath_, entry.dllName, path, kMaxPath, base_.style);
     } else {
-        entry.fullPathCut = !JoinDirectoryAndName(defaultDllDirectory_, entry.dllName,
-                                                  entry.fullPath, kMaxPath, base_.style);
+        *cut =
+            !JoinDirectoryAndName(defaultDllDirectory_, entry.dllName, path, kMaxPath, base_.style);
     }
+}
+
+void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
+    FullPathOf(entry, entry.fullPath, &entry.fullPathCut);
     entry.resolved = 1;
 }
 

@@ -400,18 +400,9 @@ std::string CompareWithParser(const RegistryReading& reading, const ComponentReg
 std::string EntryFullPath(const ComponentRegistry& registry, const RegistryEntry& entry,
                           bool* tooLong) {
     char path[kMaxPath] = "";
-    *tooLong = false;
-    if (IsAbsolutePath(entry.dllName)) {
-        CopyIfFits(path, kMaxPath, entry.dllName);
-    } else if (entry.besideRegistry != 0) {
-        JoinWithDirectoryOf(registry.registryFilePath(), entry.dllName, path, kMaxPath);
-        // The join keeps what fits: the name may be missing from the path.
-        *tooLong = JoinWithDirectoryOfLength(registry.registryFilePath(), entry.dllName) >=
-                   static_cast<size_t>(kMaxPath);
-    } else {
-        *tooLong =
-            !JoinDirectoryAndName(registry.defaultDllDirectory(), entry.dllName, path, kMaxPath);
-    }
+    int32_t cut = 0;
+    registry.FullPathOf(entry, path, &cut);
+    *tooLong = cut != 0;
     return path;
 }
 

@@ -51,8 +51,8 @@ RegistryReading ReadRegistry(const std::string& bytes, const std::string& regist
 // "" when the reading gives the registry the parser gave, else the first difference.
 std::string CompareWithParser(const RegistryReading& reading, const ComponentRegistry& registry);
 
-// The full path the binding loads for an entry (ComponentRegistry's rule), and
-// whether it is too long to be loaded at all.
+// The full path the binding loads for an entry (ComponentRegistry::FullPathOf),
+// and whether it is too long to be loaded at all.
 std::string EntryFullPath(const ComponentRegistry& registry, const RegistryEntry& entry,
                           bool* tooLong);
 

@@ -6,7 +6,6 @@
 #include "registry/component_registry.h"
 #include "registry/registry_rules.h"
 #include "support/path.h"
-#include "support/text.h"
 
 #include <cstring>
 
@@ -87,26 +86,11 @@ private:
 
     void ParseKeyLine(char* line, char* equals) {
         if (equals == line) return;
-        *equals = '\0';
-        char* key = line;
-        while (IsBlankChar(*key))
-            ++key;
-        char* keyEnd = equals;
-        while (keyEnd > key && IsBlankChar(keyEnd[-1]))
-            --keyEnd;
-        *keyEnd = '\0';
-        if (*key == '\0') return;
-
-        char* value = equals + 1;
-        while (IsBlankChar(*value) || *value == '"')
-            ++value;
-        char* valueEnd = value + std::strlen(value);
-        while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
-            --valueEnd;
-        *valueEnd = '\0';
+        const registry::KeyLine split = registry::SplitKeyLine(line, equals);
+        if (*split.key == '\0') return;
         // A value too long for the value buffer has no effect on its target.
-        if (!CopyIfFits(value_, kMaxPath, value)) return;
-        ApplyKeyword(key);
+        if (!CopyIfFits(value_, kMaxPath, split.value)) return;
+        ApplyKeyword(split.key);
     }
 
     void ApplyKeyword(const char* key) {

@@ -1,6 +1,9 @@
 #include "registry/registry_rules.h"
 
 #include "registry/component_registry.h"
+#include "support/text.h"
+
+#include <cstring>
 
 static_assert(pexil::kMaskE == 1u << 0 && pexil::kMaskT == 1u << 1 && pexil::kMaskV == 1u << 2 &&
                   pexil::kMaskD == 1u << 3 && pexil::kMaskW == 1u << 4 && pexil::kMaskC == 1u << 5,
@@ -13,6 +16,25 @@ bool IsBlankLine(const char* line) {
         if (*line != ' ' && *line != '\t' && *line != '#') return false;
     }
     return true;
+}
+
+KeyLine SplitKeyLine(char* line, char* equals) {
+    *equals = '\0';
+    char* key = line;
+    while (IsBlankChar(*key))
+        ++key;
+    char* keyEnd = equals;
+    while (keyEnd > key && IsBlankChar(keyEnd[-1]))
+        --keyEnd;
+    *keyEnd = '\0';
+    char* value = equals + 1;
+    while (IsBlankChar(*value) || *value == '"')
+        ++value;
+    char* valueEnd = value + std::strlen(value);
+    while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
+        --valueEnd;
+    *valueEnd = '\0';
+    return KeyLine{key, value, static_cast<size_t>(valueEnd - value)};
 }
 
 bool MatchesKeyword(const char* key, const char* keyword) {

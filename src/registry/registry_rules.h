@@ -3,12 +3,23 @@
 #ifndef PEXIL_REGISTRY_REGISTRY_RULES_H
 #define PEXIL_REGISTRY_REGISTRY_RULES_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace pexil::registry {
 
 // A line of nothing but spaces, tabs and '#' is blank.
 bool IsBlankLine(const char* line);
+
+// A key line split in place at its '=': the key trimmed of blanks, the value
+// trimmed of blanks and double quotes at both ends. The key is empty when only
+// blanks stood before the '='.
+struct KeyLine {
+    char* key;
+    char* value;
+    size_t valueLength;
+};
+KeyLine SplitKeyLine(char* line, char* equals);
 
 // The whole key equals the keyword (lower case) without regard to ASCII case.
 bool MatchesKeyword(const char* key, const char* keyword);

@@ -197,33 +197,18 @@ private:
             Add(line_, "empty-key", "empty key: ignored");
             return;
         }
-        *equals = '\0';
-        char* key = line;
-        while (IsBlankChar(*key))
-            ++key;
-        char* keyEnd = equals;
-        while (keyEnd > key && IsBlankChar(keyEnd[-1]))
-            --keyEnd;
-        *keyEnd = '\0';
-        if (*key == '\0') {
+        const registry::KeyLine split = registry::SplitKeyLine(line, equals);
+        if (*split.key == '\0') {
             Add(line_, "empty-key", "empty key: ignored");
             return;
         }
-        char* value = equals + 1;
-        while (IsBlankChar(*value) || *value == '"')
-            ++value;
-        char* valueEnd = value + std::strlen(value);
-        while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
-            --valueEnd;
-        *valueEnd = '\0';
-        const size_t length = static_cast<size_t>(valueEnd - value);
-        if (length >= static_cast<size_t>(kMaxPath)) {
+        if (split.valueLength >= static_cast<size_t>(kMaxPath)) {
             Add(line_, "value-too-long",
-                "value of " + std::to_string(length) + " characters (" +
+                "value of " + std::to_string(split.valueLength) + " characters (" +
                     std::to_string(kMaxPath - 1) + " at most): ignored");
             return;
         }
-        ApplyKeyword(key, value);
+        ApplyKeyword(split.key, split.value);
     }
 
     void ApplyKeyword(const char* key, const char* value) {

@@ -22,6 +22,11 @@ void MakeLogDirectory(const char* rootPath, char* buffer, int size);
 // file cannot be opened. An existing file of that name is appended to.
 void OpenLogFile(const char* rootPath, LogSink& sink);
 
+// What an entry of the log directory is to pruning: only log files, those whose
+// extension is exactly ".log" (byte for byte: "x.LOG" is none), take part.
+enum class LogEntryKind { LogFile, Directory, OtherFile };
+LogEntryKind KindOfLogEntry(const platform::FindData& entry);
+
 // The per-entry callback of a log-directory walk.
 class LogDirectoryCallback {
 public:

@@ -39,12 +39,15 @@ using PruningList = std::map<uint64_t, std::string, std::greater<uint64_t>,
 
 }  // namespace
 
-void LogDirectoryCallback::CollectLogFile(const platform::FindData& entry, void* context) {
-    if ((entry.attributes & platform::kAttributeDirectory) != 0) return;
+LogEntryKind KindOfLogEntry(const platform::FindData& entry) {
+    if ((entry.attributes & platform::kAttributeDirectory) != 0) return LogEntryKind::Directory;
     char extension[kMaxPath];
-    if (!GetExtension(entry.name, extension, kMaxPath)) return;
-    // Byte for byte: "x.LOG" is no log file here.
-    if (std::strcmp(extension, ".log") != 0) return;
+    if (!GetExtension(entry.name, extension, kMaxPath)) return LogEntryKind::OtherFile;
+    return std::strcmp(extension, ".log") == 0 ? LogEntryKind::LogFile : LogEntryKind::OtherFile;
+}
+
+void LogDirectoryCallback::CollectLogFile(const platform::FindData& entry, void* context) {
+    if (KindOfLogEntry(entry) != LogEntryKind::LogFile) return;
     static_cast<PruningList*>(context)->emplace(entry.lastWriteTime, entry.name);
 }
 

@@ -6,7 +6,6 @@
 #include "commands.h"
 #include "json_writer.h"
 #include "log/log_files.h"
-#include "support/path.h"
 #include "tool.h"
 
 #include <algorithm>
@@ -88,13 +87,11 @@ int RunLogs(const std::vector<std::string>& words) {
     std::map<uint64_t, std::string> listed;  // what pruning lists: one file per time
     for (const platform::FindData& entry : entries) {
         if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
-        if ((entry.attributes & platform::kAttributeDirectory) != 0) {
-            others.push_back({entry.name, "a directory"});
-            continue;
-        }
-        char extension[kMaxPath];
-        if (!GetExtension(entry.name, extension, kMaxPath) || std::strcmp(extension, ".log") != 0) {
-            others.push_back({entry.name, "extension is not exactly \".log\""});
+        const log::LogEntryKind kind = log::KindOfLogEntry(entry);
+        if (kind != log::LogEntryKind::LogFile) {
+            others.push_back({entry.name, kind == log::LogEntryKind::Directory
+                                              ? "a directory"
+                                              : "extension is not exactly \".log\""});
             continue;
         }
         const auto added = listed.emplace(entry.lastWriteTime, entry.name);

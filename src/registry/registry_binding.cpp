@@ -19,12 +19,10 @@ void ComponentRegistry::FullPathOf(const RegistryEntry& entry, char* path, int32
     if (IsAbsolutePath(entry.dllName, base_.style)) {
         CopyIfFits(path, kMaxPath, entry.dllName);
     } else if (entry.besideRegistry != 0) {
-        // The join keeps whatever part fits; whether the whole path fits is
-        // worked out beforehand.
-        *cut = JoinWithDirectoryOfLength(registryFilePath_, entry.dllName, base_.style) >= kMaxPath
-                   ? 1
-                   : 0;
-        JoinWithDirectoryOf(registryFilePath_, entry.dllName, path, kMaxPath, base_.style);
+        // The join keeps whatever part fits.
+        int whole = 0;
+        JoinWithDirectoryOf(registryFilePath_, entry.dllName, path, kMaxPath, base_.style, &whole);
+        *cut = whole != 0 ? 0 : 1;
     } else {
         *cut =
             !JoinDirectoryAndName(defaultDllDirectory_, entry.dllName, path, kMaxPath, base_.style);

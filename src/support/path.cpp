@@ -71,28 +71,24 @@ int HasValidPathChars(const char* path) {
     return std::strpbrk(path, "<>\"|*?") == nullptr ? 1 : 0;
 }
 
-int JoinWithDirectoryOf(const char* file, const char* name, char* buffer, int size,
-                        PathStyle style) {
+int JoinWithDirectoryOf(const char* file, const char* name, char* buffer, int size, PathStyle style,
+                        int* whole) {
+    if (whole != nullptr) *whole = 0;
     if (file == nullptr || name == nullptr || buffer == nullptr || size <= 0) return 0;
     buffer[0] = '\0';
     const int separator = LastSeparator(file, style);
+    bool fitted;
     if (separator >= 0) {
-        CopyNIfFits(buffer, size, file, separator + 1);
+        fitted = CopyNIfFits(buffer, size, file, separator + 1);
     } else {
         // A reference without a separator is taken as a directory itself.
         const char written[2] = {Separator(style), '\0'};
-        CopyIfFits(buffer, size, file);
-        AppendIfFits(buffer, size, written);
+        fitted = CopyIfFits(buffer, size, file);
+        fitted = AppendIfFits(buffer, size, written) && fitted;
     }
-    AppendIfFits(buffer, size, name);
+    fitted = AppendIfFits(buffer, size, name) && fitted;
+    if (whole != nullptr) *whole = fitted ? 1 : 0;
     return 1;
-}
-
-size_t JoinWithDirectoryOfLength(const char* file, const char* name, PathStyle style) {
-    const int separator = LastSeparator(file, style);
-    const size_t directory =
-        separator >= 0 ? static_cast<size_t>(separator) + 1 : std::strlen(file) + 1;
-    return directory + std::strlen(name);
 }
 
 int GetExtension(const char* path, char* buffer, int size) {

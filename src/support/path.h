@@ -51,18 +51,13 @@ int HasValidPathChars(const char* path);
 // The name joined to the directory of a reference file: the file up to and
 // including its last separator (or the whole file and a separator when it has
 // none), then the name. Returns 0 only for null arguments or size <= 0;
-// otherwise 1, with whatever part fitted.
+// otherwise 1, with whatever part fitted; *whole (when given) tells whether
+// every part did.
 //   (D:\cfg\Pexil.ini, Brelnor.dll) -> D:\cfg\Brelnor.dll
 //   (Pexil.ini, a.dll)              -> Pexil.ini\a.dll
 //   (D:\a/b/f.ini, x)               -> D:\x
 int JoinWithDirectoryOf(const char* file, const char* name, char* buffer, int size,
-                        PathStyle style = PathStyle::Native);
-
-// The length JoinWithDirectoryOf's whole result would have: the file's
-// directory with its separator (the whole file and one when it has none), then
-// the name. A result of this length or more does not fit a buffer of that size.
-size_t JoinWithDirectoryOfLength(const char* file, const char* name,
-                                 PathStyle style = PathStyle::Native);
+                        PathStyle style = PathStyle::Native, int* whole = nullptr);
 
 // The extension of a path's last component as _splitpath gives it: from its
 // last '.' to the end, or "" when it has none. Returns 0 (buffer empty) when

@@ -232,9 +232,10 @@ private:
             if (IsAbsolutePath(value)) {
                 CopyIfFits(defaultDllDirectory_, kMaxPath, value);
             } else {
-                JoinWithDirectoryOf(registryFilePath_, value, defaultDllDirectory_, kMaxPath);
-                if (JoinWithDirectoryOfLength(registryFilePath_, value) >=
-                    static_cast<size_t>(kMaxPath)) {
+                int whole = 0;
+                JoinWithDirectoryOf(registryFilePath_, value, defaultDllDirectory_, kMaxPath,
+                                    PathStyle::Native, &whole);
+                if (whole == 0) {
                     Add(line_, "path-too-long",
                         "the DLL directory would be longer than " + std::to_string(kMaxPath - 1) +
                             " characters: it becomes \"" + defaultDllDirectory_ + "\"");

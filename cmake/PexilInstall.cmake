@@ -49,4 +49,5 @@ install(FILES
     ${PROJECT_BINARY_DIR}/package/PexilConfigVersion.cmake
     ${PEXIL_MODULE_EXPORTS_DEF}
     ${PEXIL_MODULE_EXPORTS_MAP}
+    ${CMAKE_CURRENT_LIST_DIR}/PexilModule.cmake
   DESTINATION ${PEXIL_INSTALL_CMAKEDIR})

@@ -24,6 +24,25 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest)
 WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
 
+# The example (examples/): its component modules, and every target it needs.
+EXAMPLE_MODULES=(Greeter Clock Settings)
+EXAMPLE_TARGETS=(example_host "${EXAMPLE_MODULES[@]}" Brelnor)
+
+# Lays the built example out in DIR (made anew) as examples/layout describes:
+# the host, the platform library and the ini files at the top; the factory
+# beside the registry in system/; the component modules in components/.
+lay_out_example() {
+    local dir="$1" bin="$REPO/build/default/bin" module
+    rm -rf "$dir"
+    mkdir -p "$dir/system" "$dir/components"
+    cp -R "$REPO/examples/layout/." "$dir/"
+    cp "$bin/example_host" "$bin/libpexil_platform.so" "$dir/"
+    cp "$bin/Brelnor.dll" "$dir/system/"
+    for module in "${EXAMPLE_MODULES[@]}"; do
+        cp "$bin/$module.dll" "$dir/components/"
+    done
+}
+
 # The fuzz targets of fuzz/, in the order scripts/fuzz runs them.
 FUZZ_TARGETS=(registry_fuzzer profile_reader_fuzzer strings_fuzzer)
 

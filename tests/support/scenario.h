@@ -5,12 +5,12 @@
 
 #include "platform/platform.h"
 #include "support/loaded_module.h"
+#include "support/run_program.h"
 #include "support/temp_directory.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pexil::testing {
@@ -53,31 +53,13 @@ public:
     }
 
     ScenarioResult Run(const std::vector<std::string>& commands) const {
-        std::vector<const char*> arguments;
-        for (const std::string& command : commands)
-            arguments.push_back(command.c_str());
-        arguments.push_back(nullptr);
-        const std::string out = directory_ / "host-output.txt";
-        const std::string err = directory_ / "host-debug.txt";
-        const std::string host = directory_ / kHost;
-        const std::string cwd = directory_.str();
-        platform::ProcessOptions options{host.c_str(), arguments.data(), cwd.c_str(), out.c_str(),
-                                         err.c_str()};
-        ScenarioResult result;
-        result.exitCode = platform::System().runProcess(&options);
-        result.output = Read(out);
-        result.debug = Read(err);
-        return result;
+        ProgramResult run =
+            RunProgram(directory_ / kHost, commands, directory_.str(),
+                       directory_ / "host-output.txt", directory_ / "host-debug.txt");
+        return ScenarioResult{run.exitCode, std::move(run.out), std::move(run.err)};
     }
 
 private:
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     TempDirectory directory_;
 };
 

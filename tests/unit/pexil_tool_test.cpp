@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "support/loaded_module.h"
 #include "support/native_path.h"
+#include "support/run_program.h"
 #include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
@@ -31,13 +32,6 @@ struct ToolResult {
     std::string err;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); !from.empty() && at != std::string::npos;
          at = text.find(from, at + to.size())) {
@@ -55,22 +49,13 @@ class PexilTool : public ::testing::Test {
 protected:
     // Runs pexil in the test's directory; its paths show as <dir>.
     ToolResult Run(const std::vector<std::string>& words) const {
-        std::vector<const char*> arguments;
-        for (const std::string& word : words)
-            arguments.push_back(word.c_str());
-        arguments.push_back(nullptr);
-        const std::string tool = BesideProgram(kTool);
-        const std::string out = outputs_ / "out.txt";
-        const std::string err = outputs_ / "err.txt";
-        const std::string cwd = dir_.str();
-        platform::ProcessOptions options{tool.c_str(), arguments.data(), cwd.c_str(), out.c_str(),
-                                         err.c_str()};
+        const ProgramResult run = RunProgram(BesideProgram(kTool), words, dir_.str(),
+                                             outputs_ / "out.txt", outputs_ / "err.txt");
         ToolResult result;
-        result.exitCode = platform::System().runProcess(&options);
+        result.exitCode = run.exitCode;
         // The directory shows in text, and in JSON with its backslashes escaped.
-        result.out =
-            ReplaceAll(ReplaceAll(ReadFile(out), J(dir_.str()), "<dir>"), dir_.str(), "<dir>");
-        result.err = ReplaceAll(ReadFile(err), dir_.str(), "<dir>");
+        result.out = ReplaceAll(ReplaceAll(run.out, J(dir_.str()), "<dir>"), dir_.str(), "<dir>");
+        result.err = ReplaceAll(run.err, dir_.str(), "<dir>");
 #if defined(_WIN32)
         // Standard error is text for people: on Windows its lines end with CR LF.
         result.err = ReplaceAll(result.err, "\r\n", "\n");

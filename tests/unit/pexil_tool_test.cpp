@@ -12,9 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace pexil::testing {
 namespace fs = std::filesystem;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -73,6 +74,13 @@ private:
     std::vector<char> bytes_;
     std::vector<char> before_;
 };
+
+// Writes the bytes as the whole file.
+inline void WriteBytes(const std::string& path, const char* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data, static_cast<std::streamsize>(size));
+    FUZZ_CHECK(out.good());
+}
 
 // A new directory under the system's temporary directory, named with the
 // prefix and the time, removed with everything in it when the process exits.

@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace pexil::fuzz {
@@ -26,12 +25,6 @@ std::string g_file;     // the file the input's text is written to
 std::string g_missing;  // a path where no file is
 
 constexpr uint32_t kSizes[] = {100, 255, 259, 260, 261, 1000, 4095, 4096, 4097};
-
-void WriteFile(const std::string& bytes) {
-    std::ofstream out(g_file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    FUZZ_CHECK(out.good());
-}
 
 struct Query {
     const char* section;
@@ -101,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string key = provider.ConsumeRandomLengthString(64);
     const std::string defaultValue = provider.ConsumeRandomLengthString(300);
     const std::string text = provider.ConsumeRemainingBytesAsString();
-    WriteFile(text);
+    WriteBytes(g_file, text.data(), text.size());
 
     Query q;
     q.section = (flags & 0x03) == 0x03 ? nullptr : section.c_str();

@@ -14,7 +14,6 @@
 #include "support/path.h"
 
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -226,12 +225,6 @@ void CheckUnload(ComponentRegistry& registry) {
     }
 }
 
-void WriteFile(const uint8_t* data, size_t size) {
-    std::ofstream out(g_realFile, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    FUZZ_CHECK(out.good());
-}
-
 }  // namespace
 }  // namespace pexil::fuzz
 
@@ -270,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string relative = std::string(directoryLength, 'd') + separator + "registry.ini";
     const std::string file = relativeFile ? relative : g_root + separator + relative;
     const std::string registryPath = namedRegistryPath ? file : std::string();
-    WriteFile(data, size);
+    WriteBytes(g_realFile, reinterpret_cast<const char*>(data), size);
 
     const PathBase base{RootDirectory, style, false};
     ComponentRegistry registry(base);

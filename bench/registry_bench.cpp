@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "registry/component_registry.h"
+#include "registry/registry_rules.h"
 #include "support/base_directory.h"
 #include "support/path.h"
 
@@ -115,39 +116,17 @@ public:
 private:
     enum class Section { None, LogDefault, DefaultValue, Component };
 
-    static char Lower(char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-
-    static bool Matches(const char* key, const char* keyword) {
-        for (; *key != '\0' && *keyword != '\0'; ++key, ++keyword) {
-            if (Lower(*key) != *keyword) return false;
-        }
-        return *key == '\0' && *keyword == '\0';
-    }
-
-    static uint32_t ParseMask(const char* value) {
-        static const char kLetters[] = "etvdwc";
-        uint32_t mask = 0;
-        for (; *value != '\0'; ++value) {
-            const char* letter = std::strchr(kLetters, Lower(*value));
-            if (letter != nullptr && *letter != '\0') mask |= 1u << (letter - kLetters);
-        }
-        return mask;
-    }
-
     void EnterSection(const char* name) {
-        if (Matches(name, "logdefault")) {
+        if (registry::MatchesKeyword(name, "logdefault")) {
             section_ = Section::LogDefault;
             return;
         }
-        if (Matches(name, "defaultvalue")) {
+        if (registry::MatchesKeyword(name, "defaultvalue")) {
             section_ = Section::DefaultValue;
             return;
         }
-        char* end = nullptr;
-        const long number = std::strtol(name, &end, 10);
-        if (end == name || number == 0 || number > INT32_MAX || number < INT32_MIN) return;
+        int32_t number = 0;
+        if (!registry::ParseHeaderNumber(name, &number) || number == 0) return;
         section_ = Section::Component;
         const uint32_t id = static_cast<uint32_t>(number);
         if (id != currentID_) {
@@ -175,31 +154,31 @@ private:
         std::memcpy(value, rawValue, length);
         value[length] = '\0';
 
-        if (Matches(key, "outputdebugstring")) {
+        if (registry::MatchesKeyword(key, "outputdebugstring")) {
             if (section_ == Section::LogDefault) {
-                defaultDebugOutputMask_ = ParseMask(value);
+                defaultDebugOutputMask_ = registry::ParseMask(value);
             } else if (section_ == Section::Component) {
-                pending_.debugOutputMask = ParseMask(value);
+                pending_.debugOutputMask = registry::ParseMask(value);
                 pending_.hasLogSettings = 1;
             }
-        } else if (Matches(key, "writetologfile")) {
+        } else if (registry::MatchesKeyword(key, "writetologfile")) {
             if (section_ == Section::LogDefault) {
-                defaultLogFileMask_ = ParseMask(value);
+                defaultLogFileMask_ = registry::ParseMask(value);
             } else if (section_ == Section::Component) {
-                pending_.logFileMask = ParseMask(value);
+                pending_.logFileMask = registry::ParseMask(value);
                 pending_.hasLogSettings = 1;
             }
-        } else if (Matches(key, "dllpath")) {
+        } else if (registry::MatchesKeyword(key, "dllpath")) {
             if (IsAbsolutePath(value)) {
                 CopyIfFits(defaultDllDirectory_, kMaxPath, value);
             } else {
                 JoinWithDirectoryOf(registryFilePath_, value, defaultDllDirectory_, kMaxPath);
             }
-        } else if (Matches(key, "dll")) {
+        } else if (registry::MatchesKeyword(key, "dll")) {
             CopyIfFits(pending_.dllName, kMaxPath, value);
-        } else if (Matches(key, "notusedefaultdllpath")) {
+        } else if (registry::MatchesKeyword(key, "notusedefaultdllpath")) {
             pending_.besideRegistry = value[0] == '1' ? 1 : 0;
-        } else if (Matches(key, "defaultdll")) {
+        } else if (registry::MatchesKeyword(key, "defaultdll")) {
             if (IsAbsolutePath(value)) {
                 CopyIfFits(defaultDllPath_, kMaxPath, value);
             } else {

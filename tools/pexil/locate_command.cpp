@@ -182,7 +182,7 @@ int RunLocate(const std::vector<std::string>& words) {
     if (!search.iniFile.empty()) FindFactoryDll(search);
     std::vector<std::string> debugLines;
     {
-        DebugCapture capture;
+        DebugOutputCollector capture;
         CrossCheck(start, search);
         debugLines = capture.Lines();
     }
@@ -192,7 +192,7 @@ int RunLocate(const std::vector<std::string>& words) {
     bool loads = false;
     bool exportsCreate = false;
     if (exists) {
-        DebugCapture capture;
+        DebugOutputCollector capture;
         if (PexilModuleHandle module = platform::LoadLibrary(search.dll.c_str())) {
             loads = true;
             exportsCreate = platform::GetProcAddress(module, "CreateComponent") != nullptr;

@@ -26,7 +26,7 @@ int RunModule(const std::vector<std::string>& words) {
     bool listed = false;
     std::vector<std::string> debugLines;
     {
-        DebugCapture capture;
+        DebugOutputCollector capture;
         const PexilModuleHandle module = platform::LoadLibrary(path.c_str());
         if (module == nullptr) throw CommandFailed("cannot load " + path);
         for (const char* name : kEntryPoints)

@@ -105,16 +105,16 @@ std::string MaskLetters(uint32_t mask) {
     return letters.empty() ? "none" : letters;
 }
 
-DebugCapture::DebugCapture() : previous_(platform::System().debugOutput) {
+DebugOutputCollector::DebugOutputCollector() : previous_(platform::System().debugOutput) {
     g_debugOutput.clear();
     platform::System().debugOutput = CollectDebugOutput;
 }
 
-DebugCapture::~DebugCapture() {
+DebugOutputCollector::~DebugOutputCollector() {
     platform::System().debugOutput = previous_;
 }
 
-std::vector<std::string> DebugCapture::Lines() const {
+std::vector<std::string> DebugOutputCollector::Lines() const {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < g_debugOutput.size()) {

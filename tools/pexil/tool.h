@@ -68,12 +68,12 @@ std::string MaskLetters(uint32_t mask);
 // is collected instead of written to standard error, and what the process
 // writes to standard output goes to standard error: a module that prints as it
 // loads must not spoil the command's own output.
-class DebugCapture {
+class DebugOutputCollector {
 public:
-    DebugCapture();
-    ~DebugCapture();
-    DebugCapture(const DebugCapture&) = delete;
-    DebugCapture& operator=(const DebugCapture&) = delete;
+    DebugOutputCollector();
+    ~DebugOutputCollector();
+    DebugOutputCollector(const DebugOutputCollector&) = delete;
+    DebugOutputCollector& operator=(const DebugOutputCollector&) = delete;
     // What was written so far, split into lines (the line ends dropped).
     std::vector<std::string> Lines() const;
 

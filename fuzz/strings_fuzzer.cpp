@@ -78,18 +78,28 @@ void CheckBoundedFormat(const Inputs& in) {
     }
 }
 
-void CheckBoundedAppend(const Inputs& in) {
-    GuardedBuffer buffer(in.size, in.initial, in.terminated);
-    char* target = in.nullBuffer ? nullptr : buffer.data();
-    const char* source = Pointer(in.a, in.nullA);
-    const int result = kBoundedStrings.Append(target, in.size, source);
+// The result Append and Copy give for their arguments alone: a negative size
+// is invalid, size 0 too long, a null buffer or source invalid. False when
+// the arguments decide nothing.
+bool CheckArgumentResult(const Inputs& in, const char* target, const char* source, int result) {
     if (in.size < 0) {
         FUZZ_CHECK(result == kBoundedInvalid);
     } else if (in.size == 0) {
         FUZZ_CHECK(result == kBoundedTooLong);
     } else if (target == nullptr || source == nullptr) {
         FUZZ_CHECK(result == kBoundedInvalid);
+    } else {
+        return false;
     }
+    return true;
+}
+
+void CheckBoundedAppend(const Inputs& in) {
+    GuardedBuffer buffer(in.size, in.initial, in.terminated);
+    char* target = in.nullBuffer ? nullptr : buffer.data();
+    const char* source = Pointer(in.a, in.nullA);
+    const int result = kBoundedStrings.Append(target, in.size, source);
+    CheckArgumentResult(in, target, source, result);
     if (result != kBoundedOk) {
         FUZZ_CHECK(result == kBoundedInvalid || result == kBoundedTooLong);
         FUZZ_CHECK(buffer.Untouched());
@@ -138,16 +148,9 @@ void CheckBoundedCopy(const Inputs& in) {
     char* target = in.nullBuffer ? nullptr : buffer.data();
     const char* source = Pointer(in.a, in.nullA);
     const int result = kBoundedStrings.Copy(target, in.size, source);
-    if (in.size < 0) {
-        FUZZ_CHECK(result == kBoundedInvalid);
-    } else if (in.size == 0) {
-        FUZZ_CHECK(result == kBoundedTooLong);
-    } else if (target == nullptr || source == nullptr) {
-        FUZZ_CHECK(result == kBoundedInvalid);
-    } else if (in.a.size() + 1 > static_cast<size_t>(in.size)) {
-        FUZZ_CHECK(result == kBoundedTooLong);
-    } else {
-        FUZZ_CHECK(result == kBoundedOk);
+    if (!CheckArgumentResult(in, target, source, result)) {
+        const bool fits = in.a.size() + 1 <= static_cast<size_t>(in.size);
+        FUZZ_CHECK(result == (fits ? kBoundedOk : kBoundedTooLong));
     }
     if (result != kBoundedOk) {
         FUZZ_CHECK(buffer.Untouched());

@@ -210,13 +210,13 @@ std::unique_ptr<InihRegistry> ParseWithInih(const char* file) {
 
 // Reads the file as LoadFile does (one open, one read) and finds every line.
 uint64_t ReadAndSplitLines(const char* file) {
-    const platform::Handle handle = platform::System().openFileForRead(file);
+    const platform::Handle handle = platform::OpenFileForRead(file);
     if (handle == platform::kInvalidHandle) return 0;
-    const uint32_t size = platform::System().getFileSize(handle);
+    const uint32_t size = platform::GetFileSize(handle);
     std::unique_ptr<char[]> text(new char[size + 1]);
     uint32_t read = 0;
-    platform::System().readFile(handle, text.get(), size, &read);
-    platform::System().closeFile(handle);
+    platform::ReadFile(handle, text.get(), size, &read);
+    platform::CloseFile(handle);
     uint64_t lines = 0;
     const char* p = text.get();
     const char* const end = p + read;

@@ -90,14 +90,14 @@ void PEXIL_CALLBACK BareTimerProc(void*, unsigned int, uintptr_t, unsigned long)
 double MeasureBareTimer(uint32_t delayMs) {
     g_bareTimerFired = false;
     const Clock::time_point start = Clock::now();
-    const uintptr_t timer = platform::System().setTimer(delayMs, BareTimerProc);
+    const uintptr_t timer = platform::SetTimer(delayMs, BareTimerProc);
     if (timer == 0) Fail("cannot start a thread timer");
     while (!g_bareTimerFired) {
         if (MillisecondsSince(start) > 5000) Fail("the thread timer never ran");
         PexilPumpMessages(1000);
     }
     const double elapsed = MillisecondsSince(start);
-    platform::System().killTimer(timer);
+    platform::KillTimer(timer);
     return elapsed;
 }
 

@@ -24,7 +24,7 @@ void PEXIL_CALLBACK ComponentFactory::UnloadTimerProc(void*, unsigned int, uintp
     // is stopped here, on its own thread, before it acquires anything; left
     // running, it would fire for ever and build a new factory each time.
     if (timer != timerId_.load(std::memory_order_acquire)) {
-        platform::System().killTimer(timer);
+        platform::KillTimer(timer);
         return;
     }
     KeepingFactoryHolder holder;
@@ -50,8 +50,7 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     }
     if (timerId_ != 0) return 0;
     // On failure the module stays pending; the next call tries again.
-    timerId_.store(platform::System().setTimer(kUnloadDelayMs, UnloadTimerProc),
-                   std::memory_order_release);
+    timerId_.store(platform::SetTimer(kUnloadDelayMs, UnloadTimerProc), std::memory_order_release);
     return static_cast<uint32_t>(timerId_);
 }
 
@@ -85,7 +84,7 @@ void ComponentFactory::RunUnloadCheck() {
 
 void ComponentFactory::StopUnloadTimer() {
     if (timerId_ == 0) return;
-    platform::System().killTimer(timerId_);
+    platform::KillTimer(timerId_);
     timerId_.store(0, std::memory_order_release);
 }
 

@@ -15,7 +15,7 @@ LiveComponentMap g_liveComponents;
 
 struct ModuleLifetime {
     ModuleLifetime() {
-        SetModuleHandle(platform::System().moduleFromAddress(&g_liveComponents));
+        SetModuleHandle(platform::ModuleFromAddress(&g_liveComponents));
         InitModuleLock();
     }
     ~ModuleLifetime() {

@@ -33,26 +33,6 @@ private:
 // debug output already is standard error.
 void ForwardDebugOutputToStandardError();
 
-// While alive, what the process writes to standard output (C streams and the
-// descriptor or handle beneath them) goes to standard error instead: for a
-// tool whose standard output must stay readable by machines while it runs code
-// that is not its own, such as a module printing as it loads.
-class StandardOutputToError {
-public:
-    StandardOutputToError();
-    ~StandardOutputToError();
-    StandardOutputToError(const StandardOutputToError&) = delete;
-    StandardOutputToError& operator=(const StandardOutputToError&) = delete;
-
-private:
-    int savedDescriptor_ = -1;
-    [[maybe_unused]] void* savedHandle_ = nullptr;  // the standard-output handle, on Windows
-};
-
-// For a test host: standard output in binary mode, so that its narration is
-// byte for byte the same on every system (no CR added before LF on Windows).
-void UseBinaryStandardOutput();
-
 }  // namespace pexil::platform::testing
 
 #endif

@@ -1,11 +1,15 @@
 // The operating-system layer. Every call the framework makes into the system
 // goes through the table below, one entry per operation, so that a test can
 // replace an entry (to make a load, an open or an allocation fail on purpose)
-// and restore it afterwards. Code outside src/platform includes only this header.
+// and restore it afterwards. Code outside src/platform includes only this header
+// and calls the shorthands at its end, never the table directly (tests replace
+// entries with testing::SystemOverride).
 //
 // Each operation keeps the contract of the Windows call it stands for; on POSIX
 // the backend supplies the same contract (see the README's notes on Linux).
 // Paths handed to the POSIX backend may use '\' as a separator: it is read as '/'.
+// Unless an entry says otherwise, any thread may call it at any time, and it
+// keeps nothing of the caller's: strings and buffers are borrowed for the call.
 #ifndef PEXIL_PLATFORM_PLATFORM_H
 #define PEXIL_PLATFORM_PLATFORM_H
 
@@ -58,7 +62,8 @@ struct ProcessOptions {
 
 struct SystemCalls {
     // --- debug output -----------------------------------------------------
-    // OutputDebugStringA. POSIX: one write() of the whole text to fd 2.
+    // OutputDebugStringA. POSIX: one write() of the whole text to fd 2, so that
+    // messages of concurrent threads never interleave.
     void (*debugOutput)(const char* text);
     // DebugBreak (the report unused). POSIX (no debugger break): the report
     // goes to debugOutput instead.
@@ -68,10 +73,13 @@ struct SystemCalls {
     // GetModuleFileNameA(GetModuleHandleA(NULL)): the executable's full path.
     // Returns the number of characters written (cut to size - 1), 0 on failure.
     int (*getExecutablePath)(char* buffer, int size);
-    // Runs a program and waits for it (the scenario harness).
+    // Runs a program and waits for it (the scenario harness). Blocks the caller.
     int (*runProcess)(const ProcessOptions* options);
 
     // --- files and directories --------------------------------------------
+    // A Handle belongs to whoever opened it; it is closed once, by closeFile
+    // (files) or findClose (searches), on any thread.
+    //
     // _access(path, mode): 0 when the path exists (mode 0), -1 otherwise.
     int (*access)(const char* path, int mode);
     // CreateDirectoryA(path, NULL): non-zero on success; one level only.
@@ -82,13 +90,15 @@ struct SystemCalls {
     uint32_t (*getFileSize)(Handle file);
     // ReadFile: non-zero on success; *bytesRead receives the count delivered.
     int (*readFile)(Handle file, void* buffer, uint32_t size, uint32_t* bytesRead);
-    // WriteFile: non-zero on success.
+    // WriteFile: non-zero on success. On a log file each call is one append, so
+    // the lines of writers in other processes never mix inside one call.
     int (*writeFile)(Handle file, const void* data, uint32_t size, uint32_t* bytesWritten);
     // CloseHandle on a file.
     void (*closeFile)(Handle file);
-    // Opens a log file for writing, others may only read it; created when missing,
-    // appended to when present. POSIX: holds an exclusive advisory lock (flock)
-    // while open, which deleteFile respects.
+    // Opens a log file for appending, created when missing. Other openers (this
+    // process or another) may read it and append to it too; nobody may delete
+    // it while it is open (POSIX: an advisory shared lock, which deleteFile
+    // respects).
     Handle (*openLogFile)(const char* path);
     // DeleteFileA: non-zero on success. Fails for a file another open holds
     // (POSIX: another holder of its advisory lock).
@@ -99,6 +109,9 @@ struct SystemCalls {
     void (*findClose)(Handle search);
 
     // --- dynamic loading ----------------------------------------------------
+    // The loader serialises these itself. Each successful loadLibrary takes one
+    // reference, which its caller gives back with one freeLibrary.
+    //
     // LoadLibraryA; POSIX: dlopen(path, RTLD_NOW | RTLD_LOCAL). Null on failure.
     PexilModuleHandle (*loadLibrary)(const char* path);
     // GetProcAddress; POSIX: dlsym.
@@ -118,26 +131,38 @@ struct SystemCalls {
                                         const char* file);
 
     // --- locks (recursive for the owning thread) ----------------------------
+    // The caller owns the PexilLock's storage. lockInit once before any other
+    // use, lockDelete once after the last; lockLeave only on the thread that
+    // entered, once per lockEnter.
     void (*lockInit)(PexilLock* lock);
     void (*lockDelete)(PexilLock* lock);
     void (*lockEnter)(PexilLock* lock);
     void (*lockLeave)(PexilLock* lock);
 
     // --- thread timers ------------------------------------------------------
+    // A timer belongs to the thread that started it: its procedure runs only
+    // while that thread pumps (pumpMessages), only that thread can stop it,
+    // and it ends with that thread.
+    //
     // SetTimer(NULL, 0, milliseconds, proc): a periodic timer of the calling
-    // thread; returns its non-zero ID, or 0 on failure.
+    // thread; returns its non-zero ID (unique in the process), or 0 on failure.
     uintptr_t (*setTimer)(uint32_t milliseconds, TimerProc proc);
-    // KillTimer(NULL, id), on the thread that started the timer. Non-zero on success.
+    // KillTimer(NULL, id), on the thread that started the timer. Non-zero on
+    // success; 0 on any other thread, and for a timer that no longer runs.
     int (*killTimer)(uintptr_t id);
-    // PexilPumpMessages.
+    // 1 while the timer runs: started, not stopped, and its thread has not
+    // exited. Any thread may ask.
+    int (*timerRunning)(uintptr_t id);
+    // PexilPumpMessages: the calling thread's due timers. Allocates nothing.
+    // On Windows a quit request it meets is posted again and ends the pump.
     int (*pumpMessages)(uint32_t maxWaitMs);
     // Sleep for a number of milliseconds.
     void (*sleep)(uint32_t milliseconds);
 
     // --- time -------------------------------------------------------------
-    // time(): seconds since 1970-01-01 UTC.
+    // time(): seconds since 1970-01-01 UTC, 64 bits on every system.
     int64_t (*currentTime)();
-    // localtime(): non-zero on success.
+    // localtime(): non-zero on success; the process's time zone.
     int (*toLocalTime)(int64_t time, LocalTime* local);
 
     // --- memory -----------------------------------------------------------
@@ -151,7 +176,8 @@ PEXIL_PLATFORM_API SystemCalls& System();
 // The backend's own functions, for restoring the table or forwarding to them.
 PEXIL_PLATFORM_API const SystemCalls& OriginalSystem();
 
-// Shorthands that call through the live table.
+// Shorthands that call through the live table: the one way the framework
+// calls the system.
 inline void DebugOutput(const char* text) {
     System().debugOutput(text);
 }
@@ -161,11 +187,44 @@ inline void DebugBreak(const char* report) {
 inline int GetExecutablePath(char* buffer, int size) {
     return System().getExecutablePath(buffer, size);
 }
+inline int RunProcess(const ProcessOptions* options) {
+    return System().runProcess(options);
+}
 inline int Access(const char* path, int mode) {
     return System().access(path, mode);
 }
 inline int CreateDirectory(const char* path) {
     return System().createDirectory(path);
+}
+inline Handle OpenFileForRead(const char* path) {
+    return System().openFileForRead(path);
+}
+inline uint32_t GetFileSize(Handle file) {
+    return System().getFileSize(file);
+}
+inline int ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* bytesRead) {
+    return System().readFile(file, buffer, size, bytesRead);
+}
+inline int WriteFile(Handle file, const void* data, uint32_t size, uint32_t* bytesWritten) {
+    return System().writeFile(file, data, size, bytesWritten);
+}
+inline void CloseFile(Handle file) {
+    System().closeFile(file);
+}
+inline Handle OpenLogFile(const char* path) {
+    return System().openLogFile(path);
+}
+inline int DeleteFile(const char* path) {
+    return System().deleteFile(path);
+}
+inline Handle FindFirstFile(const char* pattern, FindData* data) {
+    return System().findFirstFile(pattern, data);
+}
+inline int FindNextFile(Handle search, FindData* data) {
+    return System().findNextFile(search, data);
+}
+inline void FindClose(Handle search) {
+    System().findClose(search);
 }
 inline PexilModuleHandle LoadLibrary(const char* path) {
     return System().loadLibrary(path);
@@ -178,6 +237,9 @@ inline int FreeLibrary(PexilModuleHandle module) {
 }
 inline PexilModuleHandle GetModuleHandle(const char* name) {
     return System().getModuleHandle(name);
+}
+inline PexilModuleHandle ModuleFromAddress(const void* address) {
+    return System().moduleFromAddress(address);
 }
 inline uint32_t GetPrivateProfileString(const char* section, const char* key,
                                         const char* defaultValue, char* buffer, uint32_t size,
@@ -196,12 +258,35 @@ inline void LockEnter(PexilLock* lock) {
 inline void LockLeave(PexilLock* lock) {
     System().lockLeave(lock);
 }
+inline uintptr_t SetTimer(uint32_t milliseconds, TimerProc proc) {
+    return System().setTimer(milliseconds, proc);
+}
+inline int KillTimer(uintptr_t id) {
+    return System().killTimer(id);
+}
+inline int TimerRunning(uintptr_t id) {
+    return System().timerRunning(id);
+}
+inline int PumpMessages(uint32_t maxWaitMs) {
+    return System().pumpMessages(maxWaitMs);
+}
+inline void Sleep(uint32_t milliseconds) {
+    System().sleep(milliseconds);
+}
+inline int64_t CurrentTime() {
+    return System().currentTime();
+}
+inline int ToLocalTime(int64_t time, LocalTime* local) {
+    return System().toLocalTime(time, local);
+}
 inline void* Allocate(size_t size) {
     return System().allocate(size);
 }
 inline void Deallocate(void* memory) {
     System().deallocate(memory);
 }
+
+// --- services outside the table ------------------------------------------
 
 // The process's resident memory in bytes (POSIX: /proc/self/statm; Windows: the
 // working set), 0 when it cannot be read. For measurements, not for decisions.
@@ -210,6 +295,27 @@ PEXIL_PLATFORM_API size_t ResidentBytes();
 // True when a module of that path is loaded in the process (POSIX: dlopen with
 // RTLD_NOLOAD finds it). Proves that an unloaded module is really gone.
 PEXIL_PLATFORM_API bool IsModuleLoaded(const char* path);
+
+// Standard output in binary mode, so that a program's output is byte for byte
+// the same on every system (no CR added before LF on Windows). Nothing on POSIX.
+PEXIL_PLATFORM_API void UseBinaryStandardOutput();
+
+// While alive, what the process writes to standard output (C streams and the
+// descriptor or handle beneath them) goes to standard error instead: for a
+// tool whose standard output must stay readable by machines while it runs code
+// that is not its own, such as a module printing as it loads. One at a time,
+// on one thread.
+class PEXIL_PLATFORM_API StandardOutputToError {
+public:
+    StandardOutputToError();
+    ~StandardOutputToError();
+    StandardOutputToError(const StandardOutputToError&) = delete;
+    StandardOutputToError& operator=(const StandardOutputToError&) = delete;
+
+private:
+    int savedDescriptor_ = -1;
+    [[maybe_unused]] void* savedHandle_ = nullptr;  // the standard-output handle, on Windows
+};
 
 }  // namespace pexil::platform
 

@@ -19,12 +19,12 @@ PEXIL_PLATFORM_API int PexilLogWrite(PexilLock* lock, intptr_t file, const char*
     if (lock == nullptr || file == -1 || (text == nullptr && length > 0)) return 0;
     pexil::platform::LockEnter(lock);
     uint32_t written = 0;
-    const int ok = pexil::platform::System().writeFile(file, text, length, &written);
+    const int ok = pexil::platform::WriteFile(file, text, length, &written);
     pexil::platform::LockLeave(lock);
     return ok != 0 && written == length ? 1 : 0;
 }
 
 PEXIL_PLATFORM_API int PexilPumpMessages(unsigned int maxWaitMs) {
-    return pexil::platform::System().pumpMessages(maxWaitMs);
+    return pexil::platform::PumpMessages(maxWaitMs);
 }
 }

@@ -143,14 +143,14 @@ private:
 };
 
 void ComponentRegistry::ReadFile(const char* registryFilePath) {
-    const platform::Handle file = platform::System().openFileForRead(registryFilePath);
+    const platform::Handle file = platform::OpenFileForRead(registryFilePath);
     if (file == platform::kInvalidHandle) return;
     platform::Deallocate(fileText_);
     fileText_ = nullptr;
     fileSize_ = 0;
     readPosition_ = nullptr;
 
-    const uint32_t size = platform::System().getFileSize(file);
+    const uint32_t size = platform::GetFileSize(file);
     // The failure value would make the buffer size wrap around to 0.
     if (size != UINT32_MAX) {
         fileText_ = static_cast<char*>(platform::Allocate(static_cast<size_t>(size) + 1));
@@ -159,11 +159,11 @@ void ComponentRegistry::ReadFile(const char* registryFilePath) {
         fileSize_ = size;
         fileText_[size] = '\0';
         uint32_t read = 0;
-        if (platform::System().readFile(file, fileText_, size, &read) != 0 && read == size) {
+        if (platform::ReadFile(file, fileText_, size, &read) != 0 && read == size) {
             readPosition_ = fileText_;
         }
     }
-    platform::System().closeFile(file);
+    platform::CloseFile(file);
 }
 
 int ComponentRegistry::LoadFile(const char* registryPath, const char* registryFilePath) {

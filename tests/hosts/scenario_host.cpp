@@ -304,7 +304,7 @@ bool Run(const std::vector<std::string>& words) {
                         ElapsedMs(g_lastRelease) >= 100 ? "yes" : "no");
         }
     } else if (command == "sleep") {
-        pexil::platform::System().sleep(std::stoul(arg(1)));
+        pexil::platform::Sleep(std::stoul(arg(1)));
     } else if (command == "write") {
         std::string text = RestOf(words, 2);
         for (size_t at = text.find("\\n"); at != std::string::npos; at = text.find("\\n", at)) {
@@ -332,7 +332,7 @@ bool Run(const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
     pexil::platform::testing::ForwardDebugOutputToStandardError();
-    pexil::platform::testing::UseBinaryStandardOutput();
+    pexil::platform::UseBinaryStandardOutput();
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     for (int i = 1; i < argc; ++i) {
         std::istringstream stream(argv[i]);

@@ -39,7 +39,7 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     platform::ProcessOptions options{program.c_str(), arguments.data(), cwd.c_str(),
                                      outFile.c_str(), errFile.c_str()};
     ProgramResult result;
-    result.exitCode = platform::System().runProcess(&options);
+    result.exitCode = platform::RunProcess(&options);
     result.out = ReadFileBytes(outFile);
     result.err = ReadFileBytes(errFile);
     return result;

@@ -77,15 +77,29 @@ TEST_F(LogFiles, NoFileAndNoDirectoryWhenTheRootIsMissingOrTooLong) {
     EXPECT_FALSE(fs::exists(root + Native("/PexilLog")));
 }
 
-TEST_F(LogFiles, AnOpenLogFileIsNeitherOpenedTwiceForWritingNorDeleted) {
-    LogSink sink{nullptr, kNoLogFile};
-    log::OpenLogFile(temp_.str().c_str(), sink);
-    ASSERT_NE(kNoLogFile, sink.file);
+// Two hosts that open their log file in the same second name it alike: the
+// second writes into the same file, each line one append, and neither file
+// handle lets the file be deleted.
+TEST_F(LogFiles, TwoWritersOfOneNameBothAppendAndTheFileCannotBeDeletedWhileOpen) {
+    LogSink first{nullptr, kNoLogFile};
+    LogSink second{nullptr, kNoLogFile};
+    log::OpenLogFile(temp_.str().c_str(), first);
+    log::OpenLogFile(temp_.str().c_str(), second);
+    ASSERT_NE(kNoLogFile, first.file);
+    ASSERT_NE(kNoLogFile, second.file);
+    uint32_t written = 0;
+    for (const LogSink* sink : {&first, &second, &first, &second}) {
+        const std::string line = sink == &first ? "first process\n" : "second process\n";
+        EXPECT_EQ(1, platform::WriteFile(sink->file, line.data(),
+                                         static_cast<uint32_t>(line.size()), &written));
+    }
     const std::string file = temp_ / Native("PexilLog/20081203_142501.log");
-    EXPECT_EQ(kNoLogFile, platform::System().openLogFile(file.c_str()));
-    EXPECT_EQ(0, platform::System().deleteFile(file.c_str()));
-    platform::System().closeFile(sink.file);
-    EXPECT_EQ(1, platform::System().deleteFile(file.c_str()));
+    EXPECT_EQ(0, platform::DeleteFile(file.c_str()));
+    platform::CloseFile(first.file);
+    EXPECT_EQ(0, platform::DeleteFile(file.c_str()));
+    platform::CloseFile(second.file);
+    EXPECT_EQ("first process\nsecond process\nfirst process\nsecond process\n", Read(file));
+    EXPECT_EQ(1, platform::DeleteFile(file.c_str()));
 }
 
 TEST_F(LogFiles, PruningSkipsAFileThatIsInUse) {

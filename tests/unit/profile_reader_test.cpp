@@ -177,7 +177,7 @@ TEST(ProfileReaderKeptFiles, EveryChangeToAKeptFileIsSeen) {
     TempDirectory temp;
     const std::string file = temp.Write("kept.ini", "[s]\nk=1\n");
     const auto written = std::filesystem::last_write_time(file);
-    platform::System().sleep(3500);  // settled: the next read keeps its parse
+    platform::Sleep(3500);  // settled: the next read keeps its parse
     char value[8];
     ASSERT_EQ(1u, platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str()));
     EXPECT_STREQ("1", value);

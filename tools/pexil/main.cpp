@@ -2,7 +2,7 @@
 // framework's own code: the registry parser, the factory locator, the module
 // entry points, the profile-string reader and the log pruning rules.
 #include "commands.h"
-#include "platform/debug_capture.h"
+#include "platform/platform.h"
 #include "tool.h"
 
 #include <cstdio>
@@ -55,7 +55,7 @@ int Usage(const std::string& message) {
 
 int main(int argc, char** argv) {
     // Output is the same bytes on every system: one LF ends a line, on Windows too.
-    pexil::platform::testing::UseBinaryStandardOutput();
+    pexil::platform::UseBinaryStandardOutput();
     std::vector<std::string> words(argv + 1, argv + argc);
     for (const std::string& word : words) {
         if (word == "--help" || word == "-h") {

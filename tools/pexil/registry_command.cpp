@@ -13,17 +13,17 @@ namespace {
 
 // The file's bytes, read through the platform layer as the parser reads them.
 bool ReadBytes(const std::string& path, std::string* bytes) {
-    const platform::Handle file = platform::System().openFileForRead(path.c_str());
+    const platform::Handle file = platform::OpenFileForRead(path.c_str());
     if (file == platform::kInvalidHandle) return false;
-    const uint32_t size = platform::System().getFileSize(file);
+    const uint32_t size = platform::GetFileSize(file);
     bool ok = size != UINT32_MAX;
     if (ok) {
         bytes->assign(size, '\0');
         uint32_t read = 0;
-        ok = size == 0 ||
-             (platform::System().readFile(file, &(*bytes)[0], size, &read) != 0 && read == size);
+        ok =
+            size == 0 || (platform::ReadFile(file, &(*bytes)[0], size, &read) != 0 && read == size);
     }
-    platform::System().closeFile(file);
+    platform::CloseFile(file);
     return ok;
 }
 

@@ -4,7 +4,7 @@
 #ifndef PEXIL_TOOLS_PEXIL_TOOL_H
 #define PEXIL_TOOLS_PEXIL_TOOL_H
 
-#include "platform/debug_capture.h"
+#include "platform/platform.h"
 #include "support/base_directory.h"
 
 #include <stdint.h>
@@ -79,7 +79,7 @@ public:
 
 private:
     void (*previous_)(const char*);
-    platform::testing::StandardOutputToError divertedOutput_;
+    platform::StandardOutputToError divertedOutput_;
 };
 
 // Writes the text to standard output, all at once.

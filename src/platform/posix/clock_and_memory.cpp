@@ -1,5 +1,5 @@
 // Time, sleeping and the framework's own allocations.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
 
 void Sleep(uint32_t milliseconds) {
     timespec wait{static_cast<time_t>(milliseconds / 1000),
@@ -38,7 +38,7 @@ void Deallocate(void* memory) {
     std::free(memory);
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend
 
 namespace pexil::platform {
 

@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
-#include <cstdio>
 
 namespace pexil::platform::testing {
 
@@ -43,21 +42,6 @@ std::string DebugCapture::Text() {
     return text;
 }
 
-StandardOutputToError::StandardOutputToError() {
-    std::fflush(stdout);
-    savedDescriptor_ = ::dup(1);
-    if (savedDescriptor_ >= 0) ::dup2(2, 1);
-}
-
-StandardOutputToError::~StandardOutputToError() {
-    // What was buffered meanwhile belongs to standard error too.
-    std::fflush(stdout);
-    if (savedDescriptor_ < 0) return;
-    ::dup2(savedDescriptor_, 1);
-    ::close(savedDescriptor_);
-}
-
 void ForwardDebugOutputToStandardError() {}
-void UseBinaryStandardOutput() {}
 
 }  // namespace pexil::platform::testing

@@ -1,12 +1,12 @@
 // Debug output on POSIX: the text goes to standard error in one write, with
 // nothing added, so that concurrent messages never interleave mid-line.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
 
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
 
 void DebugOutput(const char* text) {
     if (text == nullptr) return;
@@ -28,4 +28,4 @@ void DebugBreak(const char* report) {
     DebugOutput(report);
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend

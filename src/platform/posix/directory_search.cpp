@@ -1,6 +1,7 @@
 // FindFirstFileA / FindNextFileA over a directory, for patterns of the form
 // "<directory><name pattern>" where the name pattern may use '*' and '?'.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
+#include "platform/posix/system_path.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +11,8 @@
 #include <cstring>
 #include <new>
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
+using posix::SystemPath;
 namespace {
 
 struct Search {
@@ -78,4 +80,4 @@ void FindClose(Handle handle) {
     delete search;
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend

@@ -1,10 +1,12 @@
 // Dynamic loading on POSIX. A module handle is the value dlopen() returns,
 // which glibc gives identically for every dlopen of one loaded object.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
+#include "platform/posix/system_path.h"
 
 #include <dlfcn.h>
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
+using posix::SystemPath;
 
 PexilModuleHandle LoadLibrary(const char* path) {
     // dlopen("") would hand back the main program; LoadLibraryA("") fails.
@@ -48,7 +50,7 @@ PexilModuleHandle ModuleFromAddress(const void* address) {
     return nullptr;
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend
 
 namespace pexil::platform {
 

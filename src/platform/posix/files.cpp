@@ -1,6 +1,7 @@
 // Files and directories on POSIX, with the contracts of the Windows calls they
 // stand for.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
+#include "platform/posix/system_path.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -28,6 +29,11 @@ SystemPath::SystemPath(const char* path) {
     }
     text_ = target;
 }
+
+}  // namespace pexil::platform::posix
+
+namespace pexil::platform::backend {
+using posix::SystemPath;
 
 int Access(const char* path, int mode) {
     if (path == nullptr) return -1;
@@ -105,13 +111,19 @@ void CloseFile(Handle file) {
 
 Handle OpenLogFile(const char* path) {
     if (path == nullptr || *path == '\0') return kInvalidHandle;
+    // O_APPEND: every write lands at the end, so another process that opened
+    // the same file (two hosts started in the same second name it alike)
+    // appends too, and a line written in one write is never split.
     int fd = ::open(SystemPath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return kInvalidHandle;
-    // Windows lets nobody else write or delete the file while it is open; the
-    // advisory lock gives the same protection against other writers and pruning.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return kInvalidHandle;
+    // Windows lets nobody delete the file while it is open; a shared advisory
+    // lock, which every writer holds and deleteFile must break, does the same.
+    // A deleter holds the lock exclusively for a moment only: try again then.
+    for (int attempt = 0; ::flock(fd, LOCK_SH | LOCK_NB) != 0; ++attempt) {
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        // Held for long, it is no deleter: write unprotected rather than not at all.
+        if (attempt == 20) break;
+        ::usleep(1000);
     }
     return fd;
 }
@@ -123,7 +135,7 @@ int DeleteFile(const char* path) {
     if (fd >= 0) {
         struct stat info;
         bool isDirectory = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-        // A file whose writer holds its lock is in use: refuse, as Windows does.
+        // A file a writer holds (its shared lock) is in use: refuse, as Windows does.
         if (isDirectory || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             return 0;
@@ -134,4 +146,4 @@ int DeleteFile(const char* path) {
     return removed;
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend

@@ -1,11 +1,11 @@
 // Recursive locks: a pthread mutex of the recursive kind stored inside PexilLock.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
 
 #include <pthread.h>
 
 #include <new>
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
 namespace {
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(PexilLock), "PexilLock is too small");
@@ -35,4 +35,4 @@ void LockLeave(PexilLock* lock) {
     pthread_mutex_unlock(MutexOf(lock));
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend

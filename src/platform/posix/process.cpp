@@ -1,5 +1,6 @@
 // The executable's path and running a program (the scenario harness).
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
+#include "platform/posix/system_path.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -11,7 +12,8 @@
 
 extern char** environ;
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
+using posix::SystemPath;
 
 int GetExecutablePath(char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return 0;
@@ -67,4 +69,4 @@ int RunProcess(const ProcessOptions* options) {
     return -1;
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend

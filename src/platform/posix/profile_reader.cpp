@@ -19,7 +19,8 @@
 // Like the Windows reader, it keeps the files it parsed and answers from them
 // while the file is unchanged: one stat() per call instead of reading and
 // parsing the file again. See ParsedFiles below for when a kept file is used.
-#include "platform/posix/backend.h"
+#include "platform/backend.h"
+#include "platform/posix/system_path.h"
 
 #include <sys/stat.h>
 
@@ -33,7 +34,8 @@
 #include <utility>
 #include <vector>
 
-namespace pexil::platform::posix {
+namespace pexil::platform::backend {
+using posix::SystemPath;
 namespace {
 
 struct Key {
@@ -453,4 +455,4 @@ uint32_t GetPrivateProfileString(const char* section, const char* key, const cha
     }
 }
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend

@@ -1,5 +1,5 @@
 // Time and the framework's own allocations on Windows.
-#include "platform/win32/backend.h"
+#include "platform/backend.h"
 
 #include "platform/win32/windows_api.h"
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
-namespace pexil::platform::win32 {
+namespace pexil::platform::backend {
 
 int64_t CurrentTime() {
     return static_cast<int64_t>(::_time64(nullptr));
@@ -31,7 +31,7 @@ void Deallocate(void* memory) {
     std::free(memory);
 }
 
-}  // namespace pexil::platform::win32
+}  // namespace pexil::platform::backend
 
 namespace pexil::platform {
 

@@ -1,11 +1,11 @@
 // Debug output, the executable's path and running a program on Windows.
-#include "platform/win32/backend.h"
+#include "platform/backend.h"
 
 #include "platform/win32/windows_api.h"
 
 #include <string>
 
-namespace pexil::platform::win32 {
+namespace pexil::platform::backend {
 
 void DebugOutput(const char* text) {
     if (text != nullptr) ::OutputDebugStringA(text);
@@ -89,4 +89,4 @@ int RunProcess(const ProcessOptions* options) {
     return static_cast<int>(code);
 }
 
-}  // namespace pexil::platform::win32
+}  // namespace pexil::platform::backend

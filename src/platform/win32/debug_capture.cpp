@@ -2,10 +2,6 @@
 
 #include "platform/win32/windows_api.h"
 
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -88,28 +84,6 @@ void ForwardDebugOutputToStandardError() {
         g_forward = true;
     }
     ::AddVectoredExceptionHandler(1, OnException);
-}
-
-StandardOutputToError::StandardOutputToError() {
-    std::fflush(stdout);
-    savedDescriptor_ = ::_dup(::_fileno(stdout));
-    if (savedDescriptor_ >= 0) ::_dup2(::_fileno(stderr), ::_fileno(stdout));
-    // Code that writes to the handle itself, not through the C library.
-    savedHandle_ = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
-}
-
-StandardOutputToError::~StandardOutputToError() {
-    // What was buffered meanwhile belongs to standard error too.
-    std::fflush(stdout);
-    ::SetStdHandle(STD_OUTPUT_HANDLE, savedHandle_);
-    if (savedDescriptor_ < 0) return;
-    ::_dup2(savedDescriptor_, ::_fileno(stdout));
-    ::_close(savedDescriptor_);
-}
-
-void UseBinaryStandardOutput() {
-    ::_setmode(::_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace pexil::platform::testing

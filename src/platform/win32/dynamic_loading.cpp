@@ -1,9 +1,9 @@
 // Dynamic loading on Windows.
-#include "platform/win32/backend.h"
+#include "platform/backend.h"
 
 #include "platform/win32/windows_api.h"
 
-namespace pexil::platform::win32 {
+namespace pexil::platform::backend {
 namespace {
 
 PexilModuleHandle FromModule(HMODULE module) {
@@ -44,7 +44,7 @@ PexilModuleHandle ModuleFromAddress(const void* address) {
     return FromModule(module);
 }
 
-}  // namespace pexil::platform::win32
+}  // namespace pexil::platform::backend
 
 namespace pexil::platform {
 

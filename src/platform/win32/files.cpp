@@ -1,12 +1,12 @@
 // Files and directories on Windows.
-#include "platform/win32/backend.h"
+#include "platform/backend.h"
 
 #include <io.h>
 #include "platform/win32/windows_api.h"
 
 #include <cstring>
 
-namespace pexil::platform::win32 {
+namespace pexil::platform::backend {
 namespace {
 
 HANDLE ToHandle(Handle h) {
@@ -63,11 +63,13 @@ void CloseFile(Handle file) {
 }
 
 Handle OpenLogFile(const char* path) {
-    // Others may read the file while it is open; nobody else may write or delete it.
-    HANDLE file =
-        ::CreateFileA(path, FILE_GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) ::SetFilePointer(file, 0, nullptr, FILE_END);
-    return FromHandle(file);
+    // Append-only access (the write rights without FILE_WRITE_DATA): every
+    // write lands at the end of the file, also when another process (two hosts
+    // started in the same second name it alike) appends to it at the same
+    // time. Others may read and append; nobody may delete it while it is open.
+    constexpr DWORD kAppendOnly = FILE_GENERIC_WRITE & ~FILE_WRITE_DATA;
+    return FromHandle(::CreateFileA(path, kAppendOnly, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, 0, nullptr));
 }
 
 int DeleteFile(const char* path) {
@@ -100,4 +102,4 @@ uint32_t GetPrivateProfileString(const char* section, const char* key, const cha
     return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, file);
 }
 
-}  // namespace pexil::platform::win32
+}  // namespace pexil::platform::backend

@@ -1,29 +1,13 @@
-// The POSIX backend's functions, collected into the system-call table by
-// system_table.cpp. Private to src/platform/posix.
-#ifndef PEXIL_PLATFORM_POSIX_BACKEND_H
-#define PEXIL_PLATFORM_POSIX_BACKEND_H
+// The backend: one function per entry of the system-call table, with the
+// contract platform.h states for that entry. Each build compiles exactly one
+// backend (posix/ or win32/); system_table.cpp collects its functions into the
+// table. Private to src/platform.
+#ifndef PEXIL_PLATFORM_BACKEND_H
+#define PEXIL_PLATFORM_BACKEND_H
 
 #include "platform/platform.h"
 
-#include <string>
-
-namespace pexil::platform::posix {
-
-// A path as the system takes it: the framework may write '\' as a separator,
-// the system only knows '/'. Paths of ordinary length need no allocation.
-class SystemPath {
-public:
-    explicit SystemPath(const char* path);
-    SystemPath(const SystemPath&) = delete;
-    SystemPath& operator=(const SystemPath&) = delete;
-    const char* c_str() const { return text_; }
-    std::string str() const { return text_; }
-
-private:
-    char buffer_[512];
-    std::string long_;
-    const char* text_;
-};
+namespace pexil::platform::backend {
 
 void DebugOutput(const char* text);
 void DebugBreak(const char* report);
@@ -60,6 +44,7 @@ void LockLeave(PexilLock* lock);
 
 uintptr_t SetTimer(uint32_t milliseconds, TimerProc proc);
 int KillTimer(uintptr_t id);
+int TimerRunning(uintptr_t id);
 int PumpMessages(uint32_t maxWaitMs);
 void Sleep(uint32_t milliseconds);
 
@@ -69,6 +54,6 @@ int ToLocalTime(int64_t time, LocalTime* local);
 void* Allocate(size_t size);
 void Deallocate(void* memory);
 
-}  // namespace pexil::platform::posix
+}  // namespace pexil::platform::backend
 
 #endif

@@ -40,7 +40,12 @@ int FollowRedirect(Variant variant, const char* file, char* buffer, int size) {
         char value[kMaxPath];
         ReadValue("Redirect", "Path", "", value, kMaxPath, current);
         if (IsBlank(value)) return CopyIfFits(buffer, size, current);
-        if (!IsAbsolutePath(value)) return JoinWithDirectoryOf(current, value, buffer, size);
+        if (!IsAbsolutePath(value)) {
+            // A path cut to fit could name another file: none is read then.
+            int whole = 0;
+            JoinWithDirectoryOf(current, value, buffer, size, PathStyle::Native, &whole);
+            return whole;
+        }
         if (chain.ClosesLoop(current, value)) return 0;
         CopyIfFits(current, kMaxPath, value);
     }
@@ -49,32 +54,34 @@ int FollowRedirect(Variant variant, const char* file, char* buffer, int size) {
 int ResolveIniFile(Variant variant, const char* iniArgument, char* buffer, int size) {
     char path[kMaxPath];
     path[0] = '\0';
+    int whole = 0;
     if (iniArgument == nullptr || iniArgument[0] == '\0') {
-        JoinToHostDirectory(BaseOf(variant), "Pexil.ini", path, kMaxPath);
+        JoinToHostDirectory(BaseOf(variant), "Pexil.ini", path, kMaxPath, &whole);
     } else if (!IsAbsolutePath(iniArgument)) {
-        JoinToHostDirectory(BaseOf(variant), iniArgument, path, kMaxPath);
-    } else if (!CopyIfFits(path, kMaxPath, iniArgument)) {
-        path[0] = '\0';
+        JoinToHostDirectory(BaseOf(variant), iniArgument, path, kMaxPath, &whole);
+    } else {
+        whole = CopyIfFits(path, kMaxPath, iniArgument);
     }
+    // A cut path could name another file: the search fails instead.
+    if (whole == 0) return 0;
     return FollowRedirect(variant, path, buffer, size);
 }
 
-void GetFactoryDllPath(const char* iniFile, char* buffer, int size) {
+int GetFactoryDllPath(const char* iniFile, char* buffer, int size) {
     char value[kValueSize];
     char dllName[kMaxPath];
     ReadValue("361", "DLL", "", value, kValueSize, iniFile);
     TrimBlanks(value, dllName, kMaxPath);
-    if (IsAbsolutePath(dllName)) {
-        CopyIfFits(buffer, size, dllName);
-        return;
-    }
+    if (IsAbsolutePath(dllName)) return CopyIfFits(buffer, size, dllName);
 
+    int whole = 0;
     char flag[10];
     ReadValue("361", "NotUseDefaultDllPath", "0", value, kValueSize, iniFile);
     TrimBlanks(value, flag, sizeof(flag));
     if (flag[0] == '1') {
-        JoinWithDirectoryOf(iniFile, dllName, buffer, size);  // beside the ini file
-        return;
+        // Beside the ini file.
+        JoinWithDirectoryOf(iniFile, dllName, buffer, size, PathStyle::Native, &whole);
+        return whole;
     }
 
     char directory[kMaxPath];
@@ -82,19 +89,18 @@ void GetFactoryDllPath(const char* iniFile, char* buffer, int size) {
     char candidate[kMaxPath];
     candidate[0] = '\0';
     if (IsBlank(directory)) {
-        CopyIfFits(candidate, kMaxPath, dllName);
+        whole = CopyIfFits(candidate, kMaxPath, dllName);
     } else {
         // The separator is added even after a directory that ends with one.
         const char separator[2] = {Separator(PathStyle::Native), '\0'};
-        AppendIfFits(candidate, kMaxPath, directory);
-        AppendIfFits(candidate, kMaxPath, separator);
-        AppendIfFits(candidate, kMaxPath, dllName);
+        whole = AppendIfFits(candidate, kMaxPath, directory) &&
+                AppendIfFits(candidate, kMaxPath, separator) &&
+                AppendIfFits(candidate, kMaxPath, dllName);
     }
-    if (IsAbsolutePath(candidate)) {
-        CopyIfFits(buffer, size, candidate);
-    } else {
-        JoinWithDirectoryOf(iniFile, candidate, buffer, size);
-    }
+    if (IsAbsolutePath(candidate)) return CopyIfFits(buffer, size, candidate) && whole;
+    int joined = 0;
+    JoinWithDirectoryOf(iniFile, candidate, buffer, size, PathStyle::Native, &joined);
+    return joined && whole;
 }
 
 PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument) {
@@ -108,7 +114,8 @@ PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument) {
     if (!ResolveIniFile(variant, iniArgument, iniFile, kMaxPath)) return nullptr;
     char dllPath[kMaxPath];
     std::memset(dllPath, 0, sizeof(dllPath));
-    GetFactoryDllPath(iniFile, dllPath, kMaxPath);
+    // A DLL path cut to fit could name another DLL: none is loaded then.
+    if (!GetFactoryDllPath(iniFile, dllPath, kMaxPath)) return nullptr;
     return platform::LoadLibrary(dllPath);
 }
 

@@ -25,17 +25,20 @@ PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument);
 
 // The ini file to read: the argument ("Pexil.ini" when null or empty) made
 // absolute against the host directory, redirections followed. 0 when the
-// redirections run in a loop (the search fails).
+// redirections run in a loop or a path of the chain does not fit its buffer
+// (the search fails: a cut path could name another file).
 int ResolveIniFile(Variant variant, const char* iniArgument, char* buffer, int size);
 
 // The last file of the redirect chain that starts at the file. An absolute
 // "Path" continues the chain in the named file; a relative one ends it, taken
 // against the directory of the file holding it. 0 when an absolute chain comes
-// back to a file it has visited.
+// back to a file it has visited, or a relative one does not fit the buffer.
 int FollowRedirect(Variant variant, const char* file, char* buffer, int size);
 
 // The factory DLL's path as the ini file's [361] and [DefaultValue] name it.
-void GetFactoryDllPath(const char* iniFile, char* buffer, int size);
+// 0 when the path does not fit the buffer whole (the buffer may then hold the
+// part that fitted, which must not be loaded).
+int GetFactoryDllPath(const char* iniFile, char* buffer, int size);
 
 // The module's CreateComponent(componentID, 0), or null after printing why.
 IComponent* CreateFromModule(Variant variant, PexilModuleHandle module, uint32_t componentID);

@@ -36,11 +36,10 @@ ComponentFactory::ComponentFactory() {
     ComputeHostDirectory(rootPath_, kMaxPath);
     platform::LockInit(&logLock_);
 
-    char pexilIni[kMaxPath];
-    if (!ToAbsolutePath(kFactoryBase, "Pexil.ini", pexilIni, kMaxPath)) pexilIni[0] = '\0';
     char file[kMaxPath];
-    // A redirect loop leaves the default registry without a file.
-    const bool found = FollowFactoryRedirect(pexilIni, file, kMaxPath) != 0;
+    // "Pexil.ini" beside the host. A redirect loop, or a path too long to be
+    // read whole, leaves the default registry without a file.
+    const bool found = FollowFactoryRedirect("Pexil.ini", file, kMaxPath) != 0;
     defaultRegistry_.LoadFile("", found ? file : nullptr);
 }
 
@@ -126,7 +125,7 @@ void ComponentFactory::Shutdown() {
     platform::LockLeave(&logLock_);
     platform::LockDelete(&logLock_);
     if (logSink_.file != kNoLogFile) {
-        platform::System().closeFile(logSink_.file);
+        platform::CloseFile(logSink_.file);
         logSink_.file = kNoLogFile;
     }
     log::PruneLogFiles(rootPath_, logDirectoryCallback_);

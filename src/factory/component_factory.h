@@ -81,7 +81,9 @@ int FactoryAlive();
 // follows it: a relative P is taken against the host directory; a value that
 // is empty after trimming spaces ends the chain at P; a relative value ends it
 // beside P; an absolute value continues in the file it names. 0 (and an empty
-// result) when an absolute chain comes back to a file it has passed.
+// result) when an absolute chain comes back to a file it has passed, or when a
+// path of the chain does not fit its 260-byte buffer (cut, it could name
+// another file).
 int FollowFactoryRedirect(const char* path, char* buffer, int size);
 
 }  // namespace pexil

@@ -14,7 +14,9 @@ constexpr int kKeptLogFiles = 5;
 
 // The log directory under a root path, always ending with a separator:
 // "<root>\PexilLog\". A relative root path is taken against the host directory.
-void MakeLogDirectory(const char* rootPath, char* buffer, int size);
+// False when the path does not fit the buffer whole: a cut directory is
+// another directory, and nothing is created, opened or deleted in it.
+bool MakeLogDirectory(const char* rootPath, char* buffer, int size);
 
 // Opens the log file "<log directory><YYYYmmdd_HHMMSS>.log" for the current
 // local time, creating the log directory (one level) when it is missing, and
@@ -23,21 +25,24 @@ void MakeLogDirectory(const char* rootPath, char* buffer, int size);
 void OpenLogFile(const char* rootPath, LogSink& sink);
 
 // What an entry of the log directory is to pruning: only log files, those whose
-// extension is exactly ".log" (byte for byte: "x.LOG" is none), take part.
-enum class LogEntryKind { LogFile, Directory, OtherFile };
-LogEntryKind KindOfLogEntry(const platform::FindData& entry);
+// extension is exactly ".log" (byte for byte: "x.LOG" is none), take part. A
+// log file whose full path (the directory and its name) does not fit in 259
+// characters is never deleted and does not count: cut, the path would name
+// another file.
+enum class LogEntryKind { LogFile, Directory, OtherFile, PathTooLong };
+LogEntryKind KindOfLogEntry(const char* directory, const platform::FindData& entry);
 
 // The per-entry callback of a log-directory walk.
 class LogDirectoryCallback {
 public:
     virtual ~LogDirectoryCallback() = default;
-    // Adds the entry to the pruning list (the context) when it is a file whose
-    // extension is exactly ".log" and no file of the same last-write time is
-    // listed yet.
+    // Adds the entry to the pruning walk (the context) when it is a log file
+    // (KindOfLogEntry) and no file of the same last-write time is listed yet.
     virtual void CollectLogFile(const platform::FindData& entry, void* context);
 };
 
-// Calls the callback once for every entry of a directory, "." and ".." too.
+// Calls the callback once for every entry of a directory, "." and ".." too;
+// never when the search pattern ("<directory>*") does not fit in 259 characters.
 void EnumerateDirectory(const char* directory, LogDirectoryCallback& callback, void* context);
 
 // Deletes all but the five newest log files of the log directory under the root

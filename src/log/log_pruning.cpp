@@ -37,49 +37,66 @@ struct PlatformAllocator {
 using PruningList = std::map<uint64_t, std::string, std::greater<uint64_t>,
                              PlatformAllocator<std::pair<const uint64_t, std::string>>>;
 
+// The context of a pruning walk: the directory walked and what it found.
+struct PruningWalk {
+    const char* directory;
+    PruningList list;
+};
+
+// The entry's full path; false when it does not fit (cut, it names another file).
+bool FullPathOf(const char* directory, const char* name, char* path) {
+    return TryFormatString(nullptr, path, kMaxPath, 0, "%s%s", directory, name) != 0;
+}
+
 }  // namespace
 
-LogEntryKind KindOfLogEntry(const platform::FindData& entry) {
+LogEntryKind KindOfLogEntry(const char* directory, const platform::FindData& entry) {
     if ((entry.attributes & platform::kAttributeDirectory) != 0) return LogEntryKind::Directory;
     char extension[kMaxPath];
     if (!GetExtension(entry.name, extension, kMaxPath)) return LogEntryKind::OtherFile;
-    return std::strcmp(extension, ".log") == 0 ? LogEntryKind::LogFile : LogEntryKind::OtherFile;
+    if (std::strcmp(extension, ".log") != 0) return LogEntryKind::OtherFile;
+    char path[kMaxPath];
+    return FullPathOf(directory, entry.name, path) ? LogEntryKind::LogFile
+                                                   : LogEntryKind::PathTooLong;
 }
 
 void LogDirectoryCallback::CollectLogFile(const platform::FindData& entry, void* context) {
-    if (KindOfLogEntry(entry) != LogEntryKind::LogFile) return;
-    static_cast<PruningList*>(context)->emplace(entry.lastWriteTime, entry.name);
+    auto* walk = static_cast<PruningWalk*>(context);
+    if (KindOfLogEntry(walk->directory, entry) != LogEntryKind::LogFile) return;
+    walk->list.emplace(entry.lastWriteTime, entry.name);
 }
 
 void EnumerateDirectory(const char* directory, LogDirectoryCallback& callback, void* context) {
+    // A cut pattern would search another directory.
     char pattern[kMaxPath];
-    FormatString(pattern, kMaxPath, "%s*", directory);
+    if (!TryFormatString(nullptr, pattern, kMaxPath, 0, "%s*", directory)) return;
     platform::FindData entry;
     std::memset(&entry, 0, sizeof(entry));
-    const platform::Handle search = platform::System().findFirstFile(pattern, &entry);
+    const platform::Handle search = platform::FindFirstFile(pattern, &entry);
     if (search == platform::kInvalidHandle) return;
     // Closed also when the callback gives up on a failed allocation.
     struct SearchCloser {
         platform::Handle search;
-        ~SearchCloser() { platform::System().findClose(search); }
+        ~SearchCloser() { platform::FindClose(search); }
     } closer{search};
     do {
         callback.CollectLogFile(entry, context);
-    } while (platform::System().findNextFile(search, &entry) != 0);
+    } while (platform::FindNextFile(search, &entry) != 0);
 }
 
 void PruneLogFiles(const char* rootPath, LogDirectoryCallback& callback) {
     char directory[kMaxPath];
-    MakeLogDirectory(rootPath, directory, kMaxPath);
+    if (!MakeLogDirectory(rootPath, directory, kMaxPath)) return;
     try {
-        PruningList list;
-        EnumerateDirectory(directory, callback, &list);
+        PruningWalk walk{directory, {}};
+        EnumerateDirectory(directory, callback, &walk);
         int rank = 0;
-        for (const auto& file : list) {
+        for (const auto& file : walk.list) {
             if (++rank <= kKeptLogFiles) continue;
             char path[kMaxPath];
-            FormatString(path, kMaxPath, "%s%s", directory, file.second.c_str());
-            platform::System().deleteFile(path);  // a file in use stays
+            if (FullPathOf(directory, file.second.c_str(), path)) {
+                platform::DeleteFile(path);  // a file in use stays
+            }
         }
     } catch (const std::bad_alloc&) {
         // Without the whole list the newest files are not known: delete nothing.

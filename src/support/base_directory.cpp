@@ -71,20 +71,25 @@ const PathBase kLocatorBase = {CachedHostDirectory, PathStyle::Native, true};
 const PathBase kLoadedLocatorBase = {OwnCachedHostDirectory, PathStyle::Native, false};
 const PathBase kFactoryBase = {RecomputedHostDirectory, PathStyle::Native, false};
 
-int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, int size) {
+int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, int size,
+                        int* whole) {
+    if (whole != nullptr) *whole = 0;
     if (name == nullptr || buffer == nullptr || size < 2) return 0;
     const char* format = Separator(base.style) == '\\' ? "%s\\%s" : "%s/%s";
     const int formatSize = base.keepsOneLess ? size - 1 : size;
-    FormatStringN(buffer, formatSize, size - 1, format, base.directory(), name);
+    const int written = FormatStringN(buffer, formatSize, size - 1, format, base.directory(), name);
     buffer[size - 1] = '\0';
+    if (whole != nullptr) *whole = written >= 0 ? 1 : 0;
     return 1;
 }
 
-int ToAbsolutePath(const PathBase& base, const char* path, char* buffer, int size) {
+int ToAbsolutePath(const PathBase& base, const char* path, char* buffer, int size, int* whole) {
     if (path == nullptr || !IsAbsolutePath(path, base.style)) {
-        return JoinToHostDirectory(base, path, buffer, size);
+        return JoinToHostDirectory(base, path, buffer, size, whole);
     }
-    return CopyIfFits(buffer, size, path);
+    const int copied = CopyIfFits(buffer, size, path);
+    if (whole != nullptr) *whole = copied;
+    return copied;
 }
 
 int GetDirectoryPart(const PathBase& base, const char* path, char* buffer, int size) {

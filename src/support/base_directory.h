@@ -38,12 +38,16 @@ extern const PathBase kLoadedLocatorBase;  // own cache; join keeps size - 1
 extern const PathBase kFactoryBase;        // recomputed; join keeps size - 1
 
 // "<base><sep><name>" cut to fit (not refused); the last byte is always a
-// terminator. 0 for a null name or buffer or size < 2.
-int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, int size);
+// terminator. 0 for a null name or buffer or size < 2. *whole (when given)
+// tells whether the whole join fitted: a cut path may name another file, so
+// callers that read or load it must not use one that was cut.
+int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, int size,
+                        int* whole = nullptr);
 
 // A relative (or null) path joined to the base; an absolute one copied if it
-// fits. 0 for null, or an absolute path that does not fit.
-int ToAbsolutePath(const PathBase& base, const char* path, char* buffer, int size);
+// fits. 0 for null, or an absolute path that does not fit. *whole as above.
+int ToAbsolutePath(const PathBase& base, const char* path, char* buffer, int size,
+                   int* whole = nullptr);
 
 // The directory part of the path made absolute: everything before its last
 // separator ('\' or '/', whichever comes later). 0 when there is no separator,

@@ -104,6 +104,22 @@ TEST_F(FactoryScenario, AMissingRegistryFileIsCachedEmpty) {
     EXPECT_EQ("", result.debug);
 }
 
+// A relative registry path joined to the host directory does not fit in 259
+// characters: cut to fit, it would name another file (which exists here). It
+// reads nothing, as a missing file reads nothing; the locator's search for an
+// ini file of that name fails the same way.
+TEST_F(FactoryScenario, ARegistryPathTooLongToJoinWholeReadsNothing) {
+    WritePexilIni("");
+    const size_t host = scenario_.directory().str().size();
+    const std::string relative = std::string(270 - host - 1, 'r');
+    const std::string cut = relative.substr(0, 259 - host - 1);
+    scenario_.Write(cut, "[100]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 100 " + relative, "resolve " + relative, "shutdown"});
+    EXPECT_EQ("#1 = null\nresolve: (failed)\nshutdown\n", result.output);
+    EXPECT_EQ("", result.debug);
+}
+
 // The local time stamps of the seconds from one moment to another.
 std::set<std::string> StampsBetween(std::time_t from, std::time_t to) {
     std::set<std::string> stamps;

@@ -48,7 +48,7 @@ TEST_F(LogFiles, TheFileIsNamedByTheLocalTimeUnderPexilLog) {
     ASSERT_NE(kNoLogFile, sink.file);
     const std::string file = temp_ / Native("PexilLog/20081203_142501.log");
     EXPECT_TRUE(fs::is_regular_file(file));
-    platform::System().closeFile(sink.file);
+    platform::CloseFile(sink.file);
 }
 
 TEST_F(LogFiles, AnExistingFileOfTheSameNameIsAppendedToNotDestroyed) {
@@ -57,8 +57,8 @@ TEST_F(LogFiles, AnExistingFileOfTheSameNameIsAppendedToNotDestroyed) {
     log::OpenLogFile(temp_.str().c_str(), sink);
     ASSERT_NE(kNoLogFile, sink.file);
     uint32_t written = 0;
-    platform::System().writeFile(sink.file, "this run\n", 9, &written);
-    platform::System().closeFile(sink.file);
+    platform::WriteFile(sink.file, "this run\n", 9, &written);
+    platform::CloseFile(sink.file);
     EXPECT_EQ("an earlier run\nthis run\n", Read(temp_ / Native("PexilLog/20081203_142501.log")));
 }
 
@@ -110,18 +110,74 @@ TEST_F(LogFiles, PruningSkipsAFileThatIsInUse) {
         fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(i));
     }
     // The oldest is held open by a writer.
-    const platform::Handle held =
-        platform::System().openLogFile((directory + Native("/7.log")).c_str());
+    const platform::Handle held = platform::OpenLogFile((directory + Native("/7.log")).c_str());
     ASSERT_NE(platform::kInvalidHandle, held);
     log::LogDirectoryCallback callback;
     log::PruneLogFiles(temp_.str().c_str(), callback);
-    platform::System().closeFile(held);
+    platform::CloseFile(held);
     std::set<std::string> remaining;
     for (const auto& entry : fs::directory_iterator(directory)) {
         remaining.insert(entry.path().filename().string());
     }
     EXPECT_EQ((std::set<std::string>{"1.log", "2.log", "3.log", "4.log", "5.log", "7.log"}),
               remaining);
+}
+
+int FailLocalTime(int64_t, platform::LocalTime*) {
+    return 0;
+}
+
+TEST_F(LogFiles, WithoutTheLocalTimeNoFileIsOpenedAndTheNextRequestTriesAgain) {
+    LogSink sink{nullptr, kNoLogFile};
+    {
+        SystemOverride failing(&platform::SystemCalls::toLocalTime, FailLocalTime);
+        log::OpenLogFile(temp_.str().c_str(), sink);
+    }
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_FALSE(fs::exists(temp_ / "PexilLog"));
+    log::OpenLogFile(temp_.str().c_str(), sink);
+    ASSERT_NE(kNoLogFile, sink.file);
+    platform::CloseFile(sink.file);
+    EXPECT_EQ(std::set<std::string>{"20081203_142501.log"}, [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(temp_ / "PexilLog"))
+            names.insert(entry.path().filename().string());
+        return names;
+    }());
+}
+
+// A log file whose full path does not fit in 259 characters is neither
+// deleted nor counted: cut to fit, its path would name another file (here a
+// plain file named by the first characters of the oldest log's name).
+TEST_F(LogFiles, PruningNeverTouchesAFileThroughAPathCutToFit) {
+    // The log directory, separator included, is 245 characters long.
+    const std::string root = temp_ / std::string(245 - 10 - temp_.str().size() - 1, 'r');
+    const std::string directory = root + Native("/PexilLog");
+    ASSERT_EQ(244u, directory.size());
+    fs::create_directories(directory);
+    auto place = [&](const std::string& name, int hoursAgo) {
+        const std::string path = directory + Native("/") + name;
+        std::ofstream(path, std::ios::binary) << "x";
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(hoursAgo));
+    };
+    // Seven old logs with full names (264 characters) and six short ones.
+    for (int i = 1; i <= 7; ++i)
+        place("2008120" + std::to_string(i) + "_142501.log", 100 + i);
+    for (int i = 1; i <= 6; ++i)
+        place(std::to_string(i) + ".log", i);
+    place("20081207_14250", 500);  // 259 characters: what a cut path would name
+    log::LogDirectoryCallback callback;
+    log::PruneLogFiles(root.c_str(), callback);
+    std::set<std::string> remaining;
+    for (const auto& entry : fs::directory_iterator(directory))
+        remaining.insert(entry.path().filename().string());
+    EXPECT_EQ(1u, remaining.count("20081207_14250"));
+    for (int i = 1; i <= 7; ++i)
+        EXPECT_EQ(1u, remaining.count("2008120" + std::to_string(i) + "_142501.log")) << i;
+    // Of the logs pruning may touch, the five newest stay.
+    EXPECT_EQ(0u, remaining.count("6.log"));
+    EXPECT_EQ(1u, remaining.count("5.log"));
+    EXPECT_EQ(13u, remaining.size());
 }
 
 TEST_F(LogFiles, PruningWithoutALogDirectoryDoesNothing) {

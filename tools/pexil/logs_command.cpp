@@ -75,7 +75,10 @@ int RunLogs(const std::vector<std::string>& words) {
                                  ? std::string(CurrentDirectoryBase().directory())
                                  : AbsolutePath(args.positional[0]);
     char directory[kMaxPath] = "";
-    log::MakeLogDirectory(root.c_str(), directory, kMaxPath);
+    if (!log::MakeLogDirectory(root.c_str(), directory, kMaxPath)) {
+        throw CommandFailed("the log directory under " + root + " is longer than " +
+                            std::to_string(kMaxPath - 1) + " characters");
+    }
     std::vector<platform::FindData> entries;
     RecordingCallback callback;
     log::EnumerateDirectory(directory, callback, &entries);
@@ -87,10 +90,11 @@ int RunLogs(const std::vector<std::string>& words) {
     std::map<uint64_t, std::string> listed;  // what pruning lists: one file per time
     for (const platform::FindData& entry : entries) {
         if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
-        const log::LogEntryKind kind = log::KindOfLogEntry(entry);
+        const log::LogEntryKind kind = log::KindOfLogEntry(directory, entry);
         if (kind != log::LogEntryKind::LogFile) {
-            others.push_back({entry.name, kind == log::LogEntryKind::Directory
-                                              ? "a directory"
+            others.push_back({entry.name, kind == log::LogEntryKind::Directory ? "a directory"
+                                          : kind == log::LogEntryKind::PathTooLong
+                                              ? "full path longer than 259 characters"
                                               : "extension is not exactly \".log\""});
             continue;
         }

@@ -14,6 +14,8 @@
 #include <pexil/component.h>
 #include <pexil/config.h>
 
+#include <atomic>
+#include <mutex>
 #include <new>
 
 // The seven entry points every module exports (ordinals 1 to 7 on Windows).
@@ -83,25 +85,45 @@ IComponent* NewComponent() {
 
 // A creator that hands out one shared instance of T: made on the first call
 // and registered with the factory as a global component (unless it is the
-// factory itself); every later call returns the same pointer. When the
-// instance is destroyed the next call makes a new one.
+// factory itself); every later call returns the same pointer. Threads that
+// ask at the same moment get the same instance: one makes it, the others wait.
+// When the instance is destroyed the next call makes a new one.
 template <class T>
 class SingleInstance final : public T {
 public:
     static IComponent* Create() {
-        if (instance_ != nullptr) return instance_;
-        instance_ = new (std::nothrow) SingleInstance();
-        if (instance_ != nullptr && instance_->GetComponentID() != kFactoryComponentID) {
-            RegisterGlobalComponentWithFactory(instance_);
+        if (SingleInstance* current = instance_.load(std::memory_order_acquire)) return current;
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        if (SingleInstance* current = instance_.load(std::memory_order_relaxed)) return current;
+        SingleInstance* made = new (std::nothrow) SingleInstance();
+        instance_.store(made, std::memory_order_release);
+        if (made != nullptr && made->GetComponentID() != kFactoryComponentID) {
+            RegisterGlobalComponentWithFactory(made);
         }
-        return instance_;
+        return made;
     }
-    static SingleInstance* Current() { return instance_; }
-    ~SingleInstance() override { instance_ = nullptr; }
+    static SingleInstance* Current() { return instance_.load(std::memory_order_acquire); }
+    // Calls f with the instance (null when there is none) while no other
+    // thread can make or destroy one.
+    template <class F>
+    static void WithCurrent(F&& f) {
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        f(instance_.load(std::memory_order_relaxed));
+    }
+    ~SingleInstance() override {
+        // Only the record's own instance clears it.
+        std::lock_guard<std::recursive_mutex> guard(mutex_);
+        if (instance_.load(std::memory_order_relaxed) == this) {
+            instance_.store(nullptr, std::memory_order_release);
+        }
+    }
 
 private:
     SingleInstance() = default;
-    static inline SingleInstance* instance_ = nullptr;
+    static inline std::atomic<SingleInstance*> instance_{nullptr};
+    // Recursive: a constructor that asks for its own component on the same
+    // thread gets a second instance, as it would without the lock, not a hang.
+    static inline std::recursive_mutex mutex_;
 };
 
 // Registers a creator while the module is initialised.

@@ -7,15 +7,6 @@
 #include <atomic>
 
 namespace pexil {
-namespace {
-
-std::atomic<int> g_factoryAlive{0};
-
-}  // namespace
-
-int FactoryAlive() {
-    return g_factoryAlive.load(std::memory_order_acquire);
-}
 
 void* ComponentFactory::operator new(size_t size, const std::nothrow_t&) noexcept {
     return platform::Allocate(size);
@@ -28,10 +19,8 @@ void ComponentFactory::operator delete(void* memory, const std::nothrow_t&) noex
 }
 
 ComponentFactory::ComponentFactory() {
-    g_factoryAlive.store(1, std::memory_order_release);
     logSink_.file = kNoLogFile;
     logSink_.lock = &logLock_;
-    timerId_ = 0;
     rootPath_[0] = '\0';
     ComputeHostDirectory(rootPath_, kMaxPath);
     platform::LockInit(&logLock_);
@@ -112,7 +101,7 @@ int ComponentFactory::GetRootPath(char* buffer) {
 }
 
 void ComponentFactory::Shutdown() {
-    g_factoryAlive.store(0, std::memory_order_release);
+    alive_.store(0, std::memory_order_release);
     platform::LockEnter(&logLock_);
     for (auto& entry : registries_)
         delete entry.second;

@@ -49,7 +49,8 @@ public:
     const ComponentRegistry& defaultRegistry() const { return defaultRegistry_; }
     size_t cachedRegistryCount() const { return registries_.size(); }
     size_t pendingUnloadCount() const { return pendingUnloads_.size(); }
-    uint32_t timerId() const { return static_cast<uint32_t>(timerId_); }
+    uint32_t timerId() const { return static_cast<uint32_t>(timerId_.load()); }
+    int alive() const { return alive_.load(); }
     const LogSink& logSink() const { return logSink_; }
 
 private:
@@ -65,17 +66,17 @@ private:
     ComponentRegistry defaultRegistry_;
     // Keyed by the caller's string, looked up without making a std::string of it.
     std::map<std::string, ComponentRegistry*, std::less<>> registries_;
-    std::mutex unloadLock_;  // guards the two below
+    std::mutex unloadLock_;  // guards the set and the writing of the timer ID
     std::set<PexilModuleHandle> pendingUnloads_;
-    // The running unload timer's ID, 0 when none. One factory per process:
-    // kept with the class, so that the timer procedure can tell its own timer
-    // from one the factory no longer counts without reaching a factory.
-    static inline std::atomic<uintptr_t> timerId_{0};
+    // The running unload timer's ID, 0 when none. Read without the lock by
+    // the timer procedure, which tells its own timer from one this factory no
+    // longer counts.
+    std::atomic<uintptr_t> timerId_{0};
+    // 1 from construction until the start of Shutdown; the timer procedure
+    // does nothing once it is 0.
+    std::atomic<int> alive_{1};
     char rootPath_[kMaxPath];
 };
-
-// 1 from the construction of a factory until the start of its Shutdown.
-int FactoryAlive();
 
 // The file a registry path names after its "Redirect" chain, as the factory
 // follows it: a relative P is taken against the host directory; a value that

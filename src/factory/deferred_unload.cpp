@@ -19,21 +19,27 @@ constexpr uint32_t kUnloadDelayMs = 100;
 
 void PEXIL_CALLBACK ComponentFactory::UnloadTimerProc(void*, unsigned int, uintptr_t timer,
                                                       unsigned long) {
-    // A timer the factory no longer counts as its own: Shutdown ran on another
-    // thread, and only the thread that started a thread timer can stop it. It
-    // is stopped here, on its own thread, before it acquires anything; left
-    // running, it would fire for ever and build a new factory each time.
-    if (timer != timerId_.load(std::memory_order_acquire)) {
+    // A timer no factory counts as its own (Shutdown ran on another thread,
+    // and only the thread that started a thread timer can stop it; or its
+    // factory is gone) is stopped here, on its own thread, before anything is
+    // acquired: left running, it would fire for ever and build a new factory
+    // each time. The instance cannot be destroyed while it is looked at.
+    bool ours = false;
+    SingleInstance<ComponentFactory>::WithCurrent([&](ComponentFactory* current) {
+        ours = current != nullptr && current->timerId_.load(std::memory_order_acquire) == timer;
+    });
+    if (!ours) {
         platform::KillTimer(timer);
         return;
     }
     KeepingFactoryHolder holder;
-    if (FactoryAlive() == 0 || holder.component == nullptr) return;
     // The factory the holder reaches is this module's own.
-    auto* factory = SingleInstance<ComponentFactory>::Current();
-    if (factory != nullptr && holder.component == static_cast<IComponent*>(factory)) {
-        factory->RunUnloadCheck();
+    ComponentFactory* factory = SingleInstance<ComponentFactory>::Current();
+    if (holder.component == nullptr || factory == nullptr ||
+        holder.component != static_cast<IComponent*>(factory) || factory->alive_.load() == 0) {
+        return;
     }
+    factory->RunUnloadCheck();
 }
 
 uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
@@ -48,10 +54,17 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
         // Not pending: the module stays loaded, as one that never went idle.
         return 0;
     }
-    if (timerId_ != 0) return 0;
+    const uintptr_t running = timerId_.load(std::memory_order_relaxed);
+    if (running != 0) {
+        if (platform::TimerRunning(running)) return 0;
+        // The thread that started the timer has exited, and its timer with it:
+        // the timer is forgotten and one is started on this thread, which
+        // checks every pending module, those scheduled before included.
+    }
     // On failure the module stays pending; the next call tries again.
-    timerId_.store(platform::SetTimer(kUnloadDelayMs, UnloadTimerProc), std::memory_order_release);
-    return static_cast<uint32_t>(timerId_);
+    const uintptr_t started = platform::SetTimer(kUnloadDelayMs, UnloadTimerProc);
+    timerId_.store(started, std::memory_order_release);
+    return static_cast<uint32_t>(started);
 }
 
 int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
@@ -83,8 +96,9 @@ void ComponentFactory::RunUnloadCheck() {
 }
 
 void ComponentFactory::StopUnloadTimer() {
-    if (timerId_ == 0) return;
-    platform::KillTimer(timerId_);
+    const uintptr_t running = timerId_.load(std::memory_order_relaxed);
+    if (running == 0) return;
+    platform::KillTimer(running);
     timerId_.store(0, std::memory_order_release);
 }
 

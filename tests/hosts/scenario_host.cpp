@@ -29,6 +29,7 @@
 //   setroot PATH | getroot    the factory's root path
 //   globals                   ReleaseGlobalComponents
 //   schedule NAME             ScheduleDllUnload with that loaded module's handle
+//   schedule-thread NAME      the same on a new thread, which then ends
 //   unloadidle NAME           UnloadDllIfIdle with that loaded module's handle
 //   pump MS                   pumps messages for MS milliseconds
 //   pumpuntil NAME MS         pumps until NAME is unloaded, at most MS milliseconds
@@ -58,6 +59,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -184,6 +186,11 @@ bool RunFactoryCommand(const std::vector<std::string>& words) {
         const uint32_t timer = factory->ScheduleDllUnload(Module(arg(1)));
         std::printf("schedule %s: %s\n", arg(1).c_str(),
                     timer != 0 ? "timer started" : "no new timer");
+    } else if (command == "schedule-thread") {
+        uint32_t timer = 0;
+        std::thread([&] { timer = factory->ScheduleDllUnload(Module(arg(1))); }).join();
+        std::printf("schedule %s on a thread that ended: %s\n", arg(1).c_str(),
+                    timer != 0 ? "timer started" : "no new timer");
     } else if (command == "unloadidle") {
         std::printf("unloadidle %s: %d\n", arg(1).c_str(),
                     factory->UnloadDllIfIdle(Module(arg(1))));
@@ -276,7 +283,7 @@ bool Run(const std::vector<std::string>& words) {
         std::printf("rootpath: %s\n", Shown(pexil::QueryRootPath()).c_str());
     } else if (command == "fcreate" || command == "logsettings" || command == "logwrite" ||
                command == "setroot" || command == "getroot" || command == "globals" ||
-               command == "schedule" || command == "unloadidle") {
+               command == "schedule" || command == "schedule-thread" || command == "unloadidle") {
         return RunFactoryCommand(words);
     } else if (command == "shutdown") {
         pexil::KeepingFactoryHolder holder;

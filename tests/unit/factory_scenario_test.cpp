@@ -310,6 +310,26 @@ TEST_F(UnloadProbeScenario, ScheduledTwiceCheckedOnceAndANoIsNotAskedAgain) {
         result.debug);
 }
 
+// A thread's timer ends with the thread. The next schedule finds it gone and
+// starts a timer of its own, which checks both pending modules (unloading used
+// to stop for good: the ID stayed set and no timer ever fired again).
+TEST_F(UnloadProbeScenario, ATimerWhoseThreadEndedIsReplacedByTheNextSchedule) {
+    scenario_.Copy(Native("plain/UnloadProbe.dll"), "SecondProbe.dll");
+    const ScenarioResult result =
+        Run({"load UnloadProbe.dll", "load SecondProbe.dll", "probe-answer UnloadProbe.dll 0",
+             "probe-answer SecondProbe.dll 0", "schedule-thread UnloadProbe.dll",
+             "schedule SecondProbe.dll", "pump 400", "shutdown"});
+    EXPECT_EQ(
+        "load UnloadProbe.dll: ok\nload SecondProbe.dll: ok\n"
+        "schedule UnloadProbe.dll on a thread that ended: timer started\n"
+        "schedule SecondProbe.dll: timer started\npump 400: 1 timer events\nshutdown\n",
+        result.output);
+    EXPECT_EQ(
+        "[UnloadProbe] PexilDllCanUnloadNow -> 0\n[UnloadProbe] PexilDllCanUnloadNow -> 0\n"
+        "[UnloadProbe] unloaded\n[UnloadProbe] unloaded\n",
+        result.debug);
+}
+
 TEST_F(UnloadProbeScenario, ShutdownDropsPendingUnloadsAndStopsTheTimer) {
     const ScenarioResult result =
         Run({"load UnloadProbe.dll", "fcreate 400", "schedule UnloadProbe.dll", "shutdown",

@@ -66,5 +66,32 @@ TEST(ModuleConcurrency, CreatingAndReleasingFromManyThreadsKeepsTheMapExact) {
     EXPECT_EQ(1, module.PexilDllCanUnloadNow());
 }
 
+// Two threads that ask for the factory at the same moment get the same one:
+// the first construction happens once, and the record of the one factory
+// survives (a second factory's destruction used to clear it).
+TEST(ModuleConcurrency, TwoThreadsAskingForTheFactoryAtOnceGetTheSameOne) {
+    LoadedModule brelnor("Brelnor.dll");
+    ASSERT_NE(nullptr, brelnor.handle());
+    for (int round = 0; round < 100; ++round) {
+        std::atomic<int> ready{0};
+        IComponent* got[2] = {nullptr, nullptr};
+        auto ask = [&](int i) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            got[i] = brelnor.CreateComponent(kFactoryComponentID, kCreatorDirect);
+        };
+        std::thread first(ask, 0);
+        std::thread second(ask, 1);
+        first.join();
+        second.join();
+        ASSERT_NE(nullptr, got[0]);
+        ASSERT_EQ(got[0], got[1]) << "round " << round;
+        // Asked once more, the record still names it.
+        EXPECT_EQ(got[0], brelnor.CreateComponent(kFactoryComponentID, kCreatorDirect));
+        got[0]->Release(1);
+    }
+}
+
 }  // namespace
 }  // namespace pexil::testing

@@ -58,6 +58,17 @@ public:
         }
     }
 
+    // The deallocation of a component that Release deletes also removes its
+    // live record, both under the module lock, once every destructor has run
+    // outside it. A class with its own operator delete calls
+    // FreeComponentMemory with its own deallocation function the same way.
+    static void operator delete(void* memory) noexcept {
+        FreeComponentMemory(memory, DeleteWithGlobalOperator);
+    }
+    static void operator delete(void* memory, const std::nothrow_t&) noexcept {
+        FreeComponentMemory(memory, DeleteWithGlobalOperator);
+    }
+
 protected:
     ComponentBase() = default;
 
@@ -80,13 +91,23 @@ void ComponentBase<Interface, ID>::Release(int force) {
     const uint32_t id = this->GetComponentID();
     // The record's key; used only as a key once the object is gone.
     IComponent* const key = static_cast<IComponent*>(this);
-    // Deleted and unrecorded under the module lock (recursive): otherwise another
-    // thread could create a component at the freed address in between, and this
-    // removal would take that component's record.
-    EnterModuleLock();
+    const int notifyFactory = id != kFactoryComponentID ? 1 : 0;
+    // The destructors run outside the module lock: an owned object may release
+    // a component of another module, and two module locks must never nest.
+    // The memory is freed and the record removed together, under the lock
+    // (FreeComponentMemory): otherwise another thread could create a component
+    // at the freed address in between, and this removal would take its record.
+    const int deletion = BeginComponentDeletion(dynamic_cast<void*>(this), key, notifyFactory);
+    if (deletion < 0) {
+        // No room to note the deletion: destructors under the lock, as a last resort.
+        EnterModuleLock();
+        delete this;
+        RemoveLiveComponent(key, notifyFactory);
+        LeaveModuleLock();
+        return;
+    }
     delete this;
-    RemoveLiveComponent(key, id != kFactoryComponentID ? 1 : 0);
-    LeaveModuleLock();
+    EndComponentDeletion(deletion);
 }
 
 }  // namespace pexil

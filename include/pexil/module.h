@@ -72,6 +72,20 @@ void RemoveLiveComponent(IComponent* component, int notifyFactory);
 void CopyRegistryPath(const char* preferredPath, char* buffer, int size);
 void ReportComponentDestroyedOutsideRelease(const void* component, uint32_t componentID);
 
+// How Release deletes a component with its destructors outside the module lock.
+// BeginComponentDeletion notes that the object at memory (its whole allocation)
+// is being deleted with that record key; -1 when no more deletions can be
+// noted at once. The object's deallocation calls FreeComponentMemory, which
+// frees a noted object's memory and removes its record together under the
+// module lock (anything else it just frees). EndComponentDeletion, after the
+// delete, removes the record itself if the deallocation did not, and forgets
+// the note.
+int BeginComponentDeletion(void* memory, IComponent* key, int notifyFactory);
+void FreeComponentMemory(void* memory, void (*deallocate)(void*));
+void EndComponentDeletion(int deletion);
+// ::operator delete, as a deallocation function for FreeComponentMemory.
+void DeleteWithGlobalOperator(void* memory);
+
 // Registers a new single instance with the factory as a global component
 // (through a releasing factory holder). Nothing happens when no factory can
 // be found.

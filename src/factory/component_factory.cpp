@@ -11,11 +11,19 @@ namespace pexil {
 void* ComponentFactory::operator new(size_t size, const std::nothrow_t&) noexcept {
     return platform::Allocate(size);
 }
-void ComponentFactory::operator delete(void* memory) noexcept {
+namespace {
+
+void DeallocateThroughPlatform(void* memory) {
     platform::Deallocate(memory);
 }
+
+}  // namespace
+
+void ComponentFactory::operator delete(void* memory) noexcept {
+    FreeComponentMemory(memory, DeallocateThroughPlatform);
+}
 void ComponentFactory::operator delete(void* memory, const std::nothrow_t&) noexcept {
-    platform::Deallocate(memory);
+    FreeComponentMemory(memory, DeallocateThroughPlatform);
 }
 
 ComponentFactory::ComponentFactory() {
@@ -101,7 +109,9 @@ int ComponentFactory::GetRootPath(char* buffer) {
 }
 
 void ComponentFactory::Shutdown() {
-    alive_.store(0, std::memory_order_release);
+    // Once only: a host may call the slot itself before the forced release,
+    // which would otherwise delete the log lock a second time.
+    if (alive_.exchange(0, std::memory_order_acq_rel) == 0) return;
     platform::LockEnter(&logLock_);
     for (auto& entry : registries_)
         delete entry.second;

@@ -90,7 +90,71 @@ uint32_t CopyLiveComponents(ComponentRecord* records, uint32_t capacity) {
     return i;
 }
 
+namespace {
+
+// The deletions Release has begun and not yet ended, on any thread: nested
+// ones (a destructor releasing another component) and concurrent ones. Each
+// names the allocation being deleted, which no other live object shares.
+struct Deletion {
+    // Null: a free slot. kRecordRemoved once FreeComponentMemory has freed the
+    // memory and removed the record (so that the address, which another
+    // component may be given now, no longer matches).
+    std::atomic<void*> memory{nullptr};
+    IComponent* key = nullptr;
+    int notifyFactory = 0;
+};
+
+constexpr int kMaxDeletions = 32;
+Deletion g_deletions[kMaxDeletions];
+// No allocation lies at this address.
+void* const kRecordRemoved = &g_deletions;
+
+}  // namespace
+
 }  // namespace module
+
+int BeginComponentDeletion(void* memory, IComponent* key, int notifyFactory) {
+    for (int i = 0; i < module::kMaxDeletions; ++i) {
+        module::Deletion& deletion = module::g_deletions[i];
+        void* expected = nullptr;
+        if (deletion.memory.load(std::memory_order_relaxed) != nullptr ||
+            !deletion.memory.compare_exchange_strong(expected, memory, std::memory_order_acq_rel)) {
+            continue;
+        }
+        deletion.key = key;
+        deletion.notifyFactory = notifyFactory;
+        return i;
+    }
+    return -1;
+}
+
+void FreeComponentMemory(void* memory, void (*deallocate)(void*)) {
+    for (module::Deletion& deletion : module::g_deletions) {
+        if (deletion.memory.load(std::memory_order_acquire) != memory) continue;
+        // Freed and unrecorded as one step: no other thread records a new
+        // component at this address before its old record is gone.
+        EnterModuleLock();
+        deallocate(memory);
+        RemoveLiveComponent(deletion.key, deletion.notifyFactory);
+        deletion.memory.store(module::kRecordRemoved, std::memory_order_release);
+        LeaveModuleLock();
+        return;
+    }
+    deallocate(memory);  // not deleted by Release: the record, if any, stays
+}
+
+void EndComponentDeletion(int index) {
+    module::Deletion& deletion = module::g_deletions[index];
+    // A class whose own deallocation does not go through FreeComponentMemory.
+    if (deletion.memory.load(std::memory_order_acquire) != module::kRecordRemoved) {
+        RemoveLiveComponent(deletion.key, deletion.notifyFactory);
+    }
+    deletion.memory.store(nullptr, std::memory_order_release);
+}
+
+void DeleteWithGlobalOperator(void* memory) {
+    ::operator delete(memory);
+}
 
 void RemoveLiveComponent(IComponent* component, int notifyFactory) {
     module::LiveComponentMap& map = module::LiveMap();

@@ -117,6 +117,23 @@ IComponent* CreateSecond() {
     return new TestComponent<kTwiceRegistered>("second");
 }
 
+class ReleasingObject : public OwnedObject {
+public:
+    explicit ReleasingObject(IComponent* other) : other_(other) {}
+    ~ReleasingObject() override { other_->Release(1); }
+
+private:
+    IComponent* other_;
+};
+
+class Releaser : public ComponentBase<IReleaser, kReleaserComponent> {
+public:
+    void ReleaseAtItsEnd(IComponent* other) override {
+        ownedList_.push_back(new ReleasingObject(other));
+    }
+    void Shutdown() override {}
+};
+
 class SharedComponent : public TestComponent<kSingleComponent> {
 public:
     SharedComponent() : TestComponent<kSingleComponent>("single") {}
@@ -131,6 +148,7 @@ PEXIL_REGISTER_CREATOR(kNullCreatorComponent, CreateNull);
 PEXIL_REGISTER_CREATOR(kTwiceRegistered, CreateFirst);
 PEXIL_REGISTER_CREATOR(kTwiceRegistered, CreateSecond);
 PEXIL_REGISTER_CREATOR(kSingleComponent, SingleInstance<SharedComponent>::Create);
+PEXIL_REGISTER_CREATOR(kReleaserComponent, NewComponent<Releaser>);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

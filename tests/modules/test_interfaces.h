@@ -15,6 +15,7 @@ constexpr uint32_t kNoDeleteComponent = 102;     // no-delete set, force-only cl
 constexpr uint32_t kNullCreatorComponent = 103;  // its creator returns null
 constexpr uint32_t kTwiceRegistered = 104;       // two creators: "first", then "second"
 constexpr uint32_t kSingleComponent = 105;       // one shared instance
+constexpr uint32_t kReleaserComponent = 106;     // IReleaser
 constexpr uint32_t kModuleProbe = 199;           // IModuleProbe
 
 // A test component: tags itself and logs its life into the module's event log.
@@ -29,6 +30,16 @@ public:
 
 protected:
     ~ITestComponent() = default;
+};
+
+// A component that owns another component (of any module) and releases it,
+// forced, from an owned object's destructor when it is itself released.
+class IReleaser : public IComponent {
+public:
+    virtual void ReleaseAtItsEnd(IComponent* other) = 0;  // slot 5
+
+protected:
+    ~IReleaser() = default;
 };
 
 struct ProbeRecord {

@@ -2,10 +2,16 @@
 // Also built under ThreadSanitizer (label "concurrency").
 #include "modules/test_interfaces.h"
 #include "support/loaded_module.h"
+#include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -64,6 +70,46 @@ TEST(ModuleConcurrency, CreatingAndReleasingFromManyThreadsKeepsTheMapExact) {
     for (IComponent* component : kept)
         component->Release(1);
     EXPECT_EQ(1, module.PexilDllCanUnloadNow());
+}
+
+// Components of two modules whose destructors release a component of the
+// other module, released from two threads at once: destructors run outside
+// their module's lock, so the two module locks never nest (under the lock, the
+// two threads took them in opposite orders and deadlocked).
+TEST(ModuleConcurrency, DestructorsReleasingAcrossModulesOnTwoThreadsDoNotDeadlock) {
+    TempDirectory temp;
+    const std::string copy = temp / "TestComponentsCopy.dll";
+    std::filesystem::copy_file(BesideProgram("TestComponents.dll"), copy);
+    LoadedModule first("TestComponents.dll");
+    const PexilModuleHandle second = platform::LoadLibrary(copy.c_str());
+    ASSERT_NE(nullptr, first.handle());
+    ASSERT_NE(nullptr, second);
+    auto createInSecond = reinterpret_cast<CreateComponentFunction>(
+        platform::GetProcAddress(second, "CreateComponent"));
+    // One component each that stays, so that no module becomes idle meanwhile.
+    IComponent* kept[2] = {first.CreateComponent(kTestComponent, 361),
+                           createInSecond(kTestComponent, 361)};
+    auto loop = std::async(std::launch::async, [&] {
+        for (int round = 0; round < 2000; ++round) {
+            auto* inFirst = static_cast<IReleaser*>(first.CreateComponent(kReleaserComponent, 361));
+            auto* inSecond = static_cast<IReleaser*>(createInSecond(kReleaserComponent, 361));
+            inFirst->ReleaseAtItsEnd(createInSecond(kPlainComponent, 361));
+            inSecond->ReleaseAtItsEnd(first.CreateComponent(kPlainComponent, 361));
+            std::thread other([&] { inSecond->Release(1); });
+            inFirst->Release(1);
+            other.join();
+        }
+    });
+    // A deadlock shows as a loop that never ends; its threads cannot be
+    // joined, so the test program ends here.
+    if (loop.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fputs("the two releasing threads deadlocked\n", stderr);
+        std::_Exit(1);
+    }
+    for (IComponent* component : kept)
+        component->Release(1);
+    EXPECT_EQ(1, first.PexilDllCanUnloadNow());
+    platform::FreeLibrary(second);
 }
 
 // Two threads that ask for the factory at the same moment get the same one:

@@ -9,8 +9,8 @@
 #include <pexil/module.h>
 #include <pexil/platform.h>
 
+#include <cstdarg>
 #include <cstdio>
-#include <string>
 
 namespace tally {
 namespace {
@@ -47,22 +47,31 @@ public:
 
     int Next() override {
         ++count_;
-        Log(kLogTrace, "next " + std::to_string(count_));
+        Log(kLogTrace, "next %d", count_);
         return count_;
     }
 
     // Called once, by Release(1), before the counter is deleted.
-    void Shutdown() override { Log(kLogTrace, "released after " + std::to_string(count_)); }
+    void Shutdown() override { Log(kLogTrace, "released after %d", count_); }
 
 private:
-    void Log(uint32_t level, const std::string& text) const {
-        const std::string line = "[Counter] " + text + "\n";
+    // Called from interface slots, so it allocates nothing and cannot throw:
+    // no exception may leave a slot into the caller's module.
+    void Log(uint32_t level, const char* format, ...) const {
+        char line[256] = "[Counter] ";
+        va_list args;
+        va_start(args, format);
+        const int length = std::vsnprintf(line + 10, sizeof(line) - 11, format, args);
+        va_end(args);
+        size_t end = 10 + static_cast<size_t>(length < 0 ? 0 : length);
+        if (end > sizeof(line) - 2) end = sizeof(line) - 2;
+        line[end] = '\n';
+        line[end + 1] = '\0';
         if ((fileMask_ & level) != 0 && sink_ != nullptr) {
             // Holds the factory's log lock while it writes.
-            PexilLogWrite(sink_->lock, sink_->file, line.c_str(),
-                          static_cast<unsigned int>(line.size()));
+            PexilLogWrite(sink_->lock, sink_->file, line, static_cast<unsigned int>(end + 1));
         }
-        if ((debugMask_ & level) != 0) std::fputs(line.c_str(), stderr);
+        if ((debugMask_ & level) != 0) std::fputs(line, stderr);
     }
 
     int count_ = 0;

@@ -7,11 +7,13 @@
 #include "module/live_components.h"
 #include "platform/debug_capture.h"
 #include "platform/platform.h"
+#include "support/base_directory.h"
 #include "support/redirect_chain.h"
 #include "support/replaced_new.h"
 #include "support/temp_directory.h"
 
 #include <pexil/component_base.h>
+#include <pexil/configuration.h>
 #include <pexil/module.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 
 namespace pexil {
 namespace testing {
@@ -183,6 +186,68 @@ TEST(OutOfMemory, ARegistryIsStoredWholeOrNotAtAll) {
     EXPECT_NE(nullptr, whole.FindEntry(1));
     EXPECT_NE(nullptr, whole.FindEntry(20));
 }
+
+int g_timerEvents = 0;
+void PEXIL_CALLBACK CountEvent(void*, unsigned int, uintptr_t, unsigned long) {
+    ++g_timerEvents;
+}
+
+// A thread timer and the pump allocate nothing: they used to push_back into
+// a thread_local vector, whose failure left PexilPumpMessages by an exception.
+TEST(OutOfMemory, ThreadTimersAndThePumpNeedNoMemory) {
+    uintptr_t timer = 0;
+    int killed = 0;
+    g_timerEvents = 0;
+    std::thread([&] {
+        AllocationLimit none(0);
+        timer = platform::SetTimer(10, CountEvent);
+        for (int waited = 0; g_timerEvents == 0 && waited < 5000; waited += 50)
+            PexilPumpMessages(50);
+        killed = platform::KillTimer(timer);
+    }).join();
+    EXPECT_NE(0u, timer);
+    EXPECT_GE(g_timerEvents, 1);
+    EXPECT_EQ(1, killed);
+}
+
+#if !defined(_WIN32)
+// The example's configuration component keeps the rule it shows module
+// authors: its slots answer 0 when memory runs out, and nothing unwinds into
+// the caller. (On ELF this program's operator new serves the modules it loads
+// too; a Windows module carries its own.)
+TEST(OutOfMemory, TheExampleModulesSlotsAnswerFailureInsteadOfThrowing) {
+    DebugCapture quiet;  // the module finds no factory here, and says so
+    const std::string path = std::string(RecomputedHostDirectory()) + "/Settings.dll";
+    const PexilModuleHandle settings = platform::LoadLibrary(path.c_str());
+    ASSERT_NE(nullptr, settings);
+    auto create = reinterpret_cast<CreateComponentFunction>(
+        platform::GetProcAddress(settings, "CreateComponent"));
+    auto* configuration =
+        static_cast<IConfiguration*>(create(kConfigurationComponentID, kCreatorDirect));
+    ASSERT_NE(nullptr, configuration);
+    uint32_t key = 0;
+    ASSERT_EQ(1,
+              configuration->CreateConfigKey(kConfigRoot, "a key long enough to allocate", &key));
+    const std::string value(100, 'v');
+    int set = -1, created = -1, queried = -1;
+    {
+        AllocationLimit none(0);
+        set = configuration->SetConfigValue(key, "a value name long enough to allocate",
+                                            kConfigTypeString, value.c_str(), 101);
+        uint32_t other = 0;
+        created = configuration->CreateConfigKey(kConfigRoot, "another key, allocated too", &other);
+        char buffer[260];
+        uint32_t size = sizeof(buffer);
+        queried = configuration->QueryConfigValue(key, "a value name long enough to allocate",
+                                                  nullptr, buffer, &size);
+    }
+    EXPECT_EQ(0, set);
+    EXPECT_EQ(0, created);
+    EXPECT_EQ(0, queried);
+    configuration->Release(1);
+    platform::FreeLibrary(settings);
+}
+#endif
 
 }  // namespace
 }  // namespace testing

@@ -20,7 +20,7 @@ public:
         char registryPath[260] = "";
         GetRegistryPath(nullptr, registryPath, sizeof(registryPath));
         log_.Open(registryPath, kClockID, "Clock");
-        log_.Write(kLogTrace, std::string("created from ") + registryPath);
+        log_.Write(kLogTrace, "created from %s", registryPath);
     }
 
     void Now(char* buffer, int size) override {
@@ -30,7 +30,7 @@ public:
         if (const std::tm* local = std::localtime(&now)) {
             std::strftime(buffer, static_cast<size_t>(size), "%H:%M:%S", local);
         }
-        log_.Write(kLogTrace, std::string("it is ") + buffer);
+        log_.Write(kLogTrace, "it is %s", buffer);
     }
 
     void Shutdown() override {

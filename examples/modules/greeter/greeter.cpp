@@ -27,7 +27,7 @@ public:
     int Greet(const char* name, char* buffer, int size) override {
         const int length = std::snprintf(buffer, static_cast<size_t>(size), "Hello, %s!", name);
         if (length < 0 || length >= size) return -1;
-        log_.Write(kLogTrace, std::string("greeted ") + name);
+        log_.Write(kLogTrace, "greeted %s", name);
         return length;
     }
 

@@ -11,6 +11,21 @@
 #include <cstring>
 
 namespace example {
+namespace {
+
+// No exception may leave an interface slot: it would unwind into the caller's
+// module, past code that expects none. A slot that allocates (every std::map
+// and std::string operation may) answers 0, "failed", when memory runs out.
+template <typename Body>
+int Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace
 
 Configuration::Configuration() {
     // The example keeps its data in data/ under the factory's root path, which
@@ -45,31 +60,39 @@ int Configuration::CloseConfigKey(uint32_t key) {
 
 int Configuration::SetConfigValue(uint32_t key, const char* valueName, uint32_t type,
                                   const char* data, uint32_t size) {
-    Values* values = ValuesOf(key);
-    if (values == nullptr || valueName == nullptr || data == nullptr) return 0;
-    if (type != pexil::kConfigTypeString) return 0;  // strings only
-    (*values)[valueName] = std::string(data, std::find(data, data + size, '\0'));
-    return 1;
+    return Guarded([&] {
+        Values* values = ValuesOf(key);
+        if (values == nullptr || valueName == nullptr || data == nullptr) return 0;
+        if (type != pexil::kConfigTypeString) return 0;  // strings only
+        (*values)[valueName] = std::string(data, std::find(data, data + size, '\0'));
+        return 1;
+    });
 }
 
 int Configuration::DeleteConfigValue(uint32_t key, const char* valueName) {
-    Values* values = ValuesOf(key);
-    return values != nullptr && valueName != nullptr && values->erase(valueName) != 0 ? 1 : 0;
+    return Guarded([&] {
+        Values* values = ValuesOf(key);
+        return values != nullptr && valueName != nullptr && values->erase(valueName) != 0 ? 1 : 0;
+    });
 }
 
 int Configuration::OpenConfigKey(uint32_t root, const char* name, uint32_t, uint32_t,
                                  uint32_t* key) {
-    if (root != pexil::kConfigRoot || name == nullptr || key == nullptr) return 0;
-    if (keys_.count(name) == 0) return 0;
-    *key = HandleFor(name);
-    return 1;
+    return Guarded([&] {
+        if (root != pexil::kConfigRoot || name == nullptr || key == nullptr) return 0;
+        if (keys_.count(name) == 0) return 0;
+        *key = HandleFor(name);
+        return 1;
+    });
 }
 
 int Configuration::CreateConfigKey(uint32_t root, const char* name, uint32_t* key) {
-    if (root != pexil::kConfigRoot || name == nullptr || key == nullptr) return 0;
-    keys_[name];
-    *key = HandleFor(name);
-    return 1;
+    return Guarded([&] {
+        if (root != pexil::kConfigRoot || name == nullptr || key == nullptr) return 0;
+        keys_[name];
+        *key = HandleFor(name);
+        return 1;
+    });
 }
 
 // Kept in memory only: nothing to write back.
@@ -79,22 +102,24 @@ int Configuration::FlushConfigKey(uint32_t key) {
 
 int Configuration::QueryConfigValue(uint32_t key, const char* valueName, uint32_t* type,
                                     char* buffer, uint32_t* size) {
-    Values* values = ValuesOf(key);
-    if (values == nullptr || valueName == nullptr || size == nullptr) return 0;
-    auto it = values->find(valueName);
-    if (it == values->end()) return 0;
-    const std::string& data = it->second;
-    // Too small a buffer is told the size it needs.
-    if (buffer == nullptr || data.size() + 1 > *size) {
+    return Guarded([&] {
+        Values* values = ValuesOf(key);
+        if (values == nullptr || valueName == nullptr || size == nullptr) return 0;
+        auto it = values->find(valueName);
+        if (it == values->end()) return 0;
+        const std::string& data = it->second;
+        // Too small a buffer is told the size it needs.
+        if (buffer == nullptr || data.size() + 1 > *size) {
+            *size = static_cast<uint32_t>(data.size() + 1);
+            return 0;
+        }
+        std::memcpy(buffer, data.c_str(), data.size() + 1);
         *size = static_cast<uint32_t>(data.size() + 1);
-        return 0;
-    }
-    std::memcpy(buffer, data.c_str(), data.size() + 1);
-    *size = static_cast<uint32_t>(data.size() + 1);
-    if (type != nullptr) *type = pexil::kConfigTypeString;
-    // Said aloud, so that the narration shows each module asking.
-    std::printf("   [Settings.dll] 991 answers %s = %s\n", valueName, data.c_str());
-    return 1;
+        if (type != nullptr) *type = pexil::kConfigTypeString;
+        // Said aloud, so that the narration shows each module asking.
+        std::printf("   [Settings.dll] 991 answers %s = %s\n", valueName, data.c_str());
+        return 1;
+    });
 }
 
 void Configuration::Shutdown() {

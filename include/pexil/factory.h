@@ -8,6 +8,7 @@
 #include <pexil/config.h>
 #include <pexil/platform.h>
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace pexil {
@@ -20,6 +21,11 @@ struct LogSink {
     PexilLock* lock;
     intptr_t file;
 };
+
+// Two pointer-sized fields, the lock first, on every system and width.
+static_assert(sizeof(LogSink) == 2 * sizeof(void*) && offsetof(LogSink, lock) == 0 &&
+                  offsetof(LogSink, file) == sizeof(void*),
+              "the LogSink is read by other modules");
 
 constexpr intptr_t kNoLogFile = -1;
 

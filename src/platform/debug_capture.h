@@ -1,4 +1,5 @@
-// Capturing the debug-output channel, for tests and test hosts. The capture
+// For tests and test hosts: capturing the debug-output channel, and the time
+// zone. Capturing the debug-output channel: The capture
 // sees what the real channel carries: on POSIX standard error (fd 2) is
 // redirected into a temporary file; on Windows a vectored exception handler
 // receives the DBG_PRINTEXCEPTION_C that OutputDebugStringA raises.
@@ -32,6 +33,18 @@ private:
 // it is emitted, so that a parent process sees it. Does nothing on POSIX, where
 // debug output already is standard error.
 void ForwardDebugOutputToStandardError();
+
+// Sets the process's time zone for local time, as the environment variable TZ
+// does ("IST-5:30": five and a half hours east of UTC); null: the system's own.
+void SetTimeZone(const char* zone);
+
+#if defined(_WIN32)
+// The calling thread's quit request (WM_QUIT): post one with an exit code, or
+// take the one waiting (its exit code, or -1 when none waits). POSIX threads
+// have no message queue.
+void PostQuitRequest(int exitCode);
+int TakeQuitRequest();
+#endif
 
 }  // namespace pexil::platform::testing
 

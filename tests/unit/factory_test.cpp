@@ -8,13 +8,46 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pexil::testing {
+
+// The factory's 15 slots as a module built elsewhere declares them: apart from
+// the project's headers, with plain argument types. Calling each on the real
+// factory and checking its effect proves the slot order, not just the names.
+// (External linkage: in an unnamed namespace the compiler may conclude that
+// nothing implements it and replace the calls.)
+class FactorySlots {
+public:
+    virtual uint32_t Slot0() = 0;                    // GetComponentID
+    virtual int Slot1() = 0;                         // GetVersion
+    virtual void Slot2(int) = 0;                     // Release
+    virtual int Slot3() = 0;                         // GetFreeMapFlag
+    virtual void Slot4(int) = 0;                     // SetFreeMapFlag
+    virtual void* Slot5(uint32_t, const char*) = 0;  // CreateComponentByID
+    virtual void Slot6(const char*, uint32_t, uint32_t*, uint32_t*, void**) = 0;  // GetLogSettings
+    virtual void Slot7(void*) = 0;                     // RegisterGlobalComponent
+    virtual void Slot8() = 0;                          // ReleaseGlobalComponents
+    virtual int Slot9(void*) = 0;                      // UnloadDllIfIdle
+    virtual uint32_t Slot10(void*) = 0;                // ScheduleDllUnload
+    virtual void Slot11(const char*) = 0;              // SetRootPath
+    virtual int Slot12(char*) = 0;                     // GetRootPath
+    virtual void Slot13() = 0;                         // Shutdown
+    virtual void Slot14(const char*, char*, int) = 0;  // GetRegistryPath
+
+protected:
+    ~FactorySlots() = default;
+};
+
 namespace {
 
 class Factory : public ::testing::Test {
@@ -124,6 +157,112 @@ TEST_F(Factory, SchedulingAnUnloadDoesNotWaitForTheLogLock) {
         changed.notify_all();
     }
     logger.join();
+}
+
+// A LogSink as another module reads it: the lock first, then the file, each
+// as wide as a pointer.
+struct SinkAsRead {
+    void* lock;
+    intptr_t file;
+};
+static_assert(sizeof(SinkAsRead) == sizeof(LogSink) && offsetof(LogSink, lock) == 0 &&
+                  offsetof(LogSink, file) == sizeof(void*) && sizeof(LogSink) == 2 * sizeof(void*),
+              "the LogSink other modules read");
+
+// Records the order of forced releases.
+std::vector<uint32_t> g_releaseOrder;
+class Recorder : public IComponent {
+public:
+    explicit Recorder(uint32_t id) : id_(id) {}
+    uint32_t GetComponentID() override { return id_; }
+    int GetVersion() override { return 1; }
+    void Release(int force) override {
+        if (force != 0) g_releaseOrder.push_back(id_);
+    }
+    int GetFreeMapFlag() override { return 0; }
+    void SetFreeMapFlag(int) override {}
+
+private:
+    uint32_t id_;
+};
+
+TEST_F(Factory, EverySlotSitsWhereSeparatelyBuiltModulesCallIt) {
+    auto* slots = reinterpret_cast<FactorySlots*>(static_cast<IComponent*>(factory_));
+    EXPECT_EQ(361u, slots->Slot0());
+    EXPECT_EQ(1, slots->Slot1());
+    slots->Slot2(0);  // ignored: force-only
+    EXPECT_EQ(factory_, module_.CreateComponent(361, 361));
+    slots->Slot4(1);
+    EXPECT_EQ(1, slots->Slot3());
+    slots->Slot4(0);
+    EXPECT_EQ(0, slots->Slot3());
+
+    TempDirectory temp;
+    const std::string registry =
+        temp.Write("slots.ini", "[101]\nDLL=" + BesideProgram("TestComponents.dll") +
+                                    "\nOutputDebugString=EW\nWriteToLogFile=T\n");
+    slots->Slot11(temp.str().c_str());
+    char root[kMaxPath] = "";
+    EXPECT_EQ(1, slots->Slot12(root));
+    EXPECT_EQ(temp.str(), root);
+    auto* made = static_cast<IComponent*>(slots->Slot5(101, registry.c_str()));
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(101u, made->GetComponentID());
+    uint32_t debugMask = 0, fileMask = 0;
+    void* sink = nullptr;
+    slots->Slot6(registry.c_str(), 101, &debugMask, &fileMask, &sink);
+    EXPECT_EQ(0x11u, debugMask);
+    EXPECT_EQ(0x02u, fileMask);
+    ASSERT_NE(nullptr, sink);
+    const auto* read = static_cast<const SinkAsRead*>(sink);
+    ASSERT_NE(nullptr, read->lock);
+    ASSERT_NE(intptr_t{-1}, read->file);
+    EXPECT_EQ(1, PexilLogWrite(static_cast<PexilLock*>(read->lock), read->file, "line\n", 5));
+
+    // Every ID of the ordinal table, registered in a shuffled order, and two
+    // others: the others first, in their order; then the table's IDs from the
+    // highest ordinal down. A component replaced in its ordinal is not released.
+    const std::vector<uint32_t> table = {3,   260, 377,  771,  336, 344, 1032, 975, 1033,
+                                         985, 331, 1029, 1030, 213, 335, 871,  407, 212,
+                                         408, 283, 343,  284,  945, 399, 991,  1185};
+    std::vector<uint32_t> shuffled = table;
+    std::mt19937 random(361);
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    auto registerOne = [&](uint32_t id) {
+        recorders.push_back(std::make_unique<Recorder>(id));
+        slots->Slot7(static_cast<IComponent*>(recorders.back().get()));
+    };
+    registerOne(8000);
+    registerOne(213);  // replaced below: never released
+    for (size_t i = 0; i < shuffled.size(); ++i) {
+        registerOne(shuffled[i]);
+        if (i == 10) registerOne(7999);
+    }
+    g_releaseOrder.clear();
+    slots->Slot8();
+    std::vector<uint32_t> expected = {8000, 7999};
+    expected.insert(expected.end(), table.rbegin(), table.rend());
+    EXPECT_EQ(expected, g_releaseOrder);
+
+    // The module of the component made above: not idle while it lives.
+    LoadedModule components("TestComponents.dll");
+    EXPECT_EQ(0, slots->Slot9(components.handle()));
+    made->Release(0);
+    EXPECT_EQ(1, slots->Slot9(components.handle()));
+    EXPECT_NE(0u, slots->Slot10(components.handle()));
+    EXPECT_EQ(0u, slots->Slot10(components.handle()));  // the timer runs already
+
+    char path[kMaxPath] = "unchanged";
+    slots->Slot14("preferred.ini", path, kMaxPath);
+    EXPECT_STREQ("preferred.ini", path);
+    slots->Slot14(nullptr, path, kMaxPath);
+    EXPECT_STREQ("", path);  // Brelnor.dll's own registry path: none was set
+
+    // Shutdown: the log file closed. The forced release at the test's end does
+    // not run it a second time.
+    slots->Slot13();
+    EXPECT_EQ(intptr_t{-1}, read->file);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <future>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace pexil {
 
@@ -97,25 +98,23 @@ platform::Handle RefuseOpen(const char*) {
     return platform::kInvalidHandle;
 }
 
+// The open refused through the system table, so that the test runs for every
+// user (a file without permissions is still readable by the superuser).
 TEST(FaultInjection, ARegistryFileThatCannotBeOpenedLeavesNoEntries) {
     TempDirectory temp;
-    const std::string file = temp.Write("r.ini", "[5]\nDLL=x.dll\n");
-    {
-        ComponentRegistry registry;
-        SystemOverride refusing(&platform::SystemCalls::openFileForRead, RefuseOpen);
-        registry.LoadFile("", file.c_str());
-        EXPECT_TRUE(registry.entries().empty());
-    }
-    // The same through real permissions, where they apply (not to the superuser).
-    fs::permissions(file, fs::perms::none);
-    if (std::ifstream(file).is_open()) {
-        fs::permissions(file, fs::perms::owner_all);
-        GTEST_SKIP() << "this user can read a file without permissions";
-    }
+    const std::string file =
+        temp.Write("r.ini", "[LogDefault]\nOutputDebugString=E\n[5]\nDLL=x.dll\n");
     ComponentRegistry registry;
-    registry.LoadFile("", file.c_str());
-    fs::permissions(file, fs::perms::owner_all);
+    {
+        SystemOverride refusing(&platform::SystemCalls::openFileForRead, RefuseOpen);
+        EXPECT_EQ(1, registry.LoadFile("", file.c_str()));
+    }
     EXPECT_TRUE(registry.entries().empty());
+    EXPECT_EQ(0u, registry.defaultDebugOutputMask());
+    // Readable again, the same file gives its entry: the refusal was the cause.
+    ComponentRegistry readable;
+    readable.LoadFile("", file.c_str());
+    EXPECT_EQ(1u, readable.entries().size());
 }
 
 int ShortRead(platform::Handle file, void* buffer, uint32_t size, uint32_t* read) {
@@ -218,6 +217,47 @@ TEST(FaultInjection, ATimerThatShutdownCouldNotStopStopsItself) {
     EXPECT_EQ(1, firstPump);
     EXPECT_EQ(0, secondPump);
     EXPECT_EQ(nullptr, SingleInstance<ComponentFactory>::Current());
+}
+
+#if defined(_WIN32)
+// The pump leaves a quit request to the host's own loop: it is there after the
+// pump as before it. (POSIX threads have no message queue.)
+TEST(FaultInjection, ThePumpLeavesTheHostsQuitRequestInPlace) {
+    platform::testing::PostQuitRequest(7);
+    EXPECT_EQ(0, PexilPumpMessages(50));
+    EXPECT_EQ(7, platform::testing::TakeQuitRequest());
+    EXPECT_EQ(-1, platform::testing::TakeQuitRequest());
+}
+#endif
+
+// A module scheduled while the unload pass runs (here: by the module the pass
+// is asking) is dropped with the others when the pass ends, unchecked.
+ComponentFactory* g_passFactory = nullptr;
+std::vector<uintptr_t> g_askedInPass;
+int PEXIL_CDECL AnswerNoAndScheduleAnother() {
+    g_passFactory->ScheduleDllUnload(reinterpret_cast<PexilModuleHandle>(uintptr_t{0x2000}));
+    return 0;
+}
+void* LookUpCanUnloadNow(PexilModuleHandle module, const char*) {
+    g_askedInPass.push_back(reinterpret_cast<uintptr_t>(module));
+    return reinterpret_cast<void*>(&AnswerNoAndScheduleAnother);
+}
+
+TEST(FaultInjection, AModuleScheduledDuringAnUnloadPassIsDroppedWhenThePassEnds) {
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    g_passFactory = static_cast<ComponentFactory*>(factory);
+    EXPECT_NE(0u, factory->ScheduleDllUnload(
+                      reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x1000))));
+    g_askedInPass.clear();
+    {
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, LookUpCanUnloadNow);
+        g_passFactory->RunUnloadCheck();
+    }
+    EXPECT_EQ(std::vector<uintptr_t>{0x1000}, g_askedInPass);
+    EXPECT_EQ(0u, g_passFactory->pendingUnloadCount());
+    EXPECT_EQ(0u, g_passFactory->timerId());
+    factory->Release(1);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace pexil::testing {
 namespace {
 
@@ -144,6 +146,30 @@ TEST_F(HolderScenario, LastReleaseOfAModuleSchedulesItsUnloadOnce) {
     EXPECT_EQ(create101 + create101 + kAskFactory +
                   "[TestFactory] ScheduleDllUnload(TestComponents.dll)\n" + EndingDebug(),
               result.debug);
+}
+
+// Without any Pexil.ini: each form finds the factory by its own locator
+// variant (the factory holders by the module's factory handle, the root-path
+// holder by the loaded Brelnor.dll) and passes its own registry path.
+TEST_F(HolderScenario, EachFormUsesItsOwnLocatorAndPassesItsOwnRegistryPath) {
+    std::filesystem::remove(scenario_.Path("Pexil.ini"));
+    const ScenarioResult result = scenario_.Run(
+        Ending({"load Brelnor.dll", "setregistry my.ini", "holder rootpath", "holder keeping",
+                "sethandle Brelnor.dll", "holder keeping", "holder releasing"},
+               1));
+    EXPECT_EQ(
+        "load Brelnor.dll: ok\nholder rootpath: component no, factory yes\n"
+        "holder keeping: component no, factory no\n"
+        "holder keeping: component yes, factory yes, flag 1\n"
+        "holder releasing: component yes, factory yes, flag 0\n"
+        "locate: component 361 as #1\nrelease #1 1\n",
+        result.output);
+    EXPECT_EQ(
+        "[TestFactory] CreateComponentByID(991, null)\n[Pexil_Error] Load Brelnor.dll Fail.\n"
+        "[TestFactory] CreateComponentByID(361, \"my.ini\")\n"
+        "[TestFactory] CreateComponentByID(361, \"my.ini\")\n[TestFactory] Release(0)\n" +
+            EndingDebug(),
+        result.debug);
 }
 
 TEST_F(HolderScenario, ReleasingTheFactoryItselfSendsNoNotification) {

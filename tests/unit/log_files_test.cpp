@@ -1,5 +1,6 @@
 // The shared log file's name and creation, and pruning, on real directories.
 #include "log/log_files.h"
+#include "platform/debug_capture.h"
 #include "platform/platform.h"
 #include "support/native_path.h"
 #include "support/system_override.h"
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <utility>
 
 namespace pexil::testing {
 namespace fs = std::filesystem;
@@ -178,6 +180,33 @@ TEST_F(LogFiles, PruningNeverTouchesAFileThroughAPathCutToFit) {
     EXPECT_EQ(0u, remaining.count("6.log"));
     EXPECT_EQ(1u, remaining.count("5.log"));
     EXPECT_EQ(13u, remaining.size());
+}
+
+int64_t g_now = 0;
+int64_t Now() {
+    return g_now;
+}
+
+// The name is the local time, in the process's zone: here one half an hour off
+// any whole hour from UTC, and a date after 2038 too.
+TEST(LogFileNames, AreTheLocalTimeOfAZoneWithAHalfHourOffset) {
+    TempDirectory temp;
+    SystemOverride<int64_t (*)()> time(&platform::SystemCalls::currentTime, Now);
+    platform::testing::SetTimeZone("IST-5:30");
+    const std::pair<int64_t, const char*> moments[] = {
+        {1228294501, "20081203_142501.log"},  // 2008-12-03 08:55:01 UTC
+        {2214152999, "20400229_235959.log"},  // 2040-02-29 18:29:59 UTC
+    };
+    for (const auto& moment : moments) {
+        g_now = moment.first;
+        LogSink sink{nullptr, kNoLogFile};
+        log::OpenLogFile(temp.str().c_str(), sink);
+        EXPECT_NE(kNoLogFile, sink.file) << moment.second;
+        if (sink.file != kNoLogFile) platform::CloseFile(sink.file);
+        EXPECT_TRUE(fs::is_regular_file(temp / Native("PexilLog/") + moment.second))
+            << moment.second;
+    }
+    platform::testing::SetTimeZone(nullptr);
 }
 
 TEST_F(LogFiles, PruningWithoutALogDirectoryDoesNothing) {

@@ -3,6 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
+
 namespace pexil::platform::testing {
 
 DebugCapture::DebugCapture() {
@@ -43,5 +46,14 @@ std::string DebugCapture::Text() {
 }
 
 void ForwardDebugOutputToStandardError() {}
+
+void SetTimeZone(const char* zone) {
+    if (zone != nullptr) {
+        ::setenv("TZ", zone, 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
 
 }  // namespace pexil::platform::testing

@@ -2,7 +2,9 @@
 
 #include "platform/win32/windows_api.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace pexil::platform::testing {
@@ -84,6 +86,21 @@ void ForwardDebugOutputToStandardError() {
         g_forward = true;
     }
     ::AddVectoredExceptionHandler(1, OnException);
+}
+
+void PostQuitRequest(int exitCode) {
+    ::PostQuitMessage(exitCode);
+}
+
+int TakeQuitRequest() {
+    MSG message;
+    if (!::PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return -1;
+    return static_cast<int>(message.wParam);
+}
+
+void SetTimeZone(const char* zone) {
+    ::_putenv_s("TZ", zone != nullptr ? zone : "");
+    ::_tzset();
 }
 
 }  // namespace pexil::platform::testing

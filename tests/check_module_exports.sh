@@ -2,7 +2,8 @@
 # Every module the project builds exports exactly the seven entry points, and
 # nothing keeps it loaded: on ELF no STB_GNU_UNIQUE symbol and no -z nodelete
 # (dlclose returns 0 even when glibc keeps such a library); on Windows the
-# seven carry the ordinals 1 to 7.
+# seven carry the ordinals 1 to 7 and their whole names are exactly these (a
+# decorated CreateComponent@8 is another name).
 #
 #   check_module_exports.sh elf|pe DIRECTORY [OBJDUMP]
 set -u
@@ -35,7 +36,7 @@ for module in $(find "$directory" -name "*.dll" -not -path "*/plain/*" | sort); 
         fi
     else
         table=$("$objdump" -p "$module" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-            sed -n 's/.*\[ *\([0-9]*\)\] \([A-Za-z_]*\).*/\1 \2/p' | sort -n)
+            sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(.*[^[:space:]]\)[[:space:]]*$/\1 \2/p' | sort -n)
         # The table lists ordinals counted from the ordinal base (1).
         [ "$table" = "$(echo "$ordinals" | awk '{print $1-1, $2}')" ] ||
             [ "$table" = "$ordinals" ] || { echo "$name export table:"; echo "$table"; status=1; }

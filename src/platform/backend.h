@@ -24,6 +24,7 @@ int WriteFile(Handle file, const void* data, uint32_t size, uint32_t* bytesWritt
 void CloseFile(Handle file);
 Handle OpenLogFile(const char* path);
 int DeleteFile(const char* path);
+void LastErrorText(char* buffer, int size);
 Handle FindFirstFile(const char* pattern, FindData* data);
 int FindNextFile(Handle search, FindData* data);
 void FindClose(Handle search);
@@ -33,6 +34,8 @@ void* GetProcAddress(PexilModuleHandle module, const char* name);
 int FreeLibrary(PexilModuleHandle module);
 PexilModuleHandle GetModuleHandle(const char* name);
 PexilModuleHandle ModuleFromAddress(const void* address);
+int GetModuleFileName(PexilModuleHandle module, char* buffer, int size);
+int LoadFailureReason(char* buffer, int size);
 
 uint32_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                  char* buffer, uint32_t size, const char* file);

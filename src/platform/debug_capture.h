@@ -34,6 +34,10 @@ private:
 // debug output already is standard error.
 void ForwardDebugOutputToStandardError();
 
+// Sets an environment variable of this process, which the programs it starts
+// inherit; a null value removes it.
+void SetEnvironmentVariable(const char* name, const char* value);
+
 // Sets the process's time zone for local time, as the environment variable TZ
 // does ("IST-5:30": five and a half hours east of UTC); null: the system's own.
 void SetTimeZone(const char* zone);

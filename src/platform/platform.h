@@ -103,6 +103,10 @@ struct SystemCalls {
     // DeleteFileA: non-zero on success. Fails for a file another open holds
     // (POSIX: another holder of its advisory lock).
     int (*deleteFile)(const char* path);
+    // The system's message for why the calling thread's last failed file or
+    // directory call failed (errno; on Windows GetLastError()), written into
+    // the buffer, cut to size - 1. Asked right after the failure.
+    void (*lastErrorText)(char* buffer, int size);
     // FindFirstFileA / FindNextFileA / FindClose, with a pattern "<directory>*".
     Handle (*findFirstFile)(const char* pattern, FindData* data);
     int (*findNextFile)(Handle search, FindData* data);
@@ -123,6 +127,14 @@ struct SystemCalls {
     PexilModuleHandle (*getModuleHandle)(const char* name);
     // The handle of the module whose image contains the address, no reference taken.
     PexilModuleHandle (*moduleFromAddress)(const void* address);
+    // GetModuleFileNameA(module): the loaded module's file, cut to size - 1.
+    // Returns the length, 0 on failure.
+    int (*getModuleFileName)(PexilModuleHandle module, char* buffer, int size);
+    // Why the calling thread's last loadLibrary failed, in the loader's own
+    // words (dlerror(); on Windows the system's message for GetLastError()),
+    // written into the buffer, cut to size - 1. Returns the length; 0 and an
+    // empty buffer when this thread has no failure on record.
+    int (*loadFailureReason)(char* buffer, int size);
 
     // --- profile strings ----------------------------------------------------
     // GetPrivateProfileStringA(section, key, default, buffer, size, file).
@@ -217,6 +229,9 @@ inline Handle OpenLogFile(const char* path) {
 inline int DeleteFile(const char* path) {
     return System().deleteFile(path);
 }
+inline void LastErrorText(char* buffer, int size) {
+    System().lastErrorText(buffer, size);
+}
 inline Handle FindFirstFile(const char* pattern, FindData* data) {
     return System().findFirstFile(pattern, data);
 }
@@ -240,6 +255,12 @@ inline PexilModuleHandle GetModuleHandle(const char* name) {
 }
 inline PexilModuleHandle ModuleFromAddress(const void* address) {
     return System().moduleFromAddress(address);
+}
+inline int GetModuleFileName(PexilModuleHandle module, char* buffer, int size) {
+    return System().getModuleFileName(module, buffer, size);
+}
+inline int LoadFailureReason(char* buffer, int size) {
+    return System().loadFailureReason(buffer, size);
 }
 inline uint32_t GetPrivateProfileString(const char* section, const char* key,
                                         const char* defaultValue, char* buffer, uint32_t size,
@@ -295,6 +316,10 @@ PEXIL_PLATFORM_API size_t ResidentBytes();
 // True when a module of that path is loaded in the process (POSIX: dlopen with
 // RTLD_NOLOAD finds it). Proves that an unloaded module is really gone.
 PEXIL_PLATFORM_API bool IsModuleLoaded(const char* path);
+
+// The value of an environment variable, or null when it is not set. The text
+// belongs to the environment: copy it before the environment changes.
+PEXIL_PLATFORM_API const char* GetEnvironmentVariable(const char* name);
 
 // Standard output in binary mode, so that a program's output is byte for byte
 // the same on every system (no CR added before LF on Windows). Nothing on POSIX.

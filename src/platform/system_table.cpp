@@ -32,6 +32,7 @@ constexpr Filled MakeOriginal() {
     table.Set(&SystemCalls::closeFile, backend::CloseFile);
     table.Set(&SystemCalls::openLogFile, backend::OpenLogFile);
     table.Set(&SystemCalls::deleteFile, backend::DeleteFile);
+    table.Set(&SystemCalls::lastErrorText, backend::LastErrorText);
     table.Set(&SystemCalls::findFirstFile, backend::FindFirstFile);
     table.Set(&SystemCalls::findNextFile, backend::FindNextFile);
     table.Set(&SystemCalls::findClose, backend::FindClose);
@@ -40,6 +41,8 @@ constexpr Filled MakeOriginal() {
     table.Set(&SystemCalls::freeLibrary, backend::FreeLibrary);
     table.Set(&SystemCalls::getModuleHandle, backend::GetModuleHandle);
     table.Set(&SystemCalls::moduleFromAddress, backend::ModuleFromAddress);
+    table.Set(&SystemCalls::getModuleFileName, backend::GetModuleFileName);
+    table.Set(&SystemCalls::loadFailureReason, backend::LoadFailureReason);
     table.Set(&SystemCalls::getPrivateProfileString, backend::GetPrivateProfileString);
     table.Set(&SystemCalls::lockInit, backend::LockInit);
     table.Set(&SystemCalls::lockDelete, backend::LockDelete);

@@ -47,6 +47,14 @@ std::string DebugCapture::Text() {
 
 void ForwardDebugOutputToStandardError() {}
 
+void SetEnvironmentVariable(const char* name, const char* value) {
+    if (value != nullptr) {
+        ::setenv(name, value, 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
 void SetTimeZone(const char* zone) {
     if (zone != nullptr) {
         ::setenv("TZ", zone, 1);

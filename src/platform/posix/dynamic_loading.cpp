@@ -4,14 +4,52 @@
 #include "platform/posix/system_path.h"
 
 #include <dlfcn.h>
+#include <link.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace pexil::platform::backend {
 using posix::SystemPath;
+namespace {
+
+// The reason of this thread's last failed load, as dlerror() gave it. Plain
+// characters: nothing to destroy when the thread ends.
+thread_local char t_loadFailure[512];
+
+void NoteLoadFailure(const char* reason) {
+    std::snprintf(t_loadFailure, sizeof(t_loadFailure), "%s", reason != nullptr ? reason : "");
+}
+
+}  // namespace
 
 PexilModuleHandle LoadLibrary(const char* path) {
     // dlopen("") would hand back the main program; LoadLibraryA("") fails.
-    if (path == nullptr || *path == '\0') return nullptr;
-    return ::dlopen(SystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (path == nullptr || *path == '\0') {
+        NoteLoadFailure("no file name given");
+        return nullptr;
+    }
+    ::dlerror();  // no earlier error answers for this load
+    void* module = ::dlopen(SystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) NoteLoadFailure(::dlerror());
+    return module;
+}
+
+int LoadFailureReason(char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return 0;
+    std::snprintf(buffer, static_cast<size_t>(size), "%s", t_loadFailure);
+    return static_cast<int>(std::strlen(buffer));
+}
+
+int GetModuleFileName(PexilModuleHandle module, char* buffer, int size) {
+    if (module == nullptr || buffer == nullptr || size <= 0) return 0;
+    buffer[0] = '\0';
+    link_map* map = nullptr;
+    if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return 0;
+    // The main program's entry has no name: its file is the executable.
+    if (map->l_name == nullptr || map->l_name[0] == '\0') return GetExecutablePath(buffer, size);
+    std::snprintf(buffer, static_cast<size_t>(size), "%s", map->l_name);
+    return static_cast<int>(std::strlen(buffer));
 }
 
 void* GetProcAddress(PexilModuleHandle module, const char* name) {

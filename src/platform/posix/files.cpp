@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 namespace pexil::platform::posix {
@@ -126,6 +127,14 @@ Handle OpenLogFile(const char* path) {
         ::usleep(1000);
     }
     return fd;
+}
+
+void LastErrorText(char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return;
+    const int error = errno;
+    // The GNU strerror_r may hand back a static text instead of filling the buffer.
+    const char* text = ::strerror_r(error, buffer, static_cast<size_t>(size));
+    if (text != buffer) std::snprintf(buffer, static_cast<size_t>(size), "%s", text);
 }
 
 int DeleteFile(const char* path) {

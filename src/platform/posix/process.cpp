@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 extern char** environ;
@@ -70,3 +71,11 @@ int RunProcess(const ProcessOptions* options) {
 }
 
 }  // namespace pexil::platform::backend
+
+namespace pexil::platform {
+
+const char* GetEnvironmentVariable(const char* name) {
+    return name != nullptr ? ::getenv(name) : nullptr;
+}
+
+}  // namespace pexil::platform

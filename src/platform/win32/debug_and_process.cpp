@@ -3,6 +3,8 @@
 
 #include "platform/win32/windows_api.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace pexil::platform::backend {
@@ -89,4 +91,34 @@ int RunProcess(const ProcessOptions* options) {
     return static_cast<int>(code);
 }
 
+int SystemMessage(unsigned long error, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return 0;
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, buffer, static_cast<DWORD>(size), nullptr);
+    if (length == 0) {
+        length = static_cast<DWORD>(
+            std::snprintf(buffer, static_cast<size_t>(size), "error %lu", error));
+        if (length >= static_cast<DWORD>(size)) length = static_cast<DWORD>(size - 1);
+    }
+    // The system's messages end with CR LF (and sometimes a blank).
+    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r' ||
+                          buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
+        --length;
+    }
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+}
+
+void LastErrorText(char* buffer, int size) {
+    SystemMessage(::GetLastError(), buffer, size);
+}
+
 }  // namespace pexil::platform::backend
+
+namespace pexil::platform {
+
+const char* GetEnvironmentVariable(const char* name) {
+    return name != nullptr ? std::getenv(name) : nullptr;
+}
+
+}  // namespace pexil::platform

@@ -98,6 +98,12 @@ int TakeQuitRequest() {
     return static_cast<int>(message.wParam);
 }
 
+void SetEnvironmentVariable(const char* name, const char* value) {
+    // The C library's copy and the process's own, which child processes inherit.
+    ::_putenv_s(name, value != nullptr ? value : "");
+    ::SetEnvironmentVariableA(name, value);
+}
+
 void SetTimeZone(const char* zone) {
     ::_putenv_s("TZ", zone != nullptr ? zone : "");
     ::_tzset();

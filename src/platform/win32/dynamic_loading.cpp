@@ -13,11 +13,31 @@ HMODULE ToModule(PexilModuleHandle module) {
     return reinterpret_cast<HMODULE>(module);
 }
 
+// The error of this thread's last failed load.
+thread_local DWORD t_loadFailure = 0;
+
 }  // namespace
 
 PexilModuleHandle LoadLibrary(const char* path) {
     if (path == nullptr) return nullptr;
-    return FromModule(::LoadLibraryA(path));
+    HMODULE module = ::LoadLibraryA(path);
+    if (module == nullptr) t_loadFailure = ::GetLastError();
+    return FromModule(module);
+}
+
+int LoadFailureReason(char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = '\0';
+    if (t_loadFailure == 0) return 0;
+    return SystemMessage(t_loadFailure, buffer, size);
+}
+
+int GetModuleFileName(PexilModuleHandle module, char* buffer, int size) {
+    if (module == nullptr || buffer == nullptr || size <= 0) return 0;
+    DWORD length = ::GetModuleFileNameA(ToModule(module), buffer, static_cast<DWORD>(size));
+    if (length >= static_cast<DWORD>(size)) length = static_cast<DWORD>(size - 1);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
 }
 
 void* GetProcAddress(PexilModuleHandle module, const char* name) {

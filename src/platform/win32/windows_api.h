@@ -19,5 +19,16 @@
 #undef FindFirstFile
 #undef FindNextFile
 #undef GetPrivateProfileString
+#undef GetModuleFileName
+#undef GetEnvironmentVariable
+#undef SetEnvironmentVariable
+
+namespace pexil::platform::backend {
+
+// The system's message for an error code, without its line end, cut to
+// size - 1; its length. (debug_and_process.cpp)
+int SystemMessage(unsigned long error, char* buffer, int size);
+
+}  // namespace pexil::platform::backend
 
 #endif

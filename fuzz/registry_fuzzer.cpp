@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "registry/component_registry.h"
+#include "registry/registry_observer.h"
 #include "support/base_directory.h"
 #include "support/path.h"
 
@@ -75,6 +76,66 @@ int RecordFree(PexilModuleHandle module) {
     FUZZ_CHECK(IsMadeUpHandle(module));
     g_freed.push_back(reinterpret_cast<uintptr_t>(module));
     return 1;
+}
+
+// Watches the parser: lines come in order inside the text, and the entries it
+// stores are those the registry ends with.
+class WatchingObserver : public RegistryObserver {
+public:
+    void OnText(const char*, size_t size) override {
+        FUZZ_CHECK(!sawText);
+        sawText = true;
+        size_ = size;
+    }
+    void OnLine(const char*, size_t offset, size_t length) override {
+        FUZZ_CHECK(sawText);
+        FUZZ_CHECK(offset >= next_ && offset + length <= size_);
+        next_ = offset + length;
+    }
+    void OnOtherLine(const char* text) override { FUZZ_CHECK(text != nullptr); }
+    void OnHeader(const char*, Header outcome, uint32_t componentID, const char* after) override {
+        FUZZ_CHECK((outcome == Header::Component) == (componentID != 0));
+        FUZZ_CHECK(after != nullptr);
+    }
+    void OnIgnoredKey(const char* key, Ignored, size_t) override { FUZZ_CHECK(key != nullptr); }
+    void OnKey(const char* key, const char* value, Keyword, Section, bool) override {
+        FUZZ_CHECK(key != nullptr && key[0] != '\0');
+        FUZZ_CHECK(TerminatedWithin(value, kMaxPath));
+    }
+    void OnStore(uint32_t componentID, bool replaced) override {
+        FUZZ_CHECK(componentID != 0);
+        FUZZ_CHECK(replaced == (stored_.count(componentID) != 0));
+        stored_.insert(componentID);
+    }
+    bool sawText = false;
+    std::set<uint32_t> stored_;
+
+private:
+    size_t size_ = 0;
+    size_t next_ = 0;
+};
+
+bool SameEntry(const RegistryEntry& a, const RegistryEntry& b) {
+    return a.besideRegistry == b.besideRegistry && std::string(a.dllName) == b.dllName &&
+           a.hasLogSettings == b.hasLogSettings && a.debugOutputMask == b.debugOutputMask &&
+           a.logFileMask == b.logFileMask;
+}
+
+bool SameRegistry(const ComponentRegistry& a, const ComponentRegistry& b) {
+    if (a.defaultDebugOutputMask() != b.defaultDebugOutputMask() ||
+        a.defaultLogFileMask() != b.defaultLogFileMask() ||
+        std::string(a.defaultDllDirectory()) != b.defaultDllDirectory() ||
+        std::string(a.defaultDllPath()) != b.defaultDllPath() ||
+        a.defaultDllPathCut() != b.defaultDllPathCut() ||
+        a.entries().size() != b.entries().size()) {
+        return false;
+    }
+    auto other = b.entries().begin();
+    for (const auto& item : a.entries()) {
+        if (item.first != other->first || !SameEntry(item.second, other->second)) return false;
+        ++other;
+    }
+    return true;
 }
 
 void QuietDebugOutput(const char* text) {
@@ -276,6 +337,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(registry.LoadFile(registryPath.c_str(), nullFile ? nullptr : file.c_str()) == 1);
     FUZZ_CHECK(g_opens == 1);
     FUZZ_CHECK(g_loaderPaths.empty());
+
+    // The same file read with an observer (as pexil inspect --lint reads it):
+    // the same registry, and a consistent account of every decision.
+    {
+        ComponentRegistry observed(base);
+        WatchingObserver watcher;
+        FUZZ_CHECK(observed.LoadFile(registryPath.c_str(), nullFile ? nullptr : file.c_str(),
+                                     watcher) == 1);
+        FUZZ_CHECK(g_opens == 2);
+        FUZZ_CHECK(SameRegistry(registry, observed));
+        FUZZ_CHECK(watcher.stored_.size() == registry.entries().size());
+        for (const auto& item : registry.entries())
+            FUZZ_CHECK(watcher.stored_.count(item.first) == 1);
+        if (!nullFile && registry.fileRead()) FUZZ_CHECK(watcher.sawText);
+    }
 
     // Every string field terminated within its buffer; masks within the six letters.
     FUZZ_CHECK(TerminatedWithin(registry.registryPath(), kMaxPath));

@@ -1,4 +1,5 @@
 #include "component/factory_locator.h"
+#include "support/debug_print.h"
 
 #include <pexil/factory.h>
 #include <pexil/holder.h>
@@ -16,7 +17,19 @@ ComponentHolder::ComponentHolder(uint32_t componentID, Locator locator, const ch
     if (factory == nullptr) return;
     component =
         static_cast<IComponentFactory*>(factory)->CreateComponentByID(componentID, registryPath);
-    if (component != nullptr) component->SetFreeMapFlag(freeMapFlag);
+    if (component != nullptr) {
+        component->SetFreeMapFlag(freeMapFlag);
+    } else if (componentID == kFactoryComponentID) {
+        // The factory was found, but the registry the module was created
+        // from does not name it: the module's holders all come back empty.
+        Explain(
+            "the factory gives no component 361 for the registry \"%s\"%s: a registry that "
+            "components are created from needs a [361] section naming the factory "
+            "(DLL=Brelnor.dll); without it this module gets no log settings and is never "
+            "unloaded\n",
+            registryPath != nullptr ? registryPath : "",
+            registryPath == nullptr || registryPath[0] == '\0' ? " (Pexil.ini)" : "");
+    }
 }
 
 void ComponentHolder::ReleaseComponent() {

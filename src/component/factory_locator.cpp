@@ -31,7 +31,9 @@ void ReadValue(const char* section, const char* key, const char* defaultValue, c
 
 }  // namespace
 
-int FollowRedirect(Variant variant, const char* file, char* buffer, int size) {
+int FollowRedirect(Variant variant, const char* file, char* buffer, int size,
+                   RedirectObserver* observer) {
+    using Hop = RedirectObserver::Hop;
     RedirectChain chain(ChannelOf(variant));
     char current[kMaxPath];
     if (!CopyIfFits(current, kMaxPath, file)) current[0] = '\0';
@@ -39,14 +41,24 @@ int FollowRedirect(Variant variant, const char* file, char* buffer, int size) {
         chain.Enter(current);
         char value[kMaxPath];
         ReadValue("Redirect", "Path", "", value, kMaxPath, current);
-        if (IsBlank(value)) return CopyIfFits(buffer, size, current);
+        if (IsBlank(value)) {
+            if (observer != nullptr) observer->OnHop(Hop::End, current, value, current);
+            return CopyIfFits(buffer, size, current);
+        }
         if (!IsAbsolutePath(value)) {
             // A path cut to fit could name another file: none is read then.
             int whole = 0;
             JoinWithDirectoryOf(current, value, buffer, size, PathStyle::Native, &whole);
+            if (observer != nullptr) {
+                observer->OnHop(whole != 0 ? Hop::Relative : Hop::TooLong, current, value, buffer);
+            }
             return whole;
         }
-        if (chain.ClosesLoop(current, value)) return 0;
+        if (chain.ClosesLoop(current, value)) {
+            if (observer != nullptr) observer->OnHop(Hop::Loop, current, value, value);
+            return 0;
+        }
+        if (observer != nullptr) observer->OnHop(Hop::Absolute, current, value, value);
         CopyIfFits(current, kMaxPath, value);
     }
 }
@@ -103,7 +115,8 @@ int GetFactoryDllPath(const char* iniFile, char* buffer, int size) {
     return joined && whole;
 }
 
-PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument) {
+PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument,
+                                    LoadFailure* failure) {
     if (variant == Variant::FactoryHandle) {
         if (PexilModuleHandle handle = FactoryHandle()) return handle;
     } else if (PexilModuleHandle handle = platform::GetModuleHandle("Brelnor.dll")) {
@@ -111,13 +124,70 @@ PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument) {
     }
     char iniFile[kMaxPath];
     std::memset(iniFile, 0, sizeof(iniFile));
-    if (!ResolveIniFile(variant, iniArgument, iniFile, kMaxPath)) return nullptr;
+    if (!ResolveIniFile(variant, iniArgument, iniFile, kMaxPath)) {
+        if (failure != nullptr) *failure = LoadFailure{LoadFailure::NoIniFile, "", ""};
+        return nullptr;
+    }
     char dllPath[kMaxPath];
     std::memset(dllPath, 0, sizeof(dllPath));
     // A DLL path cut to fit could name another DLL: none is loaded then.
-    if (!GetFactoryDllPath(iniFile, dllPath, kMaxPath)) return nullptr;
-    return platform::LoadLibrary(dllPath);
+    if (!GetFactoryDllPath(iniFile, dllPath, kMaxPath)) {
+        if (failure != nullptr) {
+            *failure = LoadFailure{LoadFailure::DllPathTooLong, "", ""};
+            CopyIfFits(failure->iniFile, kMaxPath, iniFile);
+        }
+        return nullptr;
+    }
+    const PexilModuleHandle module = platform::LoadLibrary(dllPath);
+    if (module == nullptr && failure != nullptr) {
+        *failure = LoadFailure{LoadFailure::NotLoaded, "", ""};
+        CopyIfFits(failure->iniFile, kMaxPath, iniFile);
+        CopyIfFits(failure->dllPath, kMaxPath, dllPath);
+    }
+    return module;
 }
+
+namespace {
+
+// Why LoadFactoryModule found no factory DLL, for the explaining trace.
+void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
+    const char* iniFile = failure.iniFile;
+    switch (failure.kind) {
+        case LoadFailure::NoIniFile:
+            Explain(
+                "no ini file was read for \"%s\": its path, or that of a file its "
+                "[Redirect] names, does not fit in 259 characters, or the redirects loop\n",
+                iniArgument != nullptr && iniArgument[0] != '\0' ? iniArgument : "Pexil.ini");
+            return;
+        case LoadFailure::DllPathTooLong:
+            Explain("the factory DLL's path that %s names does not fit in 259 characters\n",
+                    iniFile);
+            return;
+        case LoadFailure::NotLoaded:
+            break;
+    }
+    if (platform::Access(iniFile, 0) != 0) {
+        Explain(
+            "no ini file at %s: put a Pexil.ini beside the host whose [361] section names the "
+            "factory (DLL=Brelnor.dll)\n",
+            iniFile);
+        return;
+    }
+    char value[kMaxPath] = "";
+    ReadValue("361", "DLL", "", value, kMaxPath, iniFile);
+    if (IsBlank(value)) {
+        Explain("%s has no [361] section with a DLL= line: add [361] and DLL=Brelnor.dll\n",
+                iniFile);
+    } else if (platform::Access(failure.dllPath, 0) != 0) {
+        Explain("the factory DLL %s, which %s names, does not exist\n", failure.dllPath, iniFile);
+    } else {
+        char reason[512] = "";
+        platform::LoadFailureReason(reason, sizeof(reason));
+        Explain("the factory DLL %s does not load: %s\n", failure.dllPath, reason);
+    }
+}
+
+}  // namespace
 
 IComponent* CreateFromModule(Variant variant, PexilModuleHandle module, uint32_t componentID) {
     auto create = reinterpret_cast<CreateComponentFunction>(
@@ -135,9 +205,12 @@ IComponent* CreateFromModule(Variant variant, PexilModuleHandle module, uint32_t
 }
 
 IComponent* LocateFactory(Variant variant, const char* iniArgument) {
-    const PexilModuleHandle module = LoadFactoryModule(variant, iniArgument);
+    LoadFailure failure{};
+    const PexilModuleHandle module =
+        LoadFactoryModule(variant, iniArgument, Explaining() ? &failure : nullptr);
     if (module == nullptr) {
         DebugPrintf(ChannelOf(variant), "[Pexil_Error] Load Brelnor.dll Fail.\n");
+        if (Explaining()) ExplainLoadFailure(failure, iniArgument);
         return nullptr;
     }
     IComponent* factory = CreateFromModule(variant, module, kFactoryComponentID);

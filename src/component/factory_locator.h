@@ -10,6 +10,8 @@
 #ifndef PEXIL_COMPONENT_FACTORY_LOCATOR_H
 #define PEXIL_COMPONENT_FACTORY_LOCATOR_H
 
+#include "support/redirect_chain.h"
+
 #include <pexil/component.h>
 #include <pexil/config.h>
 
@@ -20,8 +22,18 @@ enum class Variant { FactoryHandle, LoadedModule };
 // The factory, or null after printing why.
 IComponent* LocateFactory(Variant variant, const char* iniArgument);
 
+// Why LoadFactoryModule gave null: no ini file was resolved, the DLL path
+// does not fit, or the DLL named did not load (the ini file and the DLL path).
+struct LoadFailure {
+    enum Kind { NoIniFile, DllPathTooLong, NotLoaded } kind;
+    char iniFile[260];
+    char dllPath[260];
+};
+
 // The factory module: the shortcut, else the DLL the ini file names, loaded.
-PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument);
+// On failure, *failure (when given) says where it failed.
+PexilModuleHandle LoadFactoryModule(Variant variant, const char* iniArgument,
+                                    LoadFailure* failure = nullptr);
 
 // The ini file to read: the argument ("Pexil.ini" when null or empty) made
 // absolute against the host directory, redirections followed. 0 when the
@@ -33,7 +45,9 @@ int ResolveIniFile(Variant variant, const char* iniArgument, char* buffer, int s
 // "Path" continues the chain in the named file; a relative one ends it, taken
 // against the directory of the file holding it. 0 when an absolute chain comes
 // back to a file it has visited, or a relative one does not fit the buffer.
-int FollowRedirect(Variant variant, const char* file, char* buffer, int size);
+// The observer (when given) is told each step.
+int FollowRedirect(Variant variant, const char* file, char* buffer, int size,
+                   RedirectObserver* observer = nullptr);
 
 // The factory DLL's path as the ini file's [361] and [DefaultValue] name it.
 // 0 when the path does not fit the buffer whole (the buffer may then hold the

@@ -7,6 +7,7 @@
 #include "factory/global_components.h"
 #include "log/log_files.h"
 #include "registry/component_registry.h"
+#include "support/redirect_chain.h"
 
 #include <pexil/component_base.h>
 #include <pexil/factory.h>
@@ -85,7 +86,11 @@ private:
 // result) when an absolute chain comes back to a file it has passed, or when a
 // path of the chain does not fit its 260-byte buffer (cut, it could name
 // another file).
-int FollowFactoryRedirect(const char* path, char* buffer, int size);
+// Relative paths are taken against the base (the host directory); the
+// observer (when given) is told each step.
+int FollowFactoryRedirect(const char* path, char* buffer, int size,
+                          const PathBase& base = kFactoryBase,
+                          RedirectObserver* observer = nullptr);
 
 }  // namespace pexil
 

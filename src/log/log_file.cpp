@@ -1,5 +1,6 @@
 #include "log/log_files.h"
 #include "support/base_directory.h"
+#include "support/debug_print.h"
 #include "support/format.h"
 
 namespace pexil::log {
@@ -18,20 +19,57 @@ bool MakeLogDirectory(const char* rootPath, char* buffer, int size) {
 
 void OpenLogFile(const char* rootPath, LogSink& sink) {
     char directory[kMaxPath];
-    if (!MakeLogDirectory(rootPath, directory, kMaxPath)) return;
+    if (!MakeLogDirectory(rootPath, directory, kMaxPath)) {
+        Explain(
+            "no log file: the log directory under the root path %s does not fit in 259 "
+            "characters; its log lines are lost\n",
+            rootPath);
+        return;
+    }
 
     // Without the local time there is no name to give the file: none is
     // opened, and the next request tries again.
     platform::LocalTime now{};
-    if (!platform::ToLocalTime(platform::CurrentTime(), &now)) return;
+    if (!platform::ToLocalTime(platform::CurrentTime(), &now)) {
+        Explain(
+            "no log file: the local time could not be converted; the next request that "
+            "asks for the log file tries again\n");
+        return;
+    }
     char stamp[kMaxPath] = {};
     FormatString(stamp, kMaxPath, "%04d%02d%02d_%02d%02d%02d", now.year, now.month, now.day,
                  now.hour, now.minute, now.second);
 
     char name[kMaxPath];
-    if (!TryFormatString(nullptr, name, kMaxPath, 0, "%s%s.log", directory, stamp)) return;
-    EnsureDirectoryFor(kFactoryBase, directory);
+    if (!TryFormatString(nullptr, name, kMaxPath, 0, "%s%s.log", directory, stamp)) {
+        Explain(
+            "no log file: its name %s%s.log does not fit in 259 characters; its log lines "
+            "are lost\n",
+            directory, stamp);
+        return;
+    }
+    const int directoryReady = EnsureDirectoryFor(kFactoryBase, directory);
+    char directoryError[256] = "";
+    if (directoryReady == 0 && Explaining()) {
+        platform::LastErrorText(directoryError, sizeof(directoryError));
+    }
     sink.file = platform::OpenLogFile(name);
+    if (sink.file == platform::kInvalidHandle && Explaining()) {
+        char error[256] = "";
+        platform::LastErrorText(error, sizeof(error));
+        if (directoryReady == 0) {
+            Explain(
+                "no log file: the log directory %s could not be created (%s), and %s could "
+                "not be opened: %s; the next request that asks for the log file tries "
+                "again\n",
+                directory, directoryError, name, error);
+        } else {
+            Explain(
+                "no log file: %s could not be opened: %s; the next request that asks for the "
+                "log file tries again\n",
+                name, error);
+        }
+    }
 }
 
 }  // namespace pexil::log

@@ -2,7 +2,9 @@
 
 #include "module/idle_notification.h"
 #include "module/live_map_storage.h"
+#include "platform/platform.h"
 #include "support/debug_print.h"
+#include "support/path.h"
 
 #include <pexil/module.h>
 
@@ -53,6 +55,27 @@ void FreeFlaggedComponents() {
     LeaveModuleLock();
 }
 
+namespace {
+
+// After the leak report: each leaked component in words, with the file of the
+// module it lives in.
+void ExplainLeaks(const LiveComponentMap& map) {
+    char file[kMaxPath] = "";
+    if (platform::GetModuleFileName(ModuleHandle(), file, kMaxPath) == 0) {
+        CopyIfFits(file, kMaxPath, "this module");
+    }
+    for (const auto& entry : map.records) {
+        const ComponentRecord& record = entry.second;
+        const char* creator = record.creatorID == kCreatorFactory  ? " (the factory, for a caller)"
+                              : record.creatorID == kCreatorDirect ? " (asked directly)"
+                                                                   : "";
+        Explain("leaked component %u, created by %u%s, lives in %s: it was never released\n",
+                record.componentID, record.creatorID, creator, file);
+    }
+}
+
+}  // namespace
+
 void ReportLeaks() {
     LiveComponentMap& map = LiveMap();
     EnterModuleLock();
@@ -74,6 +97,7 @@ void ReportLeaks() {
                         reinterpret_cast<uintptr_t>(record.component));
         }
         DebugPrintf(DebugChannel::ModuleEntry, "%s", separator);
+        if (Explaining()) ExplainLeaks(map);
     }
     LeaveModuleLock();
 }

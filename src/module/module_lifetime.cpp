@@ -7,6 +7,7 @@
 #include "module/live_map_storage.h"
 #include "module/module_state.h"
 #include "platform/platform.h"
+#include "support/debug_print.h"
 
 namespace pexil::module {
 namespace {
@@ -17,6 +18,7 @@ struct ModuleLifetime {
     ModuleLifetime() {
         SetModuleHandle(platform::ModuleFromAddress(&g_liveComponents));
         InitModuleLock();
+        InitExplaining();
     }
     ~ModuleLifetime() {
         if (ModuleLockInitialised() == 0) return;

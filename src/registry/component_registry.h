@@ -14,6 +14,8 @@
 
 namespace pexil {
 
+class RegistryObserver;
+
 // Log-mask letters (either case) and their bits.
 constexpr uint32_t kMaskE = 0x01, kMaskT = 0x02, kMaskV = 0x04, kMaskD = 0x08, kMaskW = 0x10,
                    kMaskC = 0x20;
@@ -57,8 +59,11 @@ public:
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* memory) noexcept;
 
-    // Reads and parses the file; returns 1 in every case.
+    // Reads and parses the file; returns 1 in every case. The observer, when
+    // given, is told every decision of the parser (for tools).
     int LoadFile(const char* registryPath, const char* registryFilePath);
+    int LoadFile(const char* registryPath, const char* registryFilePath,
+                 RegistryObserver& observer);
 
     RegistryEntry* FindEntry(uint32_t componentID);
     IComponent* CreateByID(uint32_t componentID);
@@ -78,17 +83,25 @@ public:
     const char* defaultDllDirectory() const { return defaultDllDirectory_; }
     const char* defaultDllPath() const { return defaultDllPath_; }
     PexilModuleHandle defaultDllHandle() const { return defaultDllHandle_; }
+    bool defaultDllPathCut() const { return defaultDllPathCut_; }
+    bool fileRead() const { return fileRead_; }
 
     // The configured root path, native style: the base of every registry.
     static const PathBase& RegistryPathBase();
 
 private:
+    template <class Observer>
     friend class RegistryParser;
 
+    template <class Observer>
+    int Load(const char* registryPath, const char* registryFilePath, Observer& observer);
     void ReadFile(const char* registryFilePath);
     void ResolveFullPath(RegistryEntry& entry);
     IComponent* CallModule(PexilModuleHandle module, uint32_t componentID, bool isDefault,
                            const char* fullPath);
+    // The explaining trace's lines for a creation that fails.
+    void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry) const;
+    void ExplainNoEntry(uint32_t componentID, bool justTried) const;
 
     char registryFilePath_[kMaxPath];
     char registryPath_[kMaxPath];
@@ -103,6 +116,8 @@ private:
     PexilModuleHandle defaultDllHandle_ = nullptr;
     // The default DLL path did not fit: it counts as a failed default.
     bool defaultDllPathCut_ = false;
+    // The file was opened and read whole.
+    bool fileRead_ = false;
     const PathBase& base_;
 };
 

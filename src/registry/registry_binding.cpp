@@ -44,13 +44,17 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
             if (entry->module == nullptr) {
                 DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
                 DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry->fullPath);
+                if (Explaining()) ExplainEntryLoadFailure(componentID, *entry);
             }
         }
         if (entry->module == nullptr) return nullptr;
         return CallModule(entry->module, componentID, false, entry->fullPath);
     }
 
-    if (defaultDllHandle_ == FailedHandle()) return nullptr;
+    if (defaultDllHandle_ == FailedHandle()) {
+        ExplainNoEntry(componentID, false);
+        return nullptr;
+    }
     if (defaultDllHandle_ == nullptr) {
         // Tried once; a failure is final for this registry and reported nowhere.
         PexilModuleHandle module = nullptr;
@@ -58,9 +62,59 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
             module = platform::LoadLibrary(defaultDllPath_);
         }
         defaultDllHandle_ = module != nullptr ? module : FailedHandle();
-        if (defaultDllHandle_ == FailedHandle()) return nullptr;
+        if (defaultDllHandle_ == FailedHandle()) {
+            ExplainNoEntry(componentID, true);
+            return nullptr;
+        }
     }
     return CallModule(defaultDllHandle_, componentID, true, nullptr);
+}
+
+void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID,
+                                                const RegistryEntry& entry) const {
+    if (entry.dllName[0] == '\0') {
+        Explain("component %u: its section in %s has no DLL= line, so no DLL is named\n",
+                componentID, registryFilePath_);
+    } else if (entry.fullPathCut != 0) {
+        Explain(
+            "component %u: the full path of its DLL %s does not fit in 259 characters, so "
+            "it is never loaded\n",
+            componentID, entry.dllName);
+    } else {
+        char reason[512] = "";
+        platform::LoadFailureReason(reason, sizeof(reason));
+        Explain("component %u: the loader says: %s\n", componentID, reason);
+    }
+}
+
+void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) const {
+    if (!Explaining()) return;
+    const char* file = registryFilePath_[0] != '\0' ? registryFilePath_ : "(no file)";
+    if (!fileRead_) {
+        Explain(
+            "component %u: the registry file %s could not be read (missing or unreadable), "
+            "so it binds no component; the factory does not read it again\n",
+            componentID, file);
+    } else if (defaultDllPath_[0] == '\0') {
+        Explain(
+            "component %u: %s has no section [%u] and no DefaultDll: add a [%u] section with "
+            "DLL=<its module>\n",
+            componentID, file, componentID, componentID);
+    } else if (justTried) {
+        char reason[512] = "";
+        if (defaultDllPathCut_) {
+            CopyIfFits(reason, sizeof(reason), "its path does not fit in 259 characters");
+        } else {
+            platform::LoadFailureReason(reason, sizeof(reason));
+        }
+        Explain("component %u: %s has no section [%u], and its DefaultDll %s does not load: %s\n",
+                componentID, file, componentID, defaultDllPath_, reason);
+    } else {
+        Explain(
+            "component %u: %s has no section [%u], and its DefaultDll %s did not load at the "
+            "first request: it is not tried again\n",
+            componentID, file, componentID, defaultDllPath_);
+    }
 }
 
 IComponent* ComponentRegistry::CallModule(PexilModuleHandle module, uint32_t componentID,

@@ -58,11 +58,13 @@ uint32_t ParseMask(const char* value) {
     return mask;
 }
 
-bool ParseHeaderNumber(const char* text, int32_t* number) {
+bool ParseHeaderNumber(const char* text, int32_t* number, const char** end) {
+    const char* const start = text;
     while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
         ++text;
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
+    const char* const digits = text;
     int64_t value = 0;
     for (; *text >= '0' && *text <= '9'; ++text) {
         value = value * 10 + (*text - '0');
@@ -71,6 +73,8 @@ bool ParseHeaderNumber(const char* text, int32_t* number) {
     if (negative) value = -value;
     if (value > INT32_MAX || value < INT32_MIN) return false;
     *number = static_cast<int32_t>(value);
+    // Without digits strtol reads nothing at all.
+    if (end != nullptr) *end = text == digits ? start : text;
     return true;
 }
 

@@ -33,8 +33,9 @@ uint32_t ParseMask(const char* value);
 
 // A header's number as strtol reads a signed 32-bit decimal number: leading
 // white space, one optional sign, digits up to the first other character; no
-// digits is 0. False (nothing written) beyond the signed 32-bit range.
-bool ParseHeaderNumber(const char* text, int32_t* number);
+// digits is 0. False (nothing written) beyond the signed 32-bit range. *end
+// (when given) receives where the number ended.
+bool ParseHeaderNumber(const char* text, int32_t* number, const char** end = nullptr);
 
 }  // namespace pexil::registry
 

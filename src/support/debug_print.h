@@ -19,6 +19,15 @@ enum class DebugChannel {
 
 void DebugPrintf(DebugChannel channel, const char* format, ...) PEXIL_PRINTF(2, 3);
 
+// The explaining trace: when the environment variable PEXIL_EXPLAIN is "1" at
+// the time a module is loaded, the framework code in that module adds lines
+// that explain outcomes its own messages leave silent or terse. Each is one
+// write of "Pexil[Explain]: " and the formatted text (callers end it with
+// "\n"), at most 1023 characters. Without the variable nothing is written.
+void InitExplaining();  // reads the variable; at the module's load
+bool Explaining();
+void Explain(const char* format, ...) PEXIL_PRINTF(1, 2);
+
 }  // namespace pexil
 
 #endif

@@ -12,6 +12,23 @@
 
 namespace pexil {
 
+// What a redirect chain does at each file it reads, for tools that show the
+// chain step by step (pexil why, pexil locate). Null inside the framework.
+class RedirectObserver {
+public:
+    enum class Hop {
+        End,       // the file has no redirect: the chain ends at it
+        Absolute,  // an absolute Path: the chain goes on in target
+        Relative,  // a relative Path: the chain ends at target, beside the file
+        Loop,      // the Path names a file the chain has passed: the search fails
+        TooLong,   // the joined target does not fit in 259 characters: the search fails
+    };
+    virtual void OnHop(Hop hop, const char* file, const char* value, const char* target) = 0;
+
+protected:
+    ~RedirectObserver() = default;
+};
+
 class RedirectChain {
 public:
     explicit RedirectChain(DebugChannel channel) : channel_(channel) {}

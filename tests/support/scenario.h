@@ -3,6 +3,7 @@
 #ifndef PEXIL_TESTS_SCENARIO_H
 #define PEXIL_TESTS_SCENARIO_H
 
+#include "platform/debug_capture.h"
 #include "platform/platform.h"
 #include "support/loaded_module.h"
 #include "support/run_program.h"
@@ -52,10 +53,14 @@ public:
         return directory_;
     }
 
-    ScenarioResult Run(const std::vector<std::string>& commands) const {
+    // Runs the host with the commands; explained: with PEXIL_EXPLAIN=1 in its
+    // environment, so that its modules write the explaining trace.
+    ScenarioResult Run(const std::vector<std::string>& commands, bool explained = false) const {
+        if (explained) platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", "1");
         ProgramResult run =
             RunProgram(directory_ / kHost, commands, directory_.str(),
                        directory_ / "host-output.txt", directory_ / "host-debug.txt");
+        if (explained) platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", nullptr);
         return ScenarioResult{run.exitCode, std::move(run.out), std::move(run.err)};
     }
 

@@ -1,5 +1,6 @@
 // Brelnor.dll end to end: real host processes, each in its own host directory,
 // with the real factory and real modules.
+#include "platform/platform.h"
 #include "support/native_path.h"
 #include "support/scenario.h"
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <set>
 
 namespace pexil::testing {
@@ -27,7 +29,9 @@ protected:
     void WritePexilIni(const std::string& more) {
         scenario_.Write("Pexil.ini", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n" + more);
     }
-    ScenarioResult Run(const std::vector<std::string>& commands) { return scenario_.Run(commands); }
+    ScenarioResult Run(const std::vector<std::string>& commands, bool explained = false) {
+        return scenario_.Run(commands, explained);
+    }
     std::string Host(const std::string& relative) const { return scenario_.Path(Native(relative)); }
 
     // Files of a directory, by name.
@@ -118,6 +122,93 @@ TEST_F(FactoryScenario, ARegistryPathTooLongToJoinWholeReadsNothing) {
         Run({"fcreate 100 " + relative, "resolve " + relative, "shutdown"});
     EXPECT_EQ("#1 = null\nresolve: (failed)\nshutdown\n", result.output);
     EXPECT_EQ("", result.debug);
+}
+
+// Replaces what changes from run to run: a log file's time stamp and the
+// pointers of the leak report.
+std::string Steady(std::string text) {
+    static const std::regex stamp("[0-9]{8}_[0-9]{6}\\.log");
+    static const std::regex pointer("Pointer:0x[0-9A-Fa-f]+");
+    text = std::regex_replace(text, stamp, "<stamp>.log");
+    return std::regex_replace(text, pointer, "Pointer:<pointer>");
+}
+
+// The outcomes the framework's own messages leave silent or terse, run without
+// and with PEXIL_EXPLAIN=1: without it the debug output is exactly the
+// framework's messages; with it, "Pexil[Explain]: " lines say why, beside them.
+TEST_F(FactoryScenario, TheExplainingTraceSaysWhyOnlyWhenAskedTo) {
+    WritePexilIni("[100]\nDLL=missing.dll\n[102]\nOutputDebugString=E\n");
+    scenario_.Write("plugins.ini", "[101]\nDLL=TestComponents.dll\n");  // no [361]
+    scenario_.Write("other.ini", "[5]\nDLL=x.dll\n");
+    scenario_.Write("PexilLog", "a file where the log directory belongs\n");
+    const std::vector<std::string> commands = {
+        "fcreate 4711",                   // no section, no DefaultDll
+        "fcreate 100",                    // the DLL does not load
+        "fcreate 102",                    // a section without DLL=
+        "fcreate 100 absent.ini",         // a registry file that cannot be read
+        "logsettings unknown.ini 5 0 1",  // the log file cannot be created
+        "fcreate 101 plugins.ini",        // created; the module's holders find no [361]
+        "release #5 0",
+        "locate other.ini",         // an ini file without [361]
+        "fcreate 101 plugins.ini",  // left alive: the leak report at the end
+        "shutdown",
+    };
+    const std::string output =
+        "#1 = null\n#2 = null\n#3 = null\n#4 = null\n"
+        "logsettings: debug 0x00 log 0x01 sink yes file none\n"
+        "#5 = component\nrelease #5 0\nlocate: null\n#6 = component\nshutdown\n";
+    const std::string loadFail = "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:";
+    const std::string locateFail = "[Pexil_Error] Load Brelnor.dll Fail.\n";
+    const std::string leakReport =
+        "Pexil[Error]:=================================================================\n"
+        "Pexil[Error]:Found leak Pexil components. Count:1\n"
+        "Pexil[Error]:ComponentID:0x00000065 CreatorID:0x00000169 Pointer:<pointer>\n"
+        "Pexil[Error]:=================================================================\n";
+
+    const ScenarioResult plain = Run(commands);
+    EXPECT_EQ(output, plain.output);
+    EXPECT_EQ(loadFail + Host("missing.dll") + "\n" + loadFail + Host("") + "\n" + locateFail +
+                  leakReport,
+              Steady(plain.debug));
+
+    // What the loader and the file system say here, in their own words.
+    char loaderSays[512] = "";
+    EXPECT_EQ(nullptr, platform::LoadLibrary(Host("missing.dll").c_str()));
+    platform::LoadFailureReason(loaderSays, sizeof(loaderSays));
+    char openSays[256] = "";
+    EXPECT_EQ(platform::kInvalidHandle, platform::OpenLogFile(Host("PexilLog/x.log").c_str()));
+    platform::LastErrorText(openSays, sizeof(openSays));
+
+    const std::string explain = "Pexil[Explain]: ";
+    const ScenarioResult explained = Run(commands, true);
+    EXPECT_EQ(output, explained.output);
+    EXPECT_EQ(explain + "component 4711: " + Host("Pexil.ini") +
+                  " has no section [4711] and no DefaultDll: add a [4711] section with "
+                  "DLL=<its module>\n" +
+                  loadFail + Host("missing.dll") + "\n" + explain +
+                  "component 100: the loader says: " + loaderSays + "\n" + loadFail + Host("") +
+                  "\n" + explain + "component 102: its section in " + Host("Pexil.ini") +
+                  " has no DLL= line, so no DLL is named\n" + explain +
+                  "component 100: the registry file " + Host("absent.ini") +
+                  " could not be read (missing or unreadable), so it binds no component; the "
+                  "factory does not read it again\n" +
+                  explain + "no log file: " + Host("PexilLog/<stamp>.log") +
+                  " could not be opened: " + openSays +
+                  "; the next request that asks for the log file tries again\n" + explain +
+                  "component 361: " + Host("plugins.ini") +
+                  " has no section [361] and no DefaultDll: add a [361] section with "
+                  "DLL=<its module>\n" +
+                  explain +
+                  "the factory gives no component 361 for the registry \"plugins.ini\": a "
+                  "registry that components are created from needs a [361] section naming the "
+                  "factory (DLL=Brelnor.dll); without it this module gets no log settings and is "
+                  "never unloaded\n" +
+                  locateFail + explain + Host("other.ini") +
+                  " has no [361] section with a DLL= line: add [361] and DLL=Brelnor.dll\n" +
+                  leakReport + explain +
+                  "leaked component 101, created by 361 (the factory, for a caller), lives in " +
+                  Host("TestComponents.dll") + ": it was never released\n",
+              Steady(explained.debug));
 }
 
 // The local time stamps of the seconds from one moment to another.

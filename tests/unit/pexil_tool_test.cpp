@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 namespace pexil::testing {
@@ -82,6 +83,8 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
     dir_.Write("Pexil.ini", kDocsExample);
     dir_.Write(Native("Components/Base.dll"), "");
     dir_.Write("Brelnor.dll", "");
+    dir_.Write(Native("Components/Config.dll"), "");
+    dir_.Write(Native("Components/Sub Dir/X.dll"), "");
     const std::string x = Native("<dir>/Components/Sub Dir") + "\\X.dll";
 
     const ToolResult text = Run({"inspect", "Pexil.ini", "--lint"});
@@ -93,7 +96,7 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
                   "  DLL: Sub Dir\\X.dll\n"
                   "  loads: " +
                   x +
-                  " (missing)\n"
+                  " (exists)\n"
                   "  masks: debug output EW, log file E\n"
                   "component 361 (line 13)\n"
                   "  DLL: Brelnor.dll, beside the registry file\n" +
@@ -101,7 +104,7 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
                   "  masks: debug output EW, log file none (the defaults)\n"
                   "component 991 (line 22)\n"
                   "  DLL: Config.dll\n" +
-                  Native("  loads: <dir>/Components/Config.dll (missing)\n") +
+                  Native("  loads: <dir>/Components/Config.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
                   "lint: 0 findings, 3 notes\n"
                   "  line 1: note: a comment (no '=' and no '['): ignored\n"
@@ -151,7 +154,7 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
         "      \"besideRegistry\": false,\n"
         "      \"path\": \"" +
         J(x) + "\",\n" +
-        "      \"exists\": false,\n"
+        "      \"exists\": true,\n"
         "      \"tooLong\": false,\n"
         "      \"ownMasks\": true,\n"
         "      \"masks\": {\n"
@@ -204,8 +207,9 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
                             "DefaultDll=" +
                             std::string(250, 'd') +  // 27
                             "\nx" + std::string(1, '\0') +
-                            "y=1\n"   // 28
-                            "last");  // 29
+                            "y=1\n"     // 28
+                            "[63O1]\n"  // 29
+                            "last");    // 30
     const ToolResult result = Run({"inspect", "r.ini", "--lint"});
     EXPECT_EQ(Native("registry file: <dir>/r.ini\n"
                      "default DLL directory: <dir>\n"
@@ -224,7 +228,14 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
                   "component 14 (line 26)\n"
                   "  DLL: none: requests for it fail\n"
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "lint: 21 findings, 2 notes\n"
+                  "component 63 (line 29)\n"
+                  "  DLL: none: requests for it fail\n"
+                  "  masks: debug output EW, log file none (the defaults)\n"
+                  "lint: 25 findings, 2 notes\n"
+                  "  file: components have sections here but there is no [361] section: the "
+                  "modules created from this registry ask it for the factory and get nothing, so "
+                  "they get no log settings and are never unloaded; add [361] with "
+                  "DLL=Brelnor.dll\n"
                   "  line 1: unknown key \"\xef\xbb\xbf"
                   "DllPath\": ignored (the file's byte-order mark is part of this line)\n"
                   "  line 2: note: a comment (no '=' and no '['): ignored\n"
@@ -247,7 +258,8 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
                   "'['): the section before continues\n"
                   "  line 20: component 13 has no DLL name: requests for it fail (a component "
                   "with a section never falls back to the default DLL)\n"
-                  "  line 21: the section of component 12 replaces the one at line 8 as a whole\n"
+                  "  line 21: the section of component 12 replaces the one at line 8 as a whole\n" +
+                  Native("  line 21: component 12: its DLL <dir>/C.dll does not exist\n") +
                   "  line 24: WriteToLogFile under [DefaultValue] (masks belong to [LogDefault] "
                   "and component sections): ignored\n"
                   "  line 25: note: a comment with '=' (its key matches no keyword): ignored\n"
@@ -259,7 +271,11 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
                   "default DLL is never loaded\n"
                   "  line 28: a zero byte ends the line's text: the rest is ignored\n"
                   "  line 28: neither a key line (no '=') nor a header (no '['): ignored\n"
-                  "  line 29: neither a key line (no '=') nor a header (no '['): ignored\n",
+                  "  line 29: header \"[63O1]\" is read as component 63: \"O1\" after the number "
+                  "is ignored\n"
+                  "  line 29: component 63 has no DLL name: requests for it fail (a component "
+                  "with a section never falls back to the default DLL)\n"
+                  "  line 30: neither a key line (no '=') nor a header (no '['): ignored\n",
               result.out);
     EXPECT_EQ("", result.err);
     EXPECT_EQ(1, result.exitCode);
@@ -267,6 +283,10 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
     const ToolResult json = Run({"inspect", "r.ini", "--lint", "--json"});
     EXPECT_NE(std::string::npos, json.out.find("  \"lint\": [\n"
                                                "    {\n"
+                                               "      \"line\": null,\n"
+                                               "      \"kind\": \"no-factory-entry\",\n"))
+        << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("    {\n"
                                                "      \"line\": 1,\n"
                                                "      \"kind\": \"unknown-key\",\n"))
         << json.out;
@@ -277,6 +297,40 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
                                                "      \"note\": true\n"))
         << json.out;
     EXPECT_EQ(1, json.exitCode);
+
+    // What breaks the factory search: a [Redirect] chain that ends nowhere,
+    // that loops, whose last file has no [361]; a Pexil.ini without [361].
+    dir_.Write(Native("a/Pexil.ini"), "[Redirect]\nPath=gone.ini\n");
+    dir_.Write(Native("b/Pexil.ini"), "[Redirect]\nPath=" + dir_.str() + Native("/b/x.ini") + "\n");
+    dir_.Write(Native("b/x.ini"), "[Redirect]\nPath=" + dir_.str() + Native("/b/Pexil.ini") + "\n");
+    dir_.Write(Native("c/Pexil.ini"), "[Redirect]\nPath=real.ini\n");
+    dir_.Write(Native("c/real.ini"), "[DefaultValue]\nDllPath=bin\n");
+    dir_.Write(Native("d/Pexil.ini"), "[LogDefault]\nOutputDebugString=E\n");
+    const struct {
+        const char* file;
+        std::string finding;
+    } chains[] = {
+        {"a/Pexil.ini", Native("  line 2: <dir>/a/Pexil.ini redirects to <dir>/a/gone.ini, which "
+                               "does not exist: the factory search finds no factory DLL\n")},
+        {"b/Pexil.ini", Native("  line 2: <dir>/b/x.ini redirects to <dir>/b/Pexil.ini, which the "
+                               "chain has already passed: the factory search fails\n")},
+        {"c/Pexil.ini", Native("  line 2: the last file of the [Redirect] chain, <dir>/c/real.ini, "
+                               "has no [361] section: the factory search finds no factory DLL; "
+                               "add [361] with DLL=Brelnor.dll there\n")},
+        {"d/Pexil.ini",
+         "  file: Pexil.ini has no [361] section: the factory search finds no "
+         "factory DLL; add [361] with DLL=Brelnor.dll\n"},
+    };
+    for (const auto& chain : chains) {
+        const ToolResult found = Run({"inspect", Native(chain.file), "--lint"});
+        const size_t lint = found.out.find("lint: ");
+        ASSERT_NE(std::string::npos, lint) << found.out;
+        const std::string notes = chain.file[0] == 'd' ? "0 notes" : "2 notes";
+        EXPECT_NE(std::string::npos, found.out.find("lint: 1 finding, " + notes + "\n", lint))
+            << found.out;
+        EXPECT_NE(std::string::npos, found.out.find(chain.finding, lint)) << found.out;
+        EXPECT_EQ(1, found.exitCode) << chain.file;
+    }
 }
 
 // Where the parser's rules surprise, the lint follows them rather than guessing.
@@ -290,6 +344,7 @@ TEST_F(PexilTool, LintFollowsTheParserWhereItSurprises) {
                "NotUseDefaultDllPath=1x\n"  // only the first character counts
                "[DefaultValue]\nDllPath=" +
                    dir_.str() + Native("/abs") + "\n");
+    dir_.Write("late.dll", "");
     const ToolResult result = Run({"inspect", "q.ini", "--lint"});
     EXPECT_EQ(Native("registry file: <dir>/q.ini\n"
                      "default DLL directory: <dir>/abs\n") +
@@ -297,11 +352,15 @@ TEST_F(PexilTool, LintFollowsTheParserWhereItSurprises) {
                   "default masks: debug output none, log file none\n"
                   "component 7 (line 2)\n"
                   "  DLL: late.dll, beside the registry file\n" +
-                  Native("  loads: <dir>/late.dll (missing)\n") +
+                  Native("  loads: <dir>/late.dll (exists)\n") +
                   "  masks: debug output E, log file none\n"
-                  "lint: no findings\n",
+                  "lint: 1 finding, 0 notes\n"
+                  "  file: components have sections here but there is no [361] section: the "
+                  "modules created from this registry ask it for the factory and get nothing, so "
+                  "they get no log settings and are never unloaded; add [361] with "
+                  "DLL=Brelnor.dll\n",
               result.out);
-    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(1, result.exitCode);
 
     // With no component section at all, DLL lines go nowhere.
     dir_.Write("n.ini", "DLL=lost.dll\n");
@@ -351,6 +410,7 @@ TEST_F(PexilTool, LocateFollowsTheRedirectChainToTheFactory) {
         "{\n"
         "  \"hostDirectory\": \"" +
             J(Native("<dir>/host")) + "\",\n" +
+            "  \"notFound\": null,\n"
             "  \"chain\": [\n"
             "    {\n"
             "      \"file\": \"" +
@@ -401,6 +461,18 @@ TEST_F(PexilTool, LocateFollowsTheRedirectChainToTheFactory) {
 }
 
 TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
+    const ToolResult none = Run({"locate"});
+    EXPECT_EQ(Native("host directory: <dir>\nPexil.ini not found at <dir>/Pexil.ini\n"), none.out);
+    EXPECT_EQ(1, none.exitCode);
+
+    // Without a DLL name the path is the ini file's directory: no DLL there.
+    dir_.Write("empty.ini", "[361]\nNotUseDefaultDllPath=1\n");
+    const ToolResult directory = Run({"locate", "empty.ini"});
+    EXPECT_NE(std::string::npos,
+              directory.out.find(Native("factory DLL: <dir>/\n") + "  exists: no\n"))
+        << directory.out;
+    EXPECT_EQ(1, directory.exitCode);
+
     const std::string pexilIni = dir_ / "Pexil.ini";
     const std::string other = dir_ / "other.ini";
     dir_.Write("Pexil.ini", "[Redirect]\nPath=" + other + "\n");
@@ -560,43 +632,226 @@ TEST_F(PexilTool, LogsMarksWhatTheNextPruningDeletes) {
                                "a.log.bak", "notes.LOG", "sub.log"}),
         left);
 
+    // Where the factory cannot log: a root path that does not exist (it makes
+    // only PexilLog itself), a PexilLog that is a file.
     const ToolResult none = Run({"logs", "elsewhere", "--json"});
     EXPECT_EQ("{\n  \"directory\": \"" + J(Native("<dir>/elsewhere/PexilLog/")) +
-                  "\",\n  \"exists\": false,\n  \"kept\": 5,\n  \"files\": [],\n"
+                  "\",\n  \"exists\": false,\n  \"problem\": \"the root path " +
+                  J(Native("<dir>/elsewhere")) +
+                  " does not exist: the factory makes only the last level, PexilLog, so it "
+                  "cannot open a log file there\",\n  \"kept\": 5,\n  \"files\": [],\n"
                   "  \"others\": []\n}\n",
               none.out);
+    EXPECT_EQ(1, none.exitCode);
+    dir_.Write(Native("taken/PexilLog"), "a file");
+    const ToolResult taken = Run({"logs", "taken"});
+    EXPECT_EQ(Native("log directory: <dir>/taken/PexilLog/\n"
+                     "  <dir>/taken/PexilLog is not a directory: the factory cannot open a log "
+                     "file there\n"),
+              taken.out);
+    EXPECT_EQ(1, taken.exitCode);
+    fs::create_directory(dir_.path() / "fresh");
+    const ToolResult fresh = Run({"logs", "fresh"});
+    EXPECT_EQ(Native("log directory: <dir>/fresh/PexilLog/ (missing: the factory makes it at its "
+                     "first log file)\n"),
+              fresh.out);
+    EXPECT_EQ(0, fresh.exitCode);
 }
 
-TEST_F(PexilTool, BadArgumentsGiveTheUsageAndStatus2) {
+// pexil why on broken host directories: each step fails once, with its one
+// sentence of what to change; and one host where every step passes.
+TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
+    const std::string good = "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n";
+    auto host = [&](const std::string& name, const std::string& pexilIni) {
+        if (!pexilIni.empty()) dir_.Write(Native(name + "/Pexil.ini"), pexilIni);
+        Copy("Brelnor.dll", Native(name + "/Brelnor.dll"));
+        Copy("TestComponents.dll", Native(name + "/TestComponents.dll"));
+    };
+    host("ok", good + "[100]\nDLL=TestComponents.dll\n");
+    const ToolResult passed = Run({"why", "100", "--dir", "ok"});
+    EXPECT_EQ(Native("component 100 for a host in <dir>/ok\n"
+                     "  ok    pexil-ini     <dir>/ok/Pexil.ini\n"
+                     "  ok    redirect      <dir>/ok/Pexil.ini has no [Redirect]: the search reads "
+                     "it\n"
+                     "  ok    factory-dll   <dir>/ok/Brelnor.dll loads and exports "
+                     "CreateComponent\n"
+                     "  ok    registry      <dir>/ok/Pexil.ini, the default registry (Pexil.ini "
+                     "after its redirects)\n"
+                     "  ok    entry         section [100] of <dir>/ok/Pexil.ini: "
+                     "DLL=TestComponents.dll\n"
+                     "  ok    dll-file      <dir>/ok/TestComponents.dll\n"
+                     "  ok    dll-load      <dir>/ok/TestComponents.dll loads\n"
+                     "  ok    export        <dir>/ok/TestComponents.dll exports CreateComponent\n"
+                     "  ok    create        component 100 created and released\n"
+                     "  ok    factory-entry <dir>/ok/Pexil.ini names the factory in [361]\n"
+                     "every step passed\n"),
+              passed.out);
+    EXPECT_EQ("", passed.err);
+    EXPECT_EQ(0, passed.exitCode);
+    const ToolResult json = Run({"why", "100", "--dir", "ok", "--json", "--no-create"});
+    EXPECT_EQ(0u, json.out.find("{\n  \"id\": 100,\n  \"ok\": true,\n  \"failed_step\": null,\n"
+                                "  \"steps\": [\n    {\n      \"step\": \"pexil-ini\",\n"
+                                "      \"ok\": true,\n      \"detail\": \"" +
+                                J(Native("<dir>/ok/Pexil.ini")) + "\"\n    },\n"))
+        << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": true,\n"
+                                               "      \"detail\": \"skipped (--no-create)\"\n"))
+        << json.out;
+    EXPECT_EQ(0, json.exitCode);
+
+    host("no-ini", "");
+    host("redirect", "[Redirect]\nPath=gone.ini\n");
+    host("no-361", "[100]\nDLL=TestComponents.dll\n");
+    host("missing", good + "[100]\nDLL=missing.dll\n");
+    dir_.Write(Native("text/text.dll"), "not a library");
+    host("text", good + "[100]\nDLL=text.dll\n");
+    Copy(Native("plain/NoExports.dll"), Native("plain/NoExports.dll"));
+    host("plain", good + "[100]\nDLL=" + Native("../plain/NoExports.dll") + "\n");
+    host("null", good + "[103]\nDLL=TestComponents.dll\n");
+    dir_.Write(Native("ok/plugins.ini"), "[100]\nDLL=TestComponents.dll\n");
+    char reason[512] = "";
+    EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
+    platform::LoadFailureReason(reason, sizeof(reason));
+    const std::string loader = ReplaceAll(reason, dir_.str(), "<dir>");
+    const struct {
+        std::vector<std::string> words;
+        const char* step;
+        std::string detail;
+    } broken[] = {
+        {{"100", "--dir", "no-ini"},
+         "pexil-ini",
+         Native("Pexil.ini not found at <dir>/no-ini/Pexil.ini: put one beside the host, whose "
+                "[361] section names the factory (DLL=Brelnor.dll)")},
+        {{"100", "--dir", "redirect"},
+         "redirect",
+         Native("<dir>/redirect/Pexil.ini redirects to <dir>/redirect/gone.ini, which does not "
+                "exist: create it or correct [Redirect] Path=gone.ini")},
+        {{"100", "--dir", "no-361"},
+         "factory-dll",
+         Native("<dir>/no-361/Pexil.ini has no [361] section with a DLL= line: add [361] and "
+                "DLL=Brelnor.dll")},
+        {{"100", "--dir", "ok", "--registry", "absent.ini"},
+         "registry",
+         Native("the registry file <dir>/ok/absent.ini (named by \"absent.ini\") does not exist "
+                "or cannot be read: the factory would use an empty registry; create it or "
+                "correct the path")},
+        {{"4711", "--dir", "ok"},
+         "entry",
+         Native("<dir>/ok/Pexil.ini has no section [4711] and no DefaultDll: add a [4711] section "
+                "with DLL=<its module>")},
+        {{"100", "--dir", "missing"},
+         "dll-file",
+         Native("<dir>/missing/missing.dll does not exist: build or copy the module there, or "
+                "correct the DLL name in <dir>/missing/Pexil.ini")},
+        {{"100", "--dir", "text"},
+         "dll-load",
+         Native("<dir>/text/text.dll does not load: ") + loader},
+        {{"100", "--dir", "plain"},
+         "export",
+         Native("<dir>/plain/../plain/NoExports.dll exports no CreateComponent: build it with "
+                "pexil_add_module, which exports the seven entry points")},
+        {{"103", "--dir", "null"},
+         "create",
+         Native("CreateComponent(103, 361) gave null: <dir>/null/TestComponents.dll has no "
+                "creator for 103, or its creator failed (see its messages)")},
+        {{"100", "--dir", "ok", "--registry", "plugins.ini"},
+         "factory-entry",
+         Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "
+                "registry for the factory and get nothing, so its components get no log "
+                "settings and it is never unloaded; add [361] with DLL=Brelnor.dll")},
+    };
+    for (const auto& c : broken) {
+        std::vector<std::string> words = {"why"};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const ToolResult text = Run(words);
+        EXPECT_EQ(1, text.exitCode) << c.step;
+        std::string failLine = std::string("  FAIL  ") + c.step;
+        failLine.resize(22, ' ');
+        EXPECT_NE(std::string::npos,
+                  text.out.find(failLine + c.detail + "\nfails at the step " + c.step + "\n"))
+            << text.out;
+        words.push_back("--json");
+        const ToolResult json = Run(words);
+        EXPECT_NE(std::string::npos,
+                  json.out.find(std::string("  \"ok\": false,\n  \"failed_step\": \"") + c.step +
+                                "\",\n"))
+            << json.out;
+        // The failed step is the last one listed.
+        EXPECT_NE(std::string::npos,
+                  json.out.find(std::string("      \"step\": \"") + c.step +
+                                "\",\n      \"ok\": false,\n      \"detail\": \"" +
+                                ReplaceAll(J(c.detail), "\"", "\\\"") + "\"\n    }\n  ]\n}\n"))
+            << json.out;
+        EXPECT_EQ(1, json.exitCode) << c.step;
+    }
+}
+
+TEST_F(PexilTool, CommandLineConventions) {
+    // The overview, and each command's own help, from every spelling.
     const ToolResult help = Run({"--help"});
     EXPECT_EQ(0, help.exitCode);
     EXPECT_EQ(0u, help.out.find("usage: pexil COMMAND [ARGUMENTS] [--json]\n"));
     EXPECT_EQ("", help.err);
+    EXPECT_EQ(help.out, Run({"help"}).out);
+    const ToolResult why = Run({"why", "--help"});
+    EXPECT_EQ(0u, why.out.find("usage: pexil why ID [--registry FILE] [--dir HOSTDIR] "
+                               "[--no-create] [--json]\n"));
+    EXPECT_EQ(0, why.exitCode);
+    EXPECT_EQ(why.out, Run({"help", "why"}).out);
+    EXPECT_EQ(why.out, Run({"--help", "why"}).out);
+    const ToolResult version = Run({"--version"});
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("pexil [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << version.out;
+    EXPECT_EQ(0, version.exitCode);
 
+    // --json before the command as after it.
+    dir_.Write("r.ini", "[5]\nDLL=x.dll\n");
+    const ToolResult before = Run({"--json", "inspect", "r.ini"});
+    EXPECT_EQ(0u, before.out.find("{\n"));
+    EXPECT_EQ(Run({"inspect", "r.ini", "--json"}).out, before.out);
+
+    // A usage error: one line saying what is wrong, and where to look.
     const struct {
         std::vector<std::string> words;
         const char* message;
+        const char* command;
     } cases[] = {
-        {{}, "no command"},
-        {{"frobnicate"}, "unknown command frobnicate"},
-        {{"inspect"}, "inspect: too few arguments"},
-        {{"inspect", "a.ini", "b.ini"}, "inspect: unexpected argument b.ini"},
-        {{"inspect", "a.ini", "--lnt"}, "inspect: unknown option --lnt"},
-        {{"locate", "--host"}, "locate: --host needs a value"},
-        {{"module", "a.dll", "--lint"}, "module: unknown option --lint"},
-        {{"ini", "a.ini", "S"}, "ini: too few arguments"},
+        {{}, "no command", ""},
+        {{"--frob"}, "unknown option --frob", ""},
+        {{"frobnicate"}, "unknown command frobnicate", ""},
+        {{"help", "frobnicate"}, "unknown command frobnicate", ""},
+        {{"inspect"}, "inspect: too few arguments", "inspect"},
+        {{"inspect", "a.ini", "b.ini"}, "inspect: unexpected argument b.ini", "inspect"},
+        {{"inspect", "a.ini", "--lnt"}, "inspect: unknown option --lnt", "inspect"},
+        {{"locate", "--host"}, "locate: --host needs a value", "locate"},
+        {{"module", "a.dll", "--lint"}, "module: unknown option --lint", "module"},
+        {{"ini", "a.ini", "S"}, "ini: too few arguments", "ini"},
         {{"ini", "a.ini", "S", "K", "--size", "12k"},
-         "ini: --size takes a number from 0 to 1048576"},
-        {{"ini", "a.ini", "S", "K", "--size", "1", "--size", "2"}, "ini: --size given twice"},
-        {{"logs", "a", "b"}, "logs: unexpected argument b"},
+         "ini: --size takes a number from 0 to 1048576",
+         "ini"},
+        {{"ini", "a.ini", "S", "K", "--size", "1", "--size", "2"},
+         "ini: --size given twice",
+         "ini"},
+        {{"logs", "a", "b"}, "logs: unexpected argument b", "logs"},
+        {{"why", "abc"}, "why: ID must be a component ID from 1 to 4294967295, not abc", "why"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> words = c.words;
-        const ToolResult result = Run(words);
+        const ToolResult result = Run(c.words);
         EXPECT_EQ(2, result.exitCode) << c.message;
         EXPECT_EQ("", result.out) << c.message;
-        EXPECT_EQ(std::string("pexil: ") + c.message + "\n\n" + help.out, result.err);
+        const std::string see = c.command[0] == '\0'
+                                    ? std::string("pexil --help")
+                                    : std::string("pexil ") + c.command + " --help";
+        EXPECT_EQ(std::string("pexil: ") + c.message + "\nsee '" + see + "'\n", result.err);
+        // With --json the failure is one object on standard output too.
+        std::vector<std::string> words = c.words;
+        words.push_back("--json");
+        EXPECT_EQ(std::string("{\n  \"error\": \"") + c.message + "\"\n}\n", Run(words).out);
     }
+    const ToolResult failed = Run({"inspect", "nothing.ini", "--json"});
+    EXPECT_EQ(3, failed.exitCode);
+    EXPECT_EQ("{\n  \"error\": \"" + J(Native("cannot read <dir>/nothing.ini")) + "\"\n}\n",
+              failed.out);
 }
 
 }  // namespace

@@ -1,18 +1,18 @@
-// The pexil subcommands. Each takes the words after its name and returns the
-// exit status; bad arguments throw UsageError, failures CommandFailed.
+// The pexil commands. Each takes its parsed arguments and returns the exit
+// status; bad arguments throw UsageError, failures CommandFailed.
 #ifndef PEXIL_TOOLS_PEXIL_COMMANDS_H
 #define PEXIL_TOOLS_PEXIL_COMMANDS_H
 
-#include <string>
-#include <vector>
+#include "tool.h"
 
 namespace pexil::tool {
 
-int RunRegistryReport(const std::vector<std::string>& words);
-int RunLocate(const std::vector<std::string>& words);
-int RunModule(const std::vector<std::string>& words);
-int RunIni(const std::vector<std::string>& words);
-int RunLogs(const std::vector<std::string>& words);
+int RunWhy(const Arguments& arguments);
+int RunRegistryReport(const Arguments& arguments);
+int RunLocate(const Arguments& arguments);
+int RunModule(const Arguments& arguments);
+int RunIni(const Arguments& arguments);
+int RunLogs(const Arguments& arguments);
 
 }  // namespace pexil::tool
 

@@ -22,16 +22,14 @@ uint32_t ParseSize(const std::string& text) {
         size = size * 10 + static_cast<uint64_t>(c - '0');
     }
     if (text.empty() || size > kLargestSize) {
-        throw UsageError("ini: --size takes a number from 0 to " + std::to_string(kLargestSize));
+        throw UsageError("--size takes a number from 0 to " + std::to_string(kLargestSize));
     }
     return static_cast<uint32_t>(size);
 }
 
 }  // namespace
 
-int RunIni(const std::vector<std::string>& words) {
-    const Arguments args =
-        ParseArguments("ini", words, {{"--default", true}, {"--size", true}}, 3, 3);
+int RunIni(const Arguments& args) {
     const uint32_t size = args.Has("--size") ? ParseSize(args.options.at("--size")) : kDefaultSize;
     const std::string defaultValue = args.Has("--default") ? args.options.at("--default") : "";
     const std::string file = AbsolutePath(args.positional[0]);

@@ -6,6 +6,7 @@
 #include "component/factory_locator.h"
 #include "json_writer.h"
 #include "platform/platform.h"
+#include "support/redirect_chain.h"
 #include "support/text.h"
 #include "tool.h"
 
@@ -53,34 +54,41 @@ std::string ReadValue(const char* section, const char* key, const char* defaultV
     return buffer.data();
 }
 
-// FollowRedirect's steps (component/factory_locator.cpp), each recorded.
-void FollowChain(const std::string& start, Search& search) {
-    std::vector<std::string> visited;
-    std::string current = start;
-    for (;;) {
-        visited.push_back(current);
-        const std::string value = ReadValue("Redirect", "Path", "", kMaxPath, current);
-        if (IsBlank(value.c_str())) {
-            search.chain.push_back({current, value, "none"});
-            search.iniFile = current;
-            return;
-        }
-        if (!IsAbsolutePath(value.c_str())) {
-            char joined[kMaxPath] = "";
-            JoinWithDirectoryOf(current.c_str(), value.c_str(), joined, kMaxPath);
-            search.chain.push_back({current, value, "relative"});
-            search.iniFile = joined;
-            return;
-        }
-        for (const std::string& seen : visited) {
-            if (seen == value) {
-                search.chain.push_back({current, value, "loop"});
+// The locator's own redirect chain, each step recorded.
+class ChainRecorder : public RedirectObserver {
+public:
+    explicit ChainRecorder(Search& search) : search_(search) {}
+    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
+        switch (hop) {
+            case Hop::End:
+                search_.chain.push_back({file, value, "none"});
+                search_.iniFile = target;
                 return;
-            }
+            case Hop::Relative:
+                search_.chain.push_back({file, value, "relative"});
+                search_.iniFile = target;
+                return;
+            case Hop::Absolute:
+                search_.chain.push_back({file, value, "absolute"});
+                return;
+            case Hop::Loop:
+                search_.chain.push_back({file, value, "loop"});
+                return;
+            case Hop::TooLong:
+                search_.chain.push_back({file, value, "too long"});
+                return;
         }
-        search.chain.push_back({current, value, "absolute"});
-        current = value;
     }
+
+private:
+    Search& search_;
+};
+
+void FollowChain(const std::string& start, Search& search) {
+    ChainRecorder recorder(search);
+    char iniFile[kMaxPath] = "";
+    locator::FollowRedirect(locator::Variant::FactoryHandle, start.c_str(), iniFile, kMaxPath,
+                            &recorder);
 }
 
 // GetFactoryDllPath's steps, each value recorded with what it decided.
@@ -131,18 +139,11 @@ void FindFactoryDll(Search& search) {
     search.dll = path;
 }
 
-// The locator's own functions must come to the same files.
-void CrossCheck(const std::string& start, const Search& search) {
-    char iniFile[kMaxPath] = "";
-    const int found =
-        locator::FollowRedirect(locator::Variant::FactoryHandle, start.c_str(), iniFile, kMaxPath);
-    if ((found != 0) != !search.iniFile.empty() || (found != 0 && search.iniFile != iniFile)) {
-        throw CommandFailed("the steps shown disagree with the locator's ini file " +
-                            std::string(found != 0 ? iniFile : "(none)"));
-    }
-    if (found == 0) return;
+// The locator's own function must come to the same DLL.
+void CrossCheck(const Search& search) {
+    if (search.iniFile.empty()) return;
     char dll[kMaxPath] = "";
-    locator::GetFactoryDllPath(iniFile, dll, kMaxPath);
+    locator::GetFactoryDllPath(search.iniFile.c_str(), dll, kMaxPath);
     if (search.dll != dll) {
         throw CommandFailed("the steps shown disagree with the locator's factory DLL " +
                             std::string(dll));
@@ -159,8 +160,7 @@ std::string WithoutTrailingSeparators(std::string path) {
 
 }  // namespace
 
-int RunLocate(const std::vector<std::string>& words) {
-    const Arguments args = ParseArguments("locate", words, {{"--host", true}}, 0, 1);
+int RunLocate(const Arguments& args) {
     g_hostDirectory = args.Has("--host")
                           ? WithoutTrailingSeparators(AbsolutePath(args.options.at("--host")))
                           : std::string(CurrentDirectoryBase().directory());
@@ -178,17 +178,19 @@ int RunLocate(const std::vector<std::string>& words) {
     }
 
     Search search;
-    FollowChain(start, search);
-    if (!search.iniFile.empty()) FindFactoryDll(search);
+    const bool found = IsFile(start);
     std::vector<std::string> debugLines;
-    {
+    if (found) {
         DebugOutputCollector capture;
-        CrossCheck(start, search);
+        FollowChain(start, search);
+        if (!search.iniFile.empty()) FindFactoryDll(search);
+        CrossCheck(search);
         debugLines = capture.Lines();
     }
 
     const bool named = !search.dll.empty();
-    const bool exists = named && FileExists(search.dll);
+    // A directory is no DLL: the path of an empty DLL name ends with a separator.
+    const bool exists = named && IsFile(search.dll);
     bool loads = false;
     bool exportsCreate = false;
     if (exists) {
@@ -205,6 +207,12 @@ int RunLocate(const std::vector<std::string>& words) {
     if (args.json) {
         JsonWriter json;
         json.BeginObject().Key("hostDirectory").String(g_hostDirectory);
+        json.Key("notFound");
+        if (found) {
+            json.Null();
+        } else {
+            json.String(start);
+        }
         json.Key("chain").BeginArray();
         for (const ChainStep& step : search.chain) {
             json.BeginObject().Key("file").String(step.file).Key("redirect").String(step.value);
@@ -233,8 +241,13 @@ int RunLocate(const std::vector<std::string>& words) {
         WriteOut(json.Text());
     } else {
         std::string out = "host directory: " + g_hostDirectory + "\n";
+        if (!found) {
+            const std::string name = argument.empty() ? "Pexil.ini" : argument;
+            out += name + " not found at " + start + "\n";
+        }
         for (const ChainStep& step : search.chain) {
-            out += "ini file: " + step.file + "\n  [Redirect] Path=" + step.value + ": ";
+            out += "ini file: " + step.file + (IsFile(step.file) ? "" : " (missing)") +
+                   "\n  [Redirect] Path=" + step.value + ": ";
             const std::string outcome = step.outcome;
             if (outcome == "none") {
                 out += "no redirect\n";
@@ -242,12 +255,15 @@ int RunLocate(const std::vector<std::string>& words) {
                 out += "relative, the chain ends beside this file\n";
             } else if (outcome == "absolute") {
                 out += "absolute, the chain goes on there\n";
+            } else if (outcome == "too long") {
+                out += "its full path does not fit in 259 characters: the search fails\n";
             } else {
                 out += "a file the chain has passed: the search fails\n";
             }
         }
         if (!search.chain.empty() && std::string(search.chain.back().outcome) == "relative") {
-            out += "ini file: " + search.iniFile + " (its [Redirect] is not read)\n";
+            out += "ini file: " + search.iniFile +
+                   (IsFile(search.iniFile) ? " (its [Redirect] is not read)\n" : " (missing)\n");
         }
         for (const ValueRead& read : search.values) {
             out += "  [" + std::string(read.section) + "] " + read.key + "=" + read.value + ": " +

@@ -69,8 +69,7 @@ std::string FormatTime(uint64_t fileTime) {
 
 }  // namespace
 
-int RunLogs(const std::vector<std::string>& words) {
-    const Arguments args = ParseArguments("logs", words, {}, 0, 1);
+int RunLogs(const Arguments& args) {
     const std::string root = args.positional.empty()
                                  ? std::string(CurrentDirectoryBase().directory())
                                  : AbsolutePath(args.positional[0]);
@@ -84,6 +83,17 @@ int RunLogs(const std::vector<std::string>& words) {
     log::EnumerateDirectory(directory, callback, &entries);
     // A directory's walk always meets "." and "..".
     const bool exists = !entries.empty();
+    // Why the factory could not log there: the name is taken by something
+    // else, or the directory cannot be made (only its last level is made).
+    std::string problem;
+    std::string named = directory;
+    named.pop_back();  // the separator it ends with
+    if (!exists && FileExists(named)) {
+        problem = named + " is not a directory: the factory cannot open a log file there";
+    } else if (!exists && !FileExists(root)) {
+        problem = "the root path " + root + " does not exist: the factory makes only the last " +
+                  "level, PexilLog, so it cannot open a log file there";
+    }
 
     std::vector<LogFile> files;
     std::vector<OtherEntry> others;
@@ -115,6 +125,12 @@ int RunLogs(const std::vector<std::string>& words) {
     if (args.json) {
         JsonWriter json;
         json.BeginObject().Key("directory").String(directory).Key("exists").Bool(exists);
+        json.Key("problem");
+        if (problem.empty()) {
+            json.Null();
+        } else {
+            json.String(problem);
+        }
         json.Key("kept").Number(log::kKeptLogFiles).Key("files").BeginArray();
         for (const LogFile& file : files) {
             json.BeginObject().Key("name").String(file.name);
@@ -134,11 +150,15 @@ int RunLogs(const std::vector<std::string>& words) {
         }
         json.EndArray().EndObject();
         WriteOut(json.Text());
-        return kExitOk;
+        return problem.empty() ? kExitOk : kExitNo;
     }
 
-    std::string out =
-        "log directory: " + std::string(directory) + (exists ? "" : " (missing)") + "\n";
+    std::string out = "log directory: " + std::string(directory) +
+                      (exists            ? ""
+                       : problem.empty() ? " (missing: the factory makes it at its first log file)"
+                                         : "") +
+                      "\n";
+    if (!problem.empty()) out += "  " + problem + "\n";
     if (exists && files.empty()) out += "  no log files\n";
     for (const LogFile& file : files) {
         std::string action = file.action;
@@ -153,7 +173,7 @@ int RunLogs(const std::vector<std::string>& words) {
     for (const OtherEntry& other : others)
         out += "  " + other.name + " (" + other.reason + ")\n";
     WriteOut(out);
-    return kExitOk;
+    return problem.empty() ? kExitOk : kExitNo;
 }
 
 }  // namespace pexil::tool

@@ -2,6 +2,7 @@
 // framework's own code: the registry parser, the factory locator, the module
 // entry points, the profile-string reader and the log pruning rules.
 #include "commands.h"
+#include "json_writer.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -10,73 +11,235 @@
 #include <string>
 #include <vector>
 
+#ifndef PEXIL_VERSION
+#error "PEXIL_VERSION: the build gives the package version"
+#endif
+
+namespace pexil::tool {
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"why",
+         "ID [--registry FILE] [--dir HOSTDIR] [--no-create]",
+         "every step a creation of component ID takes, up to the first that fails",
+         "Follows the path a creation of component ID takes for a host whose executable\n"
+         "lies in HOSTDIR (default: the current directory), with the framework's own\n"
+         "code, and stops at the first step that fails, saying what to change:\n"
+         "  pexil-ini      Pexil.ini beside the host\n"
+         "  redirect       each [Redirect] of its chain (a missing target or a loop fails)\n"
+         "  factory-dll    the [361] DLL of the chain's last file: there, loads, exports\n"
+         "                 CreateComponent\n"
+         "  registry       FILE, or the default registry; missing or unreadable fails\n"
+         "                 (a relative FILE is taken against HOSTDIR, as the factory does)\n"
+         "  entry          a section for ID, or the DefaultDll; no DLL name fails\n"
+         "  dll-file       the full path the factory would load: there, not cut\n"
+         "  dll-load       it loads (else the loader's own reason)\n"
+         "  export         it exports CreateComponent\n"
+         "  create         CreateComponent(ID, 361) gives a component, released at once\n"
+         "                 (skipped with --no-create)\n"
+         "  factory-entry  the registry has a [361] section, so the module can reach the\n"
+         "                 factory\n"
+         "With --json: {\"id\": N, \"ok\": true|false, \"failed_step\": null|\"NAME\",\n"
+         "\"steps\": [{\"step\": \"NAME\", \"ok\": true|false, \"detail\": \"...\"}, ...]}, the\n"
+         "steps after a failure left out.\n"
+         "Exit status: 0 every step passed, 1 a step failed, 2 bad arguments.\n",
+         {{"--registry", true}, {"--dir", true}, {"--no-create", false}},
+         1,
+         1,
+         RunWhy},
+        {"inspect",
+         "FILE [--lint]",
+         "the registry FILE as the factory reads it; --lint adds what fails or is ignored",
+         "Shows the component registry FILE as the factory reads it, with the\n"
+         "framework's parser: defaults, masks, every component's DLL and the path the\n"
+         "factory loads it from. --lint adds every line the parser ignores, and why,\n"
+         "and what fails at run time: a DLL that does not exist or whose path does not\n"
+         "fit, components without a [361] section to reach the factory, a [Redirect]\n"
+         "chain that ends nowhere or whose last file has no [361].\n"
+         "Exit status: 0; with --lint 1 when there are findings.\n",
+         {{"--lint", false}},
+         1,
+         1,
+         RunRegistryReport},
+        {"locate",
+         "[INI] [--host DIR]",
+         "the factory search a host makes",
+         "The factory search a host makes: INI (default Pexil.ini) in the host\n"
+         "directory DIR (default: the current directory), its [Redirect] chain, the\n"
+         "values that name the factory DLL, and whether that DLL loads and exports\n"
+         "CreateComponent.\n"
+         "Exit status: 0 the factory is found; 1 it is not.\n",
+         {{"--host", true}},
+         0,
+         1,
+         RunLocate},
+        {"module",
+         "DLL",
+         "a module's entry points and component IDs",
+         "Loads the module DLL and lists which of the seven entry points it exports and\n"
+         "the component IDs its creator table holds.\n"
+         "Exit status: 0; 1 when an entry point is missing.\n",
+         {},
+         1,
+         1,
+         RunModule},
+        {"ini",
+         "FILE SECTION KEY [--default TEXT] [--size N]",
+         "a value exactly as the profile reader returns it",
+         "The value of KEY in SECTION of FILE as the framework's profile-string reader\n"
+         "returns it into a buffer of N bytes (default 1024), and nothing else.\n",
+         {{"--default", true}, {"--size", true}},
+         3,
+         3,
+         RunIni},
+        {"logs",
+         "[ROOT]",
+         "the log files, and those the next pruning deletes",
+         "The log files in ROOT/PexilLog (default ROOT: the current directory), newest\n"
+         "first, and which of them the next pruning deletes.\n"
+         "Exit status: 0; 1 when the log directory is no directory or cannot be made.\n",
+         {},
+         0,
+         1,
+         RunLogs},
+    };
+    return commands;
+}
+
 namespace {
 
-const char kUsage[] =
-    "usage: pexil COMMAND [ARGUMENTS] [--json]\n"
-    "\n"
-    "Shows what the Pexil framework does with its files and modules.\n"
-    "\n"
-    "commands:\n"
-    "  inspect FILE [--lint]\n"
-    "      the component registry FILE as the factory reads it: defaults, masks,\n"
-    "      every component's DLL and the path the factory loads it from; --lint adds\n"
-    "      every line the parser ignores, and why\n"
-    "  locate [INI] [--host DIR]\n"
-    "      the factory search a host makes: INI (default Pexil.ini) in the host\n"
-    "      directory DIR (default: the current directory), its [Redirect] chain, the\n"
-    "      values that name the factory DLL, and whether that DLL exports\n"
-    "      CreateComponent\n"
-    "  module DLL\n"
-    "      loads a module and lists its entry points and component IDs\n"
-    "  ini FILE SECTION KEY [--default TEXT] [--size N]\n"
-    "      the value as the framework's profile-string reader returns it into a\n"
-    "      buffer of N bytes (default 1024), and nothing else\n"
-    "  logs [ROOT]\n"
-    "      the log files in ROOT/PexilLog (default ROOT: the current directory),\n"
-    "      newest first, and which of them the next pruning deletes\n"
-    "\n"
-    "options:\n"
-    "  --json   the same as JSON, for programs\n"
-    "  --help   this text\n"
-    "\n"
-    "Relative paths are taken against the current directory.\n"
-    "\n"
-    "exit status: 0 done; 1 the answer is no (lint findings, no factory that\n"
-    "exports CreateComponent, a module without all seven entry points); 2 bad\n"
-    "arguments; 3 the command could not be carried out.\n";
+std::string Overview() {
+    std::string text =
+        "usage: pexil COMMAND [ARGUMENTS] [--json]\n"
+        "       pexil help [COMMAND] | --help | --version\n"
+        "\n"
+        "Shows what the Pexil framework does with its files and modules.\n"
+        "\n"
+        "commands:\n";
+    for (const Command& command : Commands()) {
+        std::string name = command.name;
+        name.resize(9, ' ');
+        text += "  " + name + command.summary + "\n";
+    }
+    text +=
+        "\n"
+        "options:\n"
+        "  --json      the answer as JSON, for programs (a failure too: {\"error\": ...})\n"
+        "  --help      this text, or a command's (pexil COMMAND --help)\n"
+        "  --version   the package version\n"
+        "\n"
+        "Relative paths are taken against the current directory.\n"
+        "Exit status: 0 done; 1 the answer is no; 2 bad arguments; 3 the command could\n"
+        "not be carried out.\n";
+    return text;
+}
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "pexil: %s\n\n%s", message.c_str(), kUsage);
-    return pexil::tool::kExitUsage;
+std::string HelpOf(const Command& command) {
+    return std::string("usage: pexil ") + command.name + " " + command.synopsis + " [--json]\n\n" +
+           command.help;
+}
+
+const Command* Find(const std::string& name) {
+    for (const Command& command : Commands()) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+// A failure: one line on standard error, and with --json one object on
+// standard output.
+int Fail(int status, bool json, const std::string& line, const std::string& message) {
+    std::fputs((line + "\n").c_str(), stderr);
+    if (json) {
+        JsonWriter writer;
+        writer.BeginObject().Key("error").String(message).EndObject();
+        WriteOut(writer.Text());
+    }
+    return status;
+}
+
+int UsageFailure(bool json, const std::string& message, const std::string& command) {
+    const std::string help = command.empty() ? "pexil --help" : "pexil " + command + " --help";
+    return Fail(kExitUsage, json, "pexil: " + message + "\nsee '" + help + "'", message);
 }
 
 }  // namespace
 
+int Main(const std::vector<std::string>& words) {
+    bool json = false;
+    bool help = false;
+    bool version = false;
+    size_t commandAt = words.size();
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--json") {
+            json = true;
+        } else if (word == "--help" || word == "-h") {
+            help = true;
+        } else if (word == "--version") {
+            version = true;
+        } else if (commandAt == words.size() && word.compare(0, 1, "-") != 0) {
+            commandAt = i;
+        }
+    }
+    if (commandAt == words.size()) {
+        for (const std::string& word : words) {
+            if (word != "--json" && word != "--help" && word != "-h" && word != "--version") {
+                return UsageFailure(json, "unknown option " + word, "");
+            }
+        }
+        if (version) {
+            WriteOut(std::string("pexil ") + PEXIL_VERSION + "\n");
+            return kExitOk;
+        }
+        if (help) {
+            WriteOut(Overview());
+            return kExitOk;
+        }
+        return UsageFailure(json, "no command", "");
+    }
+
+    const std::string name = words[commandAt];
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (i != commandAt) rest.push_back(words[i]);
+    }
+    if (name == "help") {
+        std::vector<std::string> topics;
+        for (const std::string& word : rest) {
+            if (word.compare(0, 1, "-") != 0) topics.push_back(word);
+        }
+        if (topics.size() > 1)
+            return UsageFailure(json, "help: unexpected argument " + topics[1], "");
+        if (topics.empty()) {
+            WriteOut(Overview());
+            return kExitOk;
+        }
+        const Command* command = Find(topics[0]);
+        if (command == nullptr) return UsageFailure(json, "unknown command " + topics[0], "");
+        WriteOut(HelpOf(*command));
+        return kExitOk;
+    }
+    const Command* command = Find(name);
+    if (command == nullptr) return UsageFailure(json, "unknown command " + name, "");
+    if (help) {
+        WriteOut(HelpOf(*command));
+        return kExitOk;
+    }
+    try {
+        Arguments arguments = ParseArguments(*command, rest);
+        return command->run(arguments);
+    } catch (const UsageError& error) {
+        return UsageFailure(json, name + ": " + error.what(), name);
+    } catch (const std::exception& error) {  // CommandFailed and anything unforeseen
+        return Fail(kExitFailed, json, "pexil " + name + ": " + error.what(), error.what());
+    }
+}
+
+}  // namespace pexil::tool
+
 int main(int argc, char** argv) {
     // Output is the same bytes on every system: one LF ends a line, on Windows too.
     pexil::platform::UseBinaryStandardOutput();
-    std::vector<std::string> words(argv + 1, argv + argc);
-    for (const std::string& word : words) {
-        if (word == "--help" || word == "-h") {
-            std::fputs(kUsage, stdout);
-            return pexil::tool::kExitOk;
-        }
-    }
-    if (words.empty()) return Usage("no command");
-    const std::string command = words[0];
-    words.erase(words.begin());
-    try {
-        if (command == "inspect") return pexil::tool::RunRegistryReport(words);
-        if (command == "locate") return pexil::tool::RunLocate(words);
-        if (command == "module") return pexil::tool::RunModule(words);
-        if (command == "ini") return pexil::tool::RunIni(words);
-        if (command == "logs") return pexil::tool::RunLogs(words);
-        return Usage("unknown command " + command);
-    } catch (const pexil::tool::UsageError& error) {
-        return Usage(error.what());
-    } catch (const std::exception& error) {  // CommandFailed and anything unforeseen
-        std::fprintf(stderr, "pexil %s: %s\n", command.c_str(), error.what());
-        return pexil::tool::kExitFailed;
-    }
+    return pexil::tool::Main(std::vector<std::string>(argv + 1, argv + argc));
 }

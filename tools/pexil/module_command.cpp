@@ -16,8 +16,7 @@ const char* const kEntryPoints[] = {"CreateComponent",      "SetDLLRegistry",   
 
 }  // namespace
 
-int RunModule(const std::vector<std::string>& words) {
-    const Arguments args = ParseArguments("module", words, {}, 1, 1);
+int RunModule(const Arguments& args) {
     const std::string path = AbsolutePath(args.positional[0]);
     if (!FileExists(path)) throw CommandFailed("no such file: " + path);
 

@@ -1,31 +1,16 @@
 // The registry report: a component registry file as the factory reads it,
 // with the framework's own parser; --lint adds what the parser ignored.
 #include "commands.h"
+#include "component/factory_locator.h"
 #include "json_writer.h"
 #include "platform/platform.h"
 #include "registry/component_registry.h"
-#include "registry_reading.h"
+#include "registry_lint.h"
 #include "support/text.h"
 #include "tool.h"
 
 namespace pexil::tool {
 namespace {
-
-// The file's bytes, read through the platform layer as the parser reads them.
-bool ReadBytes(const std::string& path, std::string* bytes) {
-    const platform::Handle file = platform::OpenFileForRead(path.c_str());
-    if (file == platform::kInvalidHandle) return false;
-    const uint32_t size = platform::GetFileSize(file);
-    bool ok = size != UINT32_MAX;
-    if (ok) {
-        bytes->assign(size, '\0');
-        uint32_t read = 0;
-        ok =
-            size == 0 || (platform::ReadFile(file, &(*bytes)[0], size, &read) != 0 && read == size);
-    }
-    platform::CloseFile(file);
-    return ok;
-}
 
 struct Redirect {
     std::string value;
@@ -47,6 +32,95 @@ bool FindRedirect(const std::string& file, Redirect* redirect) {
     }
     redirect->target = target;
     return true;
+}
+
+// The hops of a redirect chain, as the factory search takes them.
+class ChainRecorder : public RedirectObserver {
+public:
+    struct Step {
+        Hop hop;
+        std::string file;
+        std::string value;
+        std::string target;
+    };
+    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
+        steps.push_back(Step{hop, file, value, target});
+    }
+    std::vector<Step> steps;
+};
+
+bool NamesFactory(const std::string& file) {
+    ComponentRegistry registry(CurrentDirectoryBase());
+    registry.LoadFile("", file.c_str());
+    return registry.FindEntry(kFactoryComponentID) != nullptr;
+}
+
+bool IsPexilIni(const std::string& file) {
+    const int separator = LastOfEitherSeparator(file.c_str());
+    std::string name = file.substr(static_cast<size_t>(separator + 1));
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return name == "pexil.ini";
+}
+
+// What fails at run time because of the file's [Redirect] chain or its lack
+// of a [361] section.
+void CheckFactoryReach(const std::string& file, const ComponentRegistry& registry,
+                       RegistryLint& lint) {
+    const int line = lint.RedirectLine();
+    ChainRecorder chain;
+    char last[kMaxPath] = "";
+    std::vector<std::string> ignored;
+    {
+        DebugOutputCollector quiet;  // the framework's own loop message
+        locator::FollowRedirect(locator::Variant::FactoryHandle, file.c_str(), last, kMaxPath,
+                                &chain);
+    }
+    using Hop = RedirectObserver::Hop;
+    bool reached = true;
+    for (const ChainRecorder::Step& step : chain.steps) {
+        if (step.hop == Hop::Loop) {
+            lint.Add(line, "redirect-loop",
+                     step.file + " redirects to " + step.value +
+                         ", which the chain has already passed: the factory search fails");
+            reached = false;
+        } else if (step.hop == Hop::TooLong) {
+            lint.Add(line, "redirect-too-long",
+                     step.file + " redirects to " + step.value +
+                         ", whose full path does not fit in 259 characters: the factory search "
+                         "fails");
+            reached = false;
+        } else if ((step.hop == Hop::Absolute || step.hop == Hop::Relative) &&
+                   !IsFile(step.target)) {
+            lint.Add(line, "redirect-missing",
+                     step.file + " redirects to " + step.target +
+                         ", which does not exist: the factory search finds no factory DLL");
+            reached = false;
+        }
+    }
+    const bool redirected =
+        chain.steps.size() > 1 || (!chain.steps.empty() && chain.steps.front().hop != Hop::End);
+    if (redirected) {
+        if (reached && !NamesFactory(last)) {
+            lint.Add(line, "chain-no-factory",
+                     std::string("the last file of the [Redirect] chain, ") + last +
+                         ", has no [361] section: the factory search finds no factory DLL; add "
+                         "[361] with DLL=Brelnor.dll there");
+        }
+        return;
+    }
+    if (registry.entries().count(kFactoryComponentID) != 0) return;
+    if (!registry.entries().empty()) {
+        lint.Add(0, "no-factory-entry",
+                 "components have sections here but there is no [361] section: the modules "
+                 "created from this registry ask it for the factory and get nothing, so they "
+                 "get no log settings and are never unloaded; add [361] with DLL=Brelnor.dll");
+    } else if (IsPexilIni(file)) {
+        lint.Add(0, "no-factory-entry",
+                 "Pexil.ini has no [361] section: the factory search finds no factory DLL; add "
+                 "[361] with DLL=Brelnor.dll");
+    }
 }
 
 struct Component {
@@ -84,43 +158,43 @@ std::string Masks(uint32_t debugOutput, uint32_t logFile) {
 
 }  // namespace
 
-int RunRegistryReport(const std::vector<std::string>& words) {
-    const Arguments args = ParseArguments("inspect", words, {{"--lint", false}}, 1, 1);
+int RunRegistryReport(const Arguments& args) {
     const bool lint = args.Has("--lint");
     const std::string file = AbsolutePath(args.positional[0]);
-    std::string bytes;
-    if (!ReadBytes(file, &bytes)) throw CommandFailed("cannot read " + file);
+    if (!IsFile(file)) throw CommandFailed("cannot read " + file);
 
+    // The framework's parser reads the file; the lint watches it.
     ComponentRegistry registry(CurrentDirectoryBase());
-    registry.LoadFile(args.positional[0].c_str(), file.c_str());
-    char initialDirectory[kMaxPath] = "";
-    GetDirectoryPart(CurrentDirectoryBase(), file.c_str(), initialDirectory, kMaxPath);
-    const RegistryReading reading = ReadRegistry(bytes, file, initialDirectory);
-    const std::string difference = CompareWithParser(reading, registry);
-    if (!difference.empty()) {
-        throw CommandFailed("the lint's reading of " + file +
-                            " disagrees with the framework's parser: " + difference);
+    RegistryLint reading;
+    reading.Read(registry, args.positional[0].c_str(), file.c_str());
+    if (lint) {
+        reading.CheckRunTime(registry);
+        CheckFactoryReach(file, registry, reading);
     }
+    const std::vector<LintFinding> findingList = reading.Findings();
 
     Redirect redirect;
     const bool redirected = FindRedirect(file, &redirect);
     const std::string defaultDll = registry.defaultDllPath();
-    const bool defaultExists = !defaultDll.empty() && FileExists(defaultDll);
+    const bool defaultExists = !defaultDll.empty() && IsFile(defaultDll);
     std::vector<Component> components;
     for (const auto& item : registry.entries()) {
-        Component c{item.first, reading.entries.at(item.first).headerLine, &item.second, "", false,
-                    false};
+        Component c{item.first, reading.HeaderLineOf(item.first), &item.second, "", false, false};
         if (item.second.dllName[0] != '\0') {
-            c.path = EntryFullPath(registry, item.second, &c.tooLong);
-            c.exists = !c.tooLong && FileExists(c.path);
+            char path[kMaxPath] = "";
+            int32_t cut = 0;
+            registry.FullPathOf(item.second, path, &cut);
+            c.path = path;
+            c.tooLong = cut != 0;
+            c.exists = !c.tooLong && IsFile(c.path);
         }
         components.push_back(c);
     }
     size_t findings = 0;
-    for (const LintFinding& finding : reading.findings) {
+    for (const LintFinding& finding : findingList) {
         if (finding.counts) ++findings;
     }
-    const size_t notes = reading.findings.size() - findings;
+    const size_t notes = findingList.size() - findings;
 
     if (args.json) {
         JsonWriter json;
@@ -139,8 +213,8 @@ int RunRegistryReport(const std::vector<std::string>& words) {
             json.Null();
         } else {
             json.BeginObject().Key("path").String(defaultDll);
-            json.Key("exists").Bool(!reading.defaultDllPathCut && defaultExists);
-            json.Key("tooLong").Bool(reading.defaultDllPathCut).EndObject();
+            json.Key("exists").Bool(!registry.defaultDllPathCut() && defaultExists);
+            json.Key("tooLong").Bool(registry.defaultDllPathCut()).EndObject();
         }
         json.Key("defaultMasks");
         WriteMasks(json, registry.defaultDebugOutputMask(), registry.defaultLogFileMask());
@@ -167,8 +241,13 @@ int RunRegistryReport(const std::vector<std::string>& words) {
         json.EndArray();
         if (lint) {
             json.Key("lint").BeginArray();
-            for (const LintFinding& finding : reading.findings) {
-                json.BeginObject().Key("line").Number(finding.line);
+            for (const LintFinding& finding : findingList) {
+                json.BeginObject().Key("line");
+                if (finding.line > 0) {
+                    json.Number(finding.line);
+                } else {
+                    json.Null();  // the file as a whole
+                }
                 json.Key("kind").String(finding.kind).Key("message").String(finding.message);
                 json.Key("note").Bool(!finding.counts).EndObject();
             }
@@ -187,7 +266,7 @@ int RunRegistryReport(const std::vector<std::string>& words) {
             out += "default DLL: none (components without a section fail)\n";
         } else {
             out += "default DLL: " + defaultDll + " (" +
-                   FileState(reading.defaultDllPathCut, defaultExists) + ")\n";
+                   FileState(registry.defaultDllPathCut(), defaultExists) + ")\n";
         }
         out += "default masks: " +
                Masks(registry.defaultDebugOutputMask(), registry.defaultLogFileMask()) + "\n";
@@ -208,15 +287,15 @@ int RunRegistryReport(const std::vector<std::string>& words) {
                    (e.hasLogSettings != 0 ? "" : " (the defaults)") + "\n";
         }
         if (lint) {
-            if (reading.findings.empty()) {
+            if (findingList.empty()) {
                 out += "lint: no findings\n";
             } else {
                 out += "lint: " + Plural(findings, "finding", "findings") + ", " +
                        Plural(notes, "note", "notes") + "\n";
             }
-            for (const LintFinding& finding : reading.findings) {
-                out += "  line " + std::to_string(finding.line) + ": " +
-                       (finding.counts ? "" : "note: ") + finding.message + "\n";
+            for (const LintFinding& finding : findingList) {
+                out += (finding.line > 0 ? "  line " + std::to_string(finding.line) : "  file") +
+                       ": " + (finding.counts ? "" : "note: ") + finding.message + "\n";
             }
         }
         WriteOut(out);

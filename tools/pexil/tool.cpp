@@ -19,15 +19,19 @@ const char* CurrentDirectory() {
 
 const PathBase kCurrentDirectoryBase = {CurrentDirectory, PathStyle::Native, false};
 
+std::string g_givenDirectory;
+const char* GivenDirectory() {
+    return g_givenDirectory.c_str();
+}
+const PathBase kGivenDirectoryBase = {GivenDirectory, PathStyle::Native, false};
+
 void CollectDebugOutput(const char* text) {
     if (text != nullptr) g_debugOutput += text;
 }
 
 }  // namespace
 
-Arguments ParseArguments(const char* command, const std::vector<std::string>& words,
-                         const std::vector<OptionRule>& accepted, size_t minPositional,
-                         size_t maxPositional) {
+Arguments ParseArguments(const Command& command, const std::vector<std::string>& words) {
     Arguments arguments;
     bool optionsEnded = false;
     for (size_t i = 0; i < words.size(); ++i) {
@@ -45,30 +49,26 @@ Arguments ParseArguments(const char* command, const std::vector<std::string>& wo
             continue;
         }
         const OptionRule* option = nullptr;
-        for (const OptionRule& candidate : accepted) {
+        for (const OptionRule& candidate : command.options) {
             if (word == candidate.name) option = &candidate;
         }
-        if (option == nullptr) {
-            throw UsageError(std::string(command) + ": unknown option " + word);
-        }
-        if (arguments.Has(option->name)) {
-            throw UsageError(std::string(command) + ": " + word + " given twice");
-        }
+        if (option == nullptr) throw UsageError(std::string("unknown option ") + word);
+        if (arguments.Has(option->name)) throw UsageError(word + " given twice");
         if (!option->takesValue) {
             arguments.options[option->name] = "";
             continue;
         }
-        if (i + 1 == words.size()) {
-            throw UsageError(std::string(command) + ": " + word + " needs a value");
+        // A word that is itself an option is no value.
+        if (i + 1 == words.size() || words[i + 1].compare(0, 2, "--") == 0) {
+            throw UsageError(word + " needs a value");
         }
         arguments.options[option->name] = words[++i];
     }
-    if (arguments.positional.size() < minPositional) {
-        throw UsageError(std::string(command) + ": too few arguments");
+    if (arguments.positional.size() < command.minPositional) {
+        throw UsageError("too few arguments");
     }
-    if (arguments.positional.size() > maxPositional) {
-        throw UsageError(std::string(command) + ": unexpected argument " +
-                         arguments.positional[maxPositional]);
+    if (arguments.positional.size() > command.maxPositional) {
+        throw UsageError("unexpected argument " + arguments.positional[command.maxPositional]);
     }
     return arguments;
 }
@@ -79,6 +79,11 @@ const PathBase& CurrentDirectoryBase() {
         g_currentDirectory = std::filesystem::current_path(error).string();
     }
     return kCurrentDirectoryBase;
+}
+
+const PathBase& DirectoryBase(const std::string& directory) {
+    g_givenDirectory = directory;
+    return kGivenDirectoryBase;
 }
 
 std::string AbsolutePath(const PathBase& base, const std::string& path) {
@@ -95,6 +100,13 @@ std::string AbsolutePath(const std::string& path) {
 
 bool FileExists(const std::string& path) {
     return platform::Access(path.c_str(), 0) == 0;
+}
+
+bool IsFile(const std::string& path) {
+    const platform::Handle file = platform::OpenFileForRead(path.c_str());
+    if (file == platform::kInvalidHandle) return false;
+    platform::CloseFile(file);
+    return true;
 }
 
 std::string MaskLetters(uint32_t mask) {

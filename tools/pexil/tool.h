@@ -1,6 +1,6 @@
-// What the pexil subcommands share: exit statuses, argument parsing, paths
-// made absolute the framework's way, mask letters and the capture of the
-// framework's debug output.
+// What the pexil commands share: exit statuses, the command table and its
+// argument parsing, paths made absolute the framework's way, mask letters and
+// the capture of the framework's debug output.
 #ifndef PEXIL_TOOLS_PEXIL_TOOL_H
 #define PEXIL_TOOLS_PEXIL_TOOL_H
 
@@ -17,11 +17,11 @@
 namespace pexil::tool {
 
 constexpr int kExitOk = 0;
-constexpr int kExitNo = 1;      // the answer is no: lint findings, no usable factory or module
+constexpr int kExitNo = 1;      // the answer is no: lint findings, a failed step, no factory
 constexpr int kExitUsage = 2;   // bad arguments
 constexpr int kExitFailed = 3;  // the command could not be carried out
 
-// Bad arguments: main prints the message and the usage to standard error.
+// Bad arguments: one line saying what is wrong (exit status 2).
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -46,20 +46,36 @@ struct Arguments {
     bool Has(const char* option) const { return options.count(option) != 0; }
 };
 
-// Splits a subcommand's words into positionals and the options it accepts
+struct Command {
+    const char* name;
+    const char* synopsis;  // the arguments, as the help shows them
+    const char* summary;   // one line, for the list of commands
+    const char* help;      // the rest of the command's help: what it does, its options
+    std::vector<OptionRule> options;
+    size_t minPositional;
+    size_t maxPositional;
+    int (*run)(const Arguments& arguments);
+};
+
+// The commands, in the order the help lists them.
+const std::vector<Command>& Commands();
+
+// Splits a command's words into positionals and the options it accepts
 // ("--json" always; "--" ends the options). Throws UsageError.
-Arguments ParseArguments(const char* command, const std::vector<std::string>& words,
-                         const std::vector<OptionRule>& accepted, size_t minPositional,
-                         size_t maxPositional);
+Arguments ParseArguments(const Command& command, const std::vector<std::string>& words);
 
 // The current directory, native separators; the base of the paths the user names.
 const PathBase& CurrentDirectoryBase();
+// A base whose directory is the given one (kept until the next call).
+const PathBase& DirectoryBase(const std::string& directory);
 // A path made absolute the way the framework does it: an absolute one is kept,
 // a relative one joined to the base's directory with the native separator.
 std::string AbsolutePath(const PathBase& base, const std::string& path);
 std::string AbsolutePath(const std::string& path);
-// The file exists, asked as the framework asks (_access).
+// The path names something, asked as the framework asks (_access).
 bool FileExists(const std::string& path);
+// The path names a file that can be opened for reading: never a directory.
+bool IsFile(const std::string& path);
 
 // Mask bits as their letters in the order E T V D W C; "none" for 0.
 std::string MaskLetters(uint32_t mask);

@@ -1,0 +1,275 @@
+#include "registry_lint.h"
+
+#include "tool.h"
+
+#include "registry/registry_rules.h"
+#include "support/text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pexil::tool {
+namespace {
+
+const char kByteOrderMark[] = "\xef\xbb\xbf";
+
+std::string TrimmedOfBlanks(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlankChar(text[begin]))
+        ++begin;
+    while (end > begin && IsBlankChar(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// There is no comment syntax, but a line that begins with ';' or '#' is meant
+// as one: it is worth a finding only when it changes the registry.
+bool LooksLikeComment(const std::string& line) {
+    const std::string trimmed = TrimmedOfBlanks(line);
+    return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
+}
+
+}  // namespace
+
+void RegistryLint::Read(ComponentRegistry& registry, const char* registryPath, const char* file) {
+    registry.LoadFile(registryPath, file, *this);
+    if (currentID_ == 0) {
+        for (const auto& early : beforeAnySection_) {
+            Add(early.first, "outside-section",
+                early.second + " before any component section, and none follows: ignored");
+        }
+    }
+}
+
+void RegistryLint::Add(int line, const char* kind, const std::string& message, bool counts) {
+    findings_.push_back(LintFinding{line, kind, message, counts});
+}
+
+std::vector<LintFinding> RegistryLint::Findings() const {
+    std::vector<LintFinding> sorted = findings_;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const LintFinding& a, const LintFinding& b) { return a.line < b.line; });
+    return sorted;
+}
+
+int RegistryLint::HeaderLineOf(uint32_t componentID) const {
+    auto it = headerLines_.find(componentID);
+    return it != headerLines_.end() ? it->second : 0;
+}
+
+void RegistryLint::OnText(const char* text, size_t size) {
+    text_.assign(text, size);
+}
+
+void RegistryLint::OnLine(const char* text, size_t offset, size_t length) {
+    // Lines as an editor counts them: CR LF, LF and CR each end one.
+    if (line_ == 0) line_ = 1;
+    for (size_t i = counted_; i < offset && i < text_.size(); ++i) {
+        if (text_[i] == '\n' ||
+            (text_[i] == '\r' && (i + 1 >= text_.size() || text_[i + 1] != '\n'))) {
+            ++line_;
+        }
+    }
+    counted_ = offset;
+    lineText_.assign(text, ::strnlen(text, length));
+    comment_ = LooksLikeComment(lineText_);
+    if (std::memchr(text_.data() + offset, '\0', length) != nullptr) {
+        Add(line_, "zero-byte", "a zero byte ends the line's text: the rest is ignored");
+    }
+}
+
+std::string RegistryLint::BomHint(const char* text) const {
+    if (line_ == 1 && std::strncmp(text, kByteOrderMark, 3) == 0) {
+        return " (the file's byte-order mark is part of this line)";
+    }
+    return "";
+}
+
+void RegistryLint::OnOtherLine(const char* text) {
+    if (comment_) {
+        Add(line_, "comment", "a comment (no '=' and no '['): ignored", false);
+    } else {
+        Add(line_, "not-key-or-header",
+            "neither a key line (no '=') nor a header (no '['): ignored" + BomHint(text));
+    }
+}
+
+void RegistryLint::OnHeader(const char* line, Header outcome, uint32_t componentID,
+                            const char* afterNumber) {
+    afterRedirect_ = false;
+    auto commentHeader = [&](const std::string& section) {
+        Add(line_, "comment-header",
+            "this comment is a header (there is no comment syntax): it starts the " + section);
+    };
+    const char* reason = nullptr;
+    switch (outcome) {
+        case Header::LogDefault:
+            if (comment_) commentHeader("[LogDefault] section");
+            return;
+        case Header::DefaultValue:
+            if (comment_) commentHeader("[DefaultValue] section");
+            return;
+        case Header::Component: {
+            // A header of the current ID continues its section.
+            if (componentID != currentID_) sectionStart_[componentID] = line_;
+            currentID_ = componentID;
+            if (comment_) commentHeader("section of component " + std::to_string(componentID));
+            // The text after the number, as written (the parser lower-cased the line).
+            const size_t at = static_cast<size_t>(afterNumber - line);
+            const std::string after = TrimmedOfBlanks(
+                at <= lineText_.size() ? lineText_.substr(at, std::strlen(afterNumber))
+                                       : std::string(afterNumber));
+            if (!after.empty()) {
+                Add(line_, "header-trailing-text",
+                    "header \"" + TrimmedOfBlanks(lineText_) + "\" is read as component " +
+                        std::to_string(componentID) + ": \"" + after +
+                        "\" after the number is ignored");
+            }
+            return;
+        }
+        case Header::NoClose:
+            reason = "no ']'";
+            break;
+        case Header::CloseFirst:
+            reason = "its ']' comes before its '['";
+            break;
+        case Header::Empty:
+            reason = "nothing between '[' and ']'";
+            break;
+        case Header::OutOfRange:
+            reason = "a number outside the signed 32-bit range";
+            break;
+        case Header::Zero:
+            reason = "not a non-zero number";
+            break;
+    }
+    if (comment_) {
+        Add(line_, "comment",
+            std::string("a comment with '[' (") + reason +
+                "): ignored, the section before continues",
+            false);
+        return;
+    }
+    const char* open = std::strchr(line, '[');
+    const char* close = open != nullptr ? std::strchr(open, '\0') : nullptr;
+    const std::string name =
+        open != nullptr ? TrimmedOfBlanks(std::string(open + 1, close)) : std::string();
+    if (outcome == Header::Zero && name == "redirect") {
+        afterRedirect_ = true;
+        Add(line_, "redirect",
+            "[Redirect] is read by the factory search, not by the registry parser: the "
+            "section before continues",
+            false);
+        return;
+    }
+    Add(line_, "unknown-header",
+        "header \"" + lineText_ + "\" starts no section (" + reason +
+            "): the section before continues");
+}
+
+void RegistryLint::OnIgnoredKey(const char*, Ignored why, size_t valueLength) {
+    if (comment_) {
+        // Its key begins with ';' or '#' and so matches no keyword.
+        Add(line_, "comment", "a comment with '=' (its key matches no keyword): ignored", false);
+        return;
+    }
+    if (why == Ignored::ValueTooLong) {
+        Add(line_, "value-too-long",
+            "value of " + std::to_string(valueLength) + " characters (" +
+                std::to_string(kMaxPath - 1) + " at most): ignored");
+        return;
+    }
+    Add(line_, "empty-key", "empty key: ignored");
+}
+
+void RegistryLint::OnKey(const char* key, const char*, Keyword keyword, Section section,
+                         bool pathCut) {
+    if (comment_) {
+        Add(line_, "comment", "a comment with '=' (its key matches no keyword): ignored", false);
+        return;
+    }
+    switch (keyword) {
+        case Keyword::OutputDebugString:
+        case Keyword::WriteToLogFile:
+            if (section == Section::None || section == Section::DefaultValue) {
+                Add(line_, "misplaced-mask",
+                    std::string(key) +
+                        (section == Section::None ? " before any section"
+                                                  : " under [DefaultValue]") +
+                        " (masks belong to [LogDefault] and component sections): ignored");
+            }
+            return;
+        case Keyword::DllPath:
+            if (pathCut) {
+                Add(line_, "path-too-long",
+                    "the DLL directory would be longer than " + std::to_string(kMaxPath - 1) +
+                        " characters: it is cut");
+            }
+            return;
+        case Keyword::Dll:
+        case Keyword::NotUseDefaultDllPath:
+            if (currentID_ == 0) beforeAnySection_.emplace_back(line_, key);
+            return;
+        case Keyword::DefaultDll:
+            if (pathCut) {
+                Add(line_, "path-too-long",
+                    "the default DLL path would be longer than " + std::to_string(kMaxPath - 1) +
+                        " characters: the default DLL is never loaded");
+            }
+            return;
+        case Keyword::None:
+            break;
+    }
+    if (afterRedirect_ && registry::MatchesKeyword(key, "path")) {
+        redirectLine_ = line_;
+        Add(line_, "redirect",
+            "Path under [Redirect] is read by the factory search, not by the registry parser",
+            false);
+        return;
+    }
+    Add(line_, "unknown-key", "unknown key \"" + std::string(key) + "\": ignored" + BomHint(key));
+}
+
+void RegistryLint::OnStore(uint32_t componentID, bool replaced) {
+    const int line = sectionStart_[componentID];
+    if (replaced) {
+        Add(line, "section-replaced",
+            "the section of component " + std::to_string(componentID) +
+                " replaces the one at line " + std::to_string(HeaderLineOf(componentID)) +
+                " as a whole");
+    }
+    headerLines_[componentID] = line;
+}
+
+void RegistryLint::CheckRunTime(const ComponentRegistry& registry) {
+    for (const auto& item : registry.entries()) {
+        const uint32_t id = item.first;
+        const RegistryEntry& entry = item.second;
+        const int line = HeaderLineOf(id);
+        if (entry.dllName[0] == '\0') {
+            Add(line, "empty-dll",
+                "component " + std::to_string(id) +
+                    " has no DLL name: requests for it fail (a component with a section never "
+                    "falls back to the default DLL)");
+            continue;
+        }
+        char path[kMaxPath] = "";
+        int32_t cut = 0;
+        registry.FullPathOf(entry, path, &cut);
+        if (cut != 0) {
+            Add(line, "dll-too-long",
+                "component " + std::to_string(id) + ": the full path of its DLL " + entry.dllName +
+                    " does not fit in 259 characters: it is never loaded");
+        } else if (!IsFile(path)) {
+            Add(line, "dll-missing",
+                "component " + std::to_string(id) + ": its DLL " + path + " does not exist");
+        }
+    }
+    const std::string defaultDll = registry.defaultDllPath();
+    if (!defaultDll.empty() && !registry.defaultDllPathCut() && !IsFile(defaultDll)) {
+        Add(0, "default-dll-missing", "the default DLL " + defaultDll + " does not exist");
+    }
+}
+
+}  // namespace pexil::tool

@@ -74,14 +74,29 @@ public:
           registryArgument_(registryArgument),
           create_(create) {}
 
-    ~Why() {
+    Why(const Why&) = delete;
+    Why& operator=(const Why&) = delete;
+
+    // Takes the steps until one fails; the steps taken, in order. The modules
+    // loaded meanwhile are freed again.
+    const std::vector<Step>& Run() {
+        // Modules may print as they load and unload: not onto the answer.
+        DebugOutputCollector collector;
+        const PathBase& host = DirectoryBase(host_);
+        if (FactorySteps(host) && RegistrySteps(host) && ModuleSteps()) FactoryEntryStep();
+        FreeModules();
+        return steps_;
+    }
+
+private:
+    void FreeModules() {
         if (componentModule_ != nullptr) platform::FreeLibrary(componentModule_);
+        componentModule_ = nullptr;
         if (factoryModule_ == nullptr) return;
         // The created component's module may have reached the factory through
         // the handle it was given: the factory then lives in this process, and
         // is shut down before its module goes (else the module would report it
         // as a leak).
-        DebugOutputCollector quiet;
         if (auto create = reinterpret_cast<CreateComponentFunction>(
                 platform::GetProcAddress(factoryModule_, "CreateComponent"))) {
             if (IComponent* factory = create(kFactoryComponentID, kCreatorDirect)) {
@@ -89,19 +104,9 @@ public:
             }
         }
         platform::FreeLibrary(factoryModule_);
-    }
-    Why(const Why&) = delete;
-    Why& operator=(const Why&) = delete;
-
-    // Takes the steps until one fails; the steps taken, in order.
-    const std::vector<Step>& Run() {
-        DebugOutputCollector collector;  // modules may print as they load
-        const PathBase& host = DirectoryBase(host_);
-        if (FactorySteps(host) && RegistrySteps(host) && ModuleSteps()) FactoryEntryStep();
-        return steps_;
+        factoryModule_ = nullptr;
     }
 
-private:
     bool Pass(const char* name, const std::string& detail) {
         steps_.push_back(Step{name, true, detail});
         return true;

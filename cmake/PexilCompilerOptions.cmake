@@ -28,3 +28,10 @@ endif()
 if(MINGW)
   target_link_options(pexil_build_options INTERFACE -static)
 endif()
+
+# A 32-bit C library: 64-bit file offsets, inode numbers and times. Without
+# them stat() and readdir() fail (EOVERFLOW) on a file system with 64-bit inode
+# numbers, and a time after 2038 does not fit.
+if(NOT WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_compile_definitions(pexil_build_options INTERFACE _FILE_OFFSET_BITS=64 _TIME_BITS=64)
+endif()

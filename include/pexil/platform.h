@@ -22,6 +22,12 @@ typedef struct PexilLock {
     } storage;
 } PexilLock;
 
+#ifdef __cplusplus
+// Embedded in objects that other modules read (the factory's LogSink points to
+// one): the same size on every system and width.
+static_assert(sizeof(PexilLock) == 64, "PexilLock is 64 bytes");
+#endif
+
 // Enter and leave a lock that the framework has initialised (for example the
 // log lock a component finds in its LogSink).
 PEXIL_PLATFORM_API void PexilLockEnter(PexilLock* lock);

@@ -23,6 +23,8 @@ ensure_packages() {
 # What building and testing the native and Windows builds needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest)
 WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
+# The Linux build in 32 bits and the emulator that runs it.
+I386_PACKAGES=(g++-multilib qemu-user)
 
 # The example (examples/): its component modules, and every target it needs.
 EXAMPLE_MODULES=(Greeter Clock Settings)

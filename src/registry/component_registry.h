@@ -8,9 +8,12 @@
 
 #include <pexil/component.h>
 #include <pexil/config.h>
+#include <pexil/module.h>
 
 #include <cstddef>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace pexil {
 
@@ -19,6 +22,17 @@ class RegistryObserver;
 // Log-mask letters (either case) and their bits.
 constexpr uint32_t kMaskE = 0x01, kMaskT = 0x02, kMaskV = 0x04, kMaskD = 0x08, kMaskW = 0x10,
                    kMaskC = 0x20;
+
+// The three exports a registry calls in a module, looked up once per load of
+// the module: a module's exports cannot change while it stays loaded, and the
+// reference the registry holds keeps it loaded. Forgotten when that reference
+// is given back (the module may be loaded again at another address).
+struct ModuleExports {
+    int32_t lookedUp;  // 1 once the three below were looked up
+    SetDLLRegistryFunction setDLLRegistry;
+    SetFactoryHandleFunction setFactoryHandle;
+    CreateComponentFunction createComponent;
+};
 
 struct RegistryEntry {
     PexilModuleHandle module;  // null until loaded, and again after UnloadModule
@@ -31,6 +45,7 @@ struct RegistryEntry {
     uint32_t logFileMask;
     // The full path did not fit its buffer: it is never handed to the loader.
     int32_t fullPathCut;
+    ModuleExports exports;  // of module, while the entry holds it
 };
 
 // A base with one operation that nothing calls or overrides.
@@ -97,8 +112,13 @@ private:
     int Load(const char* registryPath, const char* registryFilePath, Observer& observer);
     void ReadFile(const char* registryFilePath);
     void ResolveFullPath(RegistryEntry& entry);
-    IComponent* CallModule(PexilModuleHandle module, uint32_t componentID, bool isDefault,
-                           const char* fullPath);
+    IComponent* CallModule(PexilModuleHandle module, ModuleExports& exports, uint32_t componentID,
+                           bool isDefault, const char* fullPath);
+    // An entry that has just loaded its module takes the exports another
+    // entry looked up in it; an entry that looked them up keeps them for
+    // the others.
+    void ShareExports(RegistryEntry& entry);
+    void RememberExports(const RegistryEntry& entry);
     // The explaining trace's lines for a creation that fails.
     void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry) const;
     void ExplainNoEntry(uint32_t componentID, bool justTried) const;
@@ -114,6 +134,11 @@ private:
     char defaultDllDirectory_[kMaxPath];
     char defaultDllPath_[kMaxPath];
     PexilModuleHandle defaultDllHandle_ = nullptr;
+    ModuleExports defaultDllExports_{};  // never freed, so never forgotten
+    // The exports of each module this registry's entries hold, so that an
+    // entry that loads a module another entry holds already looks up nothing.
+    // Dropped with the module's last reference (UnloadModule).
+    std::vector<std::pair<PexilModuleHandle, ModuleExports>> heldExports_;
     // The default DLL path did not fit: it counts as a failed default.
     bool defaultDllPathCut_ = false;
     // The file was opened and read whole.

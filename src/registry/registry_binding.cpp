@@ -7,6 +7,8 @@
 
 #include <pexil/module.h>
 
+#include <new>
+
 namespace pexil {
 
 RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {
@@ -41,6 +43,7 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
         if (entry->module == nullptr) {
             // A path cut to fit could name another file: it is never loaded.
             if (entry->fullPathCut == 0) entry->module = platform::LoadLibrary(entry->fullPath);
+            if (entry->module != nullptr) ShareExports(*entry);
             if (entry->module == nullptr) {
                 DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
                 DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry->fullPath);
@@ -48,7 +51,11 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
             }
         }
         if (entry->module == nullptr) return nullptr;
-        return CallModule(entry->module, componentID, false, entry->fullPath);
+        const bool firstLookUp = entry->exports.lookedUp == 0;
+        IComponent* component =
+            CallModule(entry->module, entry->exports, componentID, false, entry->fullPath);
+        if (firstLookUp) RememberExports(*entry);
+        return component;
     }
 
     if (defaultDllHandle_ == FailedHandle()) {
@@ -67,7 +74,24 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
             return nullptr;
         }
     }
-    return CallModule(defaultDllHandle_, componentID, true, nullptr);
+    return CallModule(defaultDllHandle_, defaultDllExports_, componentID, true, nullptr);
+}
+
+void ComponentRegistry::ShareExports(RegistryEntry& entry) {
+    for (const auto& held : heldExports_) {
+        if (held.first == entry.module) {
+            entry.exports = held.second;
+            return;
+        }
+    }
+}
+
+void ComponentRegistry::RememberExports(const RegistryEntry& entry) {
+    try {
+        heldExports_.emplace_back(entry.module, entry.exports);
+    } catch (const std::bad_alloc&) {
+        // Not shared: the next entry of the module looks its exports up itself.
+    }
 }
 
 void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID,
@@ -117,19 +141,23 @@ void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) con
     }
 }
 
-IComponent* ComponentRegistry::CallModule(PexilModuleHandle module, uint32_t componentID,
-                                          bool isDefault, const char* fullPath) {
-    // Looked up anew at every request: nothing is cached.
-    if (auto setRegistry = reinterpret_cast<SetDLLRegistryFunction>(
-            platform::GetProcAddress(module, "SetDLLRegistry"))) {
-        setRegistry(registryPath_);
+IComponent* ComponentRegistry::CallModule(PexilModuleHandle module, ModuleExports& exports,
+                                          uint32_t componentID, bool isDefault,
+                                          const char* fullPath) {
+    // Looked up at the first request after each load; every request then
+    // makes the same calls, in the same order, as a lookup at each would.
+    if (exports.lookedUp == 0) {
+        exports.setDLLRegistry = reinterpret_cast<SetDLLRegistryFunction>(
+            platform::GetProcAddress(module, "SetDLLRegistry"));
+        exports.setFactoryHandle = reinterpret_cast<SetFactoryHandleFunction>(
+            platform::GetProcAddress(module, "SetFactoryHandle"));
+        exports.createComponent = reinterpret_cast<CreateComponentFunction>(
+            platform::GetProcAddress(module, "CreateComponent"));
+        exports.lookedUp = 1;
     }
-    if (auto setFactory = reinterpret_cast<SetFactoryHandleFunction>(
-            platform::GetProcAddress(module, "SetFactoryHandle"))) {
-        setFactory(ModuleHandle());
-    }
-    auto create = reinterpret_cast<CreateComponentFunction>(
-        platform::GetProcAddress(module, "CreateComponent"));
+    if (exports.setDLLRegistry != nullptr) exports.setDLLRegistry(registryPath_);
+    if (exports.setFactoryHandle != nullptr) exports.setFactoryHandle(ModuleHandle());
+    const CreateComponentFunction create = exports.createComponent;
     if (create == nullptr) {
         if (isDefault) {
             DebugPrintf(DebugChannel::Binding,
@@ -162,11 +190,19 @@ void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputM
 }
 
 void ComponentRegistry::UnloadModule(PexilModuleHandle module) {
-    // One reference per entry that took one; the default DLL stays.
+    // One reference per entry that took one; the default DLL stays. After it
+    // no entry holds the module: what was looked up in it is forgotten.
+    for (auto held = heldExports_.begin(); held != heldExports_.end(); ++held) {
+        if (held->first == module) {
+            heldExports_.erase(held);
+            break;
+        }
+    }
     for (auto& item : entries_) {
         if (item.second.module == module) {
             platform::FreeLibrary(module);
             item.second.module = nullptr;
+            item.second.exports = ModuleExports{};
         }
     }
 }

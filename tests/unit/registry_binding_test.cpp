@@ -35,11 +35,27 @@ protected:
     ComponentRegistry registry_;
 };
 
+// Lookups in modules the registries load (not in this program, where a module
+// going idle looks for the factory the registry named: this program).
+int g_lookups = 0;
+void* CountingLookup(PexilModuleHandle module, const char* name) {
+    if (module != ModuleHandle()) ++g_lookups;
+    return platform::OriginalSystem().getProcAddress(module, name);
+}
+
 TEST_F(Binding, TwoEntriesNamingOneDllHoldTwoReferencesAndUnloadFreesBoth) {
     Load(Modules() + "[100]\nDLL=TestComponents.dll\n[101]\nDLL=TestComponents.dll\n");
+    // The module's three exports are looked up once per load in a registry,
+    // whichever of its entries loads it first; the same calls follow at every
+    // request.
+    SystemOverride counting(&platform::SystemCalls::getProcAddress, CountingLookup);
+    g_lookups = 0;
     IComponent* first = registry_.CreateByID(100);
     IComponent* second = registry_.CreateByID(101);
     ASSERT_TRUE(first && second);
+    EXPECT_EQ(3, g_lookups);
+    registry_.CreateByID(101)->Release(0);
+    EXPECT_EQ(3, g_lookups);
     const RegistryEntry* a = registry_.FindEntry(100);
     const RegistryEntry* b = registry_.FindEntry(101);
     ASSERT_NE(nullptr, a->module);
@@ -54,14 +70,33 @@ TEST_F(Binding, TwoEntriesNamingOneDllHoldTwoReferencesAndUnloadFreesBoth) {
     EXPECT_EQ(nullptr, b->module);
     EXPECT_FALSE(platform::IsModuleLoaded(path.c_str()));  // both references given back
 
-    // The next request loads it again from the same path.
+    // The next request loads it again from the same path, and looks its
+    // exports up anew: the module may lie at another address now.
     IComponent* again = registry_.CreateByID(101);
     ASSERT_NE(nullptr, again);
+    EXPECT_EQ(6, g_lookups);
     EXPECT_NE(nullptr, b->module);
     EXPECT_EQ(path, b->fullPath);
     EXPECT_TRUE(platform::IsModuleLoaded(path.c_str()));
+
+    // Another registry holding the same module: freed through both, neither
+    // keeps what it looked up.
+    ComponentRegistry other;
+    other.LoadFile("other.ini", file_.c_str());
+    IComponent* fromOther = other.CreateByID(100);
+    ASSERT_NE(nullptr, fromOther);
+    EXPECT_EQ(9, g_lookups);
     again->Release(0);
-    registry_.UnloadModule(b->module);
+    fromOther->Release(1);
+    const PexilModuleHandle module = b->module;
+    registry_.UnloadModule(module);
+    other.UnloadModule(module);
+    EXPECT_FALSE(platform::IsModuleLoaded(path.c_str()));
+    IComponent* reloaded = other.CreateByID(100);
+    ASSERT_NE(nullptr, reloaded);
+    EXPECT_EQ(12, g_lookups);
+    reloaded->Release(1);
+    other.UnloadModule(other.FindEntry(100)->module);
 }
 
 TEST_F(Binding, AnEntryThatFailsToLoadReportsAtEveryRequestAndTouchesNoOtherID) {

@@ -31,6 +31,16 @@ struct RegistryParsing {
     int rounds = 0;
 };
 
+// Figure 7: medians over the runs, in nanoseconds, and the medians of the
+// runs' own ratios (through the factory over by hand).
+struct AppStart {
+    double factoryStart = 0, factoryLocate = 0, factoryRegistries = 0, factoryModules = 0,
+           factoryCreating = 0, factoryTeardown = 0;
+    double handStart = 0, handTeardown = 0;
+    double startRatio = 0, teardownRatio = 0;
+    int runs = 0;
+};
+
 struct RunResults {
     PairedResult createRelease;  // factory, hand-written, floor
     PairedResult holders;        // host reads Pexil.ini, factory handle set, one access()
@@ -40,6 +50,10 @@ struct RunResults {
 
     RegistryParsing registryParsing;
     uint64_t registryBytes = 0;
+    PairedResult smallRegistry;  // LoadFile of 200 entries, the floor, inih
+    uint64_t smallRegistryBytes = 0;
+
+    AppStart appStart;
 
     std::vector<double> unloadMilliseconds;     // last release to module gone, one per sample
     std::vector<double> pumpCpuShares;          // the pump's CPU time over wall time, per sample
@@ -65,8 +79,10 @@ double Median(std::vector<double> values);
 // The delay after which the factory checks an idle module (its thread timer).
 constexpr uint32_t kUnloadDelayMs = 100;
 
-// Writes the generated registry and checks that both parsers read it alike.
+// Writes the generated registries and checks that both parsers read them alike.
 void SetUpRegistryBenchmarks();
+// Lays out the application-start figure's host directories.
+void SetUpAppStart();
 // The table's figures, measured after Google Benchmark's loops.
 void MeasureCreateRelease(int rounds);
 void MeasureHolders(int rounds);
@@ -74,6 +90,8 @@ void MeasureRegistryParsing(int rounds);
 void MeasureThreadScaling(int pairs);
 void MeasureUnloadLatency(int samples);
 void MeasureMemory(uint32_t components);
+void MeasureSmallRegistry(int rounds);
+void MeasureAppStart(int runs);
 
 }  // namespace pexil::bench
 

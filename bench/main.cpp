@@ -105,7 +105,11 @@ void PrintTable(const std::vector<Row>& rows) {
         print(cells(row));
 }
 
+int g_met = 0;
+int g_missed = 0;
+
 std::string Verdict(bool met) {
+    ++(met ? g_met : g_missed);
     return met ? "met" : "MISSED";
 }
 
@@ -117,9 +121,9 @@ void Report(const benchmark::CPUInfo& machine) {
         const PairedResult& paths = r.createRelease;
         rows.push_back({"1 create+release via factory", Time(paths.nanoseconds[0]),
                         "hand-written export call", Time(paths.nanoseconds[1]),
-                        Ratio(paths.ratios[1]), "<= 2x", Verdict(paths.ratios[1] <= 2.0)});
+                        Ratio(paths.ratios[1]), "<= 1.0x", Verdict(paths.ratios[1] <= 1.0)});
         rows.push_back({"", "", "floor: new/delete + map", Time(paths.nanoseconds[2]),
-                        Ratio(paths.ratios[2]), "-", ""});
+                        Ratio(paths.ratios[2]), "<= 3x", Verdict(paths.ratios[2] <= 3.0)});
     }
 
     if (r.registryParsing.rounds > 0) {
@@ -134,13 +138,26 @@ void Report(const benchmark::CPUInfo& machine) {
                         ""});
     }
 
+    if (r.smallRegistry.rounds > 0) {
+        const PairedResult& small = r.smallRegistry;
+        rows.push_back({Format("2b LoadFile, 200 entries, %.1f KB",
+                               static_cast<double>(r.smallRegistryBytes) / 1e3),
+                        Time(small.nanoseconds[0]), "floor: open, read, close",
+                        Time(small.nanoseconds[1]), Ratio(small.ratios[1]), "<= 1.5x",
+                        Verdict(small.ratios[1] <= 1.5)});
+        // Against inih the ratio is its time over LoadFile's: how much faster.
+        const double faster = small.ratios[2] > 0 ? 1.0 / small.ratios[2] : 0;
+        rows.push_back({"", "", "inih, same entries", Time(small.nanoseconds[2]), Ratio(faster),
+                        ">= 1.5x", Verdict(faster >= 1.5)});
+    }
+
     if (r.holders.rounds > 0) {
         const PairedResult& holders = r.holders;
         rows.push_back({"3 keeping holder, host reads Pexil.ini", Time(holders.nanoseconds[0]),
-                        "factory handle set", Time(holders.nanoseconds[1]),
-                        Ratio(holders.ratios[1]), "<= 3x", Verdict(holders.ratios[1] <= 3.0)});
-        rows.push_back({"", "", "one access() of Pexil.ini", Time(holders.nanoseconds[2]),
-                        Ratio(holders.ratios[2]), "-", ""});
+                        "its system calls: 3 stat()", Time(holders.nanoseconds[2]),
+                        Ratio(holders.ratios[2]), "<= 1.5x", Verdict(holders.ratios[2] <= 1.5)});
+        rows.push_back({"", "", "factory handle set", Time(holders.nanoseconds[1]),
+                        Ratio(holders.ratios[1]), "-", ""});
     }
 
     if (r.moduleThreads.pairs > 0) {
@@ -201,13 +218,33 @@ void Report(const benchmark::CPUInfo& machine) {
                         Format("+%.0f B each", grown / count), "stated", ""});
     }
 
+    if (r.appStart.runs > 0) {
+        const AppStart& app = r.appStart;
+        rows.push_back({"7 application start: 40 modules, 400 components", Time(app.factoryStart),
+                        "by hand: dlopen, dlsym, call", Time(app.handStart), Ratio(app.startRatio),
+                        "<= 1.2x", Verdict(app.startRatio <= 1.2)});
+        rows.push_back({"  locating the factory (Pexil.ini, Brelnor.dll)", Time(app.factoryLocate),
+                        "", "", "", "", ""});
+        rows.push_back({"  reading the two named registries", Time(app.factoryRegistries), "", "",
+                        "", "", ""});
+        rows.push_back({"  loading the 40 modules (first component each)", Time(app.factoryModules),
+                        "", "", "", "", ""});
+        rows.push_back({"  creating the other 360", Time(app.factoryCreating), "", "", "", "", ""});
+        rows.push_back({"  teardown: all released, every module unloaded",
+                        Time(app.factoryTeardown), "released, dlclose, 100 ms",
+                        Time(app.handTeardown), Ratio(app.teardownRatio), "<= 1.2x",
+                        Verdict(app.teardownRatio <= 1.2)});
+    }
+
     std::cout << "Pexil benchmarks: " << machine.num_cpus << " CPUs at "
               << Format("%.0f", machine.cycles_per_second / 1e6)
               << " MHz. Each figure and its peers in rounds back to back; times and ratios"
                  " are medians over the rounds (1: "
               << r.createRelease.rounds << ", 2: " << r.registryParsing.rounds
-              << ", 3: " << r.holders.rounds << ", 4: " << r.moduleThreads.pairs << ").\n\n";
+              << ", 2b: " << r.smallRegistry.rounds << ", 3: " << r.holders.rounds
+              << ", 4: " << r.moduleThreads.pairs << ", 7: " << r.appStart.runs << ").\n\n";
     PrintTable(rows);
+    std::cout << "\n" << g_met << " met, " << g_missed << " missed\n";
 }
 
 }  // namespace
@@ -232,6 +269,7 @@ int main(int argc, char** argv) {
     // that the components would reuse.
     MeasureMemory(100000);
     SetUpRegistryBenchmarks();
+    SetUpAppStart();
 
     Collector collector;  // plain text: the report goes to a log file
     collector.SetOutputStream(&std::cerr);
@@ -242,9 +280,11 @@ int main(int argc, char** argv) {
 
     MeasureCreateRelease(201);
     MeasureRegistryParsing(21);
+    MeasureSmallRegistry(201);
     MeasureHolders(201);
     MeasureThreadScaling(200);
     MeasureUnloadLatency(20);
+    MeasureAppStart(21);
     Report(benchmark::CPUInfo::Get());
 
     TearDownEnvironment();

@@ -9,6 +9,7 @@
 // LoadFile does, and frees them outside the time.
 #include "bench_results.h"
 #include "environment.h"
+#include "paired.h"
 
 #include "platform/platform.h"
 #include "registry/component_registry.h"
@@ -34,9 +35,12 @@ namespace pexil::bench {
 namespace {
 
 constexpr uint32_t kSections = 100000;
+// A registry of the size real ones have: about 12 KB.
+constexpr uint32_t kSmallSections = 200;
 
 std::string g_registryFile;
 uint64_t g_registryBytes = 0;
+std::string g_smallRegistryFile;
 
 // A small deterministic generator, so that every run parses the same file.
 class Sequence {
@@ -56,18 +60,20 @@ private:
 // ends. Kept within what inih reads the same way: no indented lines (inih
 // continues the previous value with them), no quotes, no ';' or '#', lines
 // shorter than its 200-byte limit, no section without keys.
-std::string GenerateRegistry() {
+// withOthers: also keys the parser ignores, as a registry kept by many hands
+// gathers them; without, the keys of a registry as real ones are written.
+std::string GenerateRegistry(uint32_t sections, bool withOthers) {
     Sequence random;
-    std::vector<uint32_t> ids(kSections);
-    for (uint32_t i = 0; i < kSections; ++i)
+    std::vector<uint32_t> ids(sections);
+    for (uint32_t i = 0; i < sections; ++i)
         ids[i] = i + 1;
-    for (uint32_t i = kSections - 1; i > 0; --i)
+    for (uint32_t i = sections - 1; i > 0; --i)
         std::swap(ids[i], ids[random.Next() % (i + 1)]);
 
     std::string text =
         "[LogDefault]\nOutputDebugString=EW\nWriteToLogFile=\n\n"
         "[DefaultValue]\nDllPath=Components\nDefaultDll=Base.dll\n\n";
-    text.reserve(11u << 20);
+    text.reserve(sections * 110);
     for (uint32_t id : ids) {
         const char* end = random.Chance(25) ? "\r\n" : "\n";
         const std::string n = std::to_string(id);
@@ -76,11 +82,15 @@ std::string GenerateRegistry() {
         if (random.Chance(50)) text += std::string("OutputDebugString=EW") + end;
         if (random.Chance(30)) text += std::string("WriteToLogFile = e,t") + end;
         if (random.Chance(10)) text += std::string("NotUseDefaultDllPath=1") + end;
-        if (random.Chance(60)) {
+        if (withOthers && random.Chance(60)) {
             text += "Description=Component " + n + ", generated" + end;
         }
-        if (random.Chance(40)) text += "Version\t=\t1." + std::to_string(random.Next() % 50) + end;
-        if (random.Chance(30)) text += "Owner=t" + std::to_string(random.Next() % 20) + end;
+        if (withOthers && random.Chance(40)) {
+            text += "Version\t=\t1." + std::to_string(random.Next() % 50) + end;
+        }
+        if (withOthers && random.Chance(30)) {
+            text += "Owner=t" + std::to_string(random.Next() % 20) + end;
+        }
         text += end;
     }
     return text;
@@ -240,6 +250,38 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Reads the file as LoadFile does (one open, one read into a buffer of its
+// size, one close), and nothing more.
+void OpenReadClose(const char* file) {
+    const platform::Handle handle = platform::OpenFileForRead(file);
+    if (handle == platform::kInvalidHandle) Fail("cannot open " + std::string(file));
+    const uint32_t size = platform::GetFileSize(handle);
+    char* text = static_cast<char*>(platform::Allocate(size + 1));
+    uint32_t read = 0;
+    platform::ReadFile(handle, text, size, &read);
+    platform::CloseFile(handle);
+    benchmark::DoNotOptimize(text[read / 2]);
+    platform::Deallocate(text);
+}
+
+// Both parsers build the same data, or the comparison means nothing.
+void CheckSameEntries(const std::string& file, uint32_t sections) {
+    ComponentRegistry registry;
+    registry.LoadFile(file.c_str(), file.c_str());
+    const std::unique_ptr<InihRegistry> other = ParseWithInih(file.c_str());
+    bool same = registry.entries().size() == sections &&
+                registry.entries().size() == other->entries().size() &&
+                registry.defaultDebugOutputMask() == other->defaultDebugOutputMask() &&
+                registry.defaultLogFileMask() == other->defaultLogFileMask() &&
+                std::strcmp(registry.defaultDllDirectory(), other->defaultDllDirectory()) == 0 &&
+                std::strcmp(registry.defaultDllPath(), other->defaultDllPath()) == 0;
+    for (auto a = registry.entries().begin(), b = other->entries().begin();
+         same && a != registry.entries().end(); ++a, ++b) {
+        same = a->first == b->first && SameEntry(a->second, b->second);
+    }
+    if (!same) Fail("LoadFile and the inih peer disagree about " + file);
+}
+
 // One parse of the file by each side; seconds. The data each builds is freed
 // outside the time.
 double TimeLoadFile(const char* file) {
@@ -268,31 +310,46 @@ double TimeFloor(const char* file) {
 }  // namespace
 
 void SetUpRegistryBenchmarks() {
-    g_registryFile = Env().dataDirectory + "/generated-registry.ini";
-    const std::string text = GenerateRegistry();
-    {
-        std::ofstream out(g_registryFile, std::ios::binary | std::ios::trunc);
+    auto write = [](const std::string& file, const std::string& text) {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out << text;
-        if (!out) Fail("cannot write " + g_registryFile);
-    }
+        if (!out) Fail("cannot write " + file);
+    };
+    g_registryFile = Env().dataDirectory + "/generated-registry.ini";
+    const std::string text = GenerateRegistry(kSections, true);
+    write(g_registryFile, text);
     g_registryBytes = text.size();
     Results().registryBytes = g_registryBytes;
+    CheckSameEntries(g_registryFile, kSections);
 
-    // Both parsers must build the same data, or the comparison means nothing.
-    ComponentRegistry registry;
-    registry.LoadFile(g_registryFile.c_str(), g_registryFile.c_str());
-    const std::unique_ptr<InihRegistry> other = ParseWithInih(g_registryFile.c_str());
-    bool same = registry.entries().size() == kSections &&
-                registry.entries().size() == other->entries().size() &&
-                registry.defaultDebugOutputMask() == other->defaultDebugOutputMask() &&
-                registry.defaultLogFileMask() == other->defaultLogFileMask() &&
-                std::strcmp(registry.defaultDllDirectory(), other->defaultDllDirectory()) == 0 &&
-                std::strcmp(registry.defaultDllPath(), other->defaultDllPath()) == 0;
-    for (auto a = registry.entries().begin(), b = other->entries().begin();
-         same && a != registry.entries().end(); ++a, ++b) {
-        same = a->first == b->first && SameEntry(a->second, b->second);
-    }
-    if (!same) Fail("LoadFile and the inih peer disagree about " + g_registryFile);
+    g_smallRegistryFile = Env().dataDirectory + "/small-registry.ini";
+    const std::string small = GenerateRegistry(kSmallSections, false);
+    write(g_smallRegistryFile, small);
+    Results().smallRegistryBytes = small.size();
+    CheckSameEntries(g_smallRegistryFile, kSmallSections);
+}
+
+void MeasureSmallRegistry(int rounds) {
+    const char* file = g_smallRegistryFile.c_str();
+    // Each side builds its registry and frees it within the time: the whole
+    // cost of reading a registry of this size.
+    Results().smallRegistry =
+        MeasurePaired({[file](int operations) {
+                           for (int i = 0; i < operations; ++i) {
+                               ComponentRegistry registry;
+                               registry.LoadFile(file, file);
+                               benchmark::DoNotOptimize(registry.entries().size());
+                           }
+                       },
+                       [file](int operations) {
+                           for (int i = 0; i < operations; ++i)
+                               OpenReadClose(file);
+                       },
+                       [file](int operations) {
+                           for (int i = 0; i < operations; ++i)
+                               benchmark::DoNotOptimize(ParseWithInih(file)->entries().size());
+                       }},
+                      rounds, 0.002);
 }
 
 void MeasureRegistryParsing(int rounds) {

@@ -86,11 +86,14 @@ std::map<std::string, double> RunHost(const std::string& directory, const char* 
     const char* arguments[] = {mode, nullptr};
     const platform::ProcessOptions options{host.c_str(), arguments, directory.c_str(), out.c_str(),
                                            err.c_str()};
-    if (platform::RunProcess(&options) != 0) {
-        std::ifstream debug(err);
-        std::stringstream text;
-        text << debug.rdbuf();
-        Fail(std::string("app_start_host ") + mode + " failed: " + text.str());
+    const int status = platform::RunProcess(&options);
+    std::ifstream debug(err);
+    std::stringstream text;
+    text << debug.rdbuf();
+    if (status != 0) Fail(std::string("app_start_host ") + mode + " failed: " + text.str());
+    // A run that leaked would have measured less than the whole teardown.
+    if (text.str().find("Found leak") != std::string::npos) {
+        Fail(std::string("app_start_host ") + mode + " leaked: " + text.str());
     }
     std::map<std::string, double> figures;
     std::ifstream in(out);

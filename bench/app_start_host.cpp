@@ -101,6 +101,13 @@ int RunFactory() {
     return 0;
 }
 
+// As a host ends, once its own holder is gone: the factory itself released,
+// so that nothing is reported as leaked when Brelnor.dll is unloaded at exit.
+void ShutDownFactory() {
+    KeepingFactoryHolder factoryItself;
+    if (factoryItself.component != nullptr) factoryItself.component->Release(1);
+}
+
 int RunHand() {
     std::vector<PexilModuleHandle> modules(kAppModules, nullptr);
     std::vector<IComponent*> components(kAppComponents, nullptr);
@@ -138,7 +145,11 @@ int RunHand() {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "factory") return pexil::bench::RunFactory();
+    if (mode == "factory") {
+        const int status = pexil::bench::RunFactory();
+        pexil::bench::ShutDownFactory();
+        return status;
+    }
     if (mode == "hand") return pexil::bench::RunHand();
     return pexil::bench::Fail("usage: app_start_host factory|hand");
 }

@@ -8,9 +8,12 @@
 // - a list of names (null section or key) that fits is the whole list; one
 //   that does not is cut and ends with two zero bytes, the result size - 2;
 //   below 3 bytes a list is empty.
+// And the reader's two ways to one key, scanning the text and looking in its
+// parse, give the same answer.
 #include "fuzz_support.h"
 
 #include "platform/platform.h"
+#include "platform/posix/profile_text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -125,5 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckSize(q, s, full, list);
     for (uint32_t s : kSizes)
         CheckSize(q, s, full, list);
+
+    if (q.section != nullptr && q.key != nullptr) {
+        namespace profile = pexil::platform::posix::profile;
+        const std::string decoded = profile::Decode(text);
+        std::string scanned, looked;
+        const bool byScan = profile::ScanValue(decoded, q.section, q.key, &scanned);
+        const bool byParse = profile::FindValue(profile::Parse(decoded), q.section, q.key, &looked);
+        FUZZ_CHECK(byScan == byParse);
+        FUZZ_CHECK(scanned == looked);
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "support/bounded_string.h"
 
 #include <atomic>
+#include <string_view>
 
 namespace pexil {
 
@@ -44,8 +45,9 @@ IComponent* ComponentFactory::CreateComponentByID(uint32_t componentID, const ch
     if (registryPath == nullptr || registryPath[0] == '\0') {
         return defaultRegistry_.CreateByID(componentID);
     }
-    // Keyed by the caller's exact string: two spellings of one file are two registries.
-    auto it = registries_.find(registryPath);
+    // Keyed by the caller's exact string: two spellings of one file are two
+    // registries. Measured once, so that no comparison measures it again.
+    auto it = registries_.find(std::string_view(registryPath));
     if (it != registries_.end()) return it->second->CreateByID(componentID);
 
     ComponentRegistry* registry = new ComponentRegistry();
@@ -75,7 +77,7 @@ void ComponentFactory::GetLogSettings(const char* registryPath, uint32_t compone
         defaultRegistry_.GetLogMasks(componentID, &debugMask, &fileMask);
     } else {
         // Never creates or loads a registry.
-        auto it = registries_.find(registryPath);
+        auto it = registries_.find(std::string_view(registryPath));
         if (it != registries_.end()) it->second->GetLogMasks(componentID, &debugMask, &fileMask);
     }
     if (debugOutputMask != nullptr) *debugOutputMask = debugMask;

@@ -119,7 +119,8 @@ namespace {
 // The deletions Release has begun and not yet ended, on any thread: nested
 // ones (a destructor releasing another component) and concurrent ones. Each
 // names the allocation being deleted, which no other live object shares.
-struct Deletion {
+// A slot to a cache line: two threads deleting at once write only their own.
+struct alignas(64) Deletion {
     // Null: a free slot. kRecordRemoved once FreeComponentMemory has freed the
     // memory and removed the record (so that the address, which another
     // component may be given now, no longer matches).
@@ -133,12 +134,21 @@ Deletion g_deletions[kMaxDeletions];
 // No allocation lies at this address.
 void* const kRecordRemoved = &g_deletions;
 
+// Where the search for a deletion's slot starts: from the address, so that
+// deletions of different objects start apart and the search for a given one
+// starts where it most likely is.
+int FirstSlotOf(const void* memory) {
+    return static_cast<int>((reinterpret_cast<uintptr_t>(memory) >> 4) % kMaxDeletions);
+}
+
 }  // namespace
 
 }  // namespace module
 
 int BeginComponentDeletion(void* memory, IComponent* key, int notifyFactory) {
-    for (int i = 0; i < module::kMaxDeletions; ++i) {
+    const int first = module::FirstSlotOf(memory);
+    for (int n = 0; n < module::kMaxDeletions; ++n) {
+        const int i = (first + n) % module::kMaxDeletions;
         module::Deletion& deletion = module::g_deletions[i];
         void* expected = nullptr;
         if (deletion.memory.load(std::memory_order_relaxed) != nullptr ||
@@ -153,7 +163,9 @@ int BeginComponentDeletion(void* memory, IComponent* key, int notifyFactory) {
 }
 
 void FreeComponentMemory(void* memory, void (*deallocate)(void*)) {
-    for (module::Deletion& deletion : module::g_deletions) {
+    const int first = module::FirstSlotOf(memory);
+    for (int n = 0; n < module::kMaxDeletions; ++n) {
+        module::Deletion& deletion = module::g_deletions[(first + n) % module::kMaxDeletions];
         if (deletion.memory.load(std::memory_order_acquire) != memory) continue;
         // Freed and unrecorded as one step: no other thread records a new
         // component at this address before its old record is gone.

@@ -23,7 +23,10 @@ std::atomic<PexilModuleHandle> g_moduleHandle{nullptr};
 std::atomic<PexilModuleHandle> g_factoryHandle{nullptr};
 std::atomic<int> g_dllSafe{0};
 char g_registryPath[kMaxPath];
-uint32_t g_creatorCount = 0;
+// The table only grows: an entry is written, under the lock, before the count
+// that publishes it, and never changes after. So a search needs no lock, and
+// creations on two threads do not meet on it.
+std::atomic<uint32_t> g_creatorCount{0};
 CreatorEntry g_creators[kMaxCreators];
 
 }  // namespace
@@ -72,11 +75,9 @@ void SetRegistryPath(const char* path) {
 }
 
 uint32_t CopyComponentIDs(uint32_t* ids, uint32_t capacity) {
-    EnterModuleLock();
-    const uint32_t count = g_creatorCount;
+    const uint32_t count = g_creatorCount.load(std::memory_order_acquire);
     for (uint32_t i = 0; i < count && i < capacity; ++i)
         ids[i] = g_creators[i].componentID;
-    LeaveModuleLock();
     return count;
 }
 
@@ -93,23 +94,20 @@ void LeaveModuleLock() {
 
 void RegisterCreator(uint32_t componentID, CreatorFunction creator) {
     EnterModuleLock();
-    if (g_creatorCount < kMaxCreators && componentID != 0 && creator != nullptr) {
-        g_creators[g_creatorCount++] = CreatorEntry{componentID, creator};
+    const uint32_t count = g_creatorCount.load(std::memory_order_relaxed);
+    if (count < kMaxCreators && componentID != 0 && creator != nullptr) {
+        g_creators[count] = CreatorEntry{componentID, creator};
+        g_creatorCount.store(count + 1, std::memory_order_release);
     }
     LeaveModuleLock();
 }
 
 CreatorFunction FindCreator(uint32_t componentID) {
-    CreatorFunction found = nullptr;
-    EnterModuleLock();
-    for (uint32_t i = 0; i < g_creatorCount; ++i) {
-        if (g_creators[i].componentID == componentID) {
-            found = g_creators[i].creator;
-            break;
-        }
+    const uint32_t count = g_creatorCount.load(std::memory_order_acquire);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (g_creators[i].componentID == componentID) return g_creators[i].creator;
     }
-    LeaveModuleLock();
-    return found;
+    return nullptr;
 }
 
 PexilModuleHandle ModuleHandle() {

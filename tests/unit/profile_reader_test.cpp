@@ -177,10 +177,14 @@ TEST(ProfileReaderKeptFiles, EveryChangeToAKeptFileIsSeen) {
     TempDirectory temp;
     const std::string file = temp.Write("kept.ini", "[s]\nk=1\n");
     const auto written = std::filesystem::last_write_time(file);
-    platform::Sleep(3500);  // settled: the next read keeps its parse
+    platform::Sleep(3500);  // settled: the file may be kept
     char value[8];
-    ASSERT_EQ(1u, platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str()));
-    EXPECT_STREQ("1", value);
+    // The first read scans the file and keeps its text, the second scans the
+    // kept text, the third parses it and keeps the parse.
+    for (int read = 0; read < 3; ++read) {
+        ASSERT_EQ(1u, platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str()));
+        EXPECT_STREQ("1", value);
+    }
 
     // The same size, and the modification time put back as it was.
     temp.Write("kept.ini", "[s]\nk=2\n");

@@ -19,11 +19,16 @@
 // Like the Windows reader, it keeps the files it parsed and answers from them
 // while the file is unchanged: one stat() per call instead of reading and
 // parsing the file again. See ParsedFiles below for when a kept file is used.
+// A file asked for one key is first scanned for it instead of parsed (and its
+// text kept): most files are asked once or twice (a registry's [Redirect]),
+// and only a file asked more often is worth its parse (profile_text.h).
 #include "platform/backend.h"
+#include "platform/posix/profile_text.h"
 #include "platform/posix/system_path.h"
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <list>
@@ -36,127 +41,8 @@
 
 namespace pexil::platform::backend {
 using posix::SystemPath;
+using posix::profile::Section;
 namespace {
-
-struct Key {
-    std::string name;
-    bool hasValue;
-    std::string value;
-};
-
-struct Section {
-    std::string name;
-    std::vector<Key> keys;
-};
-
-bool IsProfileSpace(unsigned char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1a;
-}
-
-std::string Trim(const char* begin, const char* end) {
-    while (begin < end && IsProfileSpace(static_cast<unsigned char>(*begin)))
-        ++begin;
-    while (end > begin && IsProfileSpace(static_cast<unsigned char>(end[-1])))
-        --end;
-    // A zero byte ends a name or value, as it ends a C string.
-    const void* zero = std::memchr(begin, '\0', static_cast<size_t>(end - begin));
-    if (zero != nullptr) end = static_cast<const char*>(zero);
-    return std::string(begin, end);
-}
-
-std::string Trim(const char* text) {
-    return Trim(text, text + std::strlen(text));
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-void StripQuotes(std::string& text) {
-    if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0]) {
-        text = text.substr(1, text.size() - 2);
-    }
-}
-
-// Windows-1252 for the code points 0x80 to 0x9F that it maps elsewhere.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char ToCp1252(uint32_t codePoint) {
-    for (int i = 0; i < 32; ++i) {
-        if (kCp1252High[i] == codePoint) return static_cast<char>(0x80 + i);
-    }
-    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
-        return static_cast<char>(codePoint);
-    }
-    return '?';
-}
-
-std::string FromUtf8(const std::string& bytes, size_t start) {
-    std::string out;
-    size_t i = start;
-    while (i < bytes.size()) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        uint32_t cp = 0;
-        size_t extra = 0;
-        if (c < 0x80) {
-            cp = c;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            cp = c & 0x1Fu;
-            extra = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            cp = c & 0x0Fu;
-            extra = 2;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            cp = c & 0x07u;
-            extra = 3;
-        } else {
-            out += '?';
-            ++i;
-            continue;
-        }
-        size_t j = 1;
-        for (; j <= extra && i + j < bytes.size(); ++j) {
-            unsigned char next = static_cast<unsigned char>(bytes[i + j]);
-            if ((next & 0xC0u) != 0x80u) break;
-            cp = (cp << 6) | (next & 0x3Fu);
-        }
-        if (j <= extra) {  // sequence cut short: one replacement for the lead byte
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += ToCp1252(cp);
-        i += extra + 1;
-    }
-    return out;
-}
-
-std::string FromUtf16(const std::string& bytes, bool bigEndian) {
-    std::string out;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        unsigned char a = static_cast<unsigned char>(bytes[i]);
-        unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
-        uint32_t unit = bigEndian ? (a << 8 | b) : (b << 8 | a);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-            i += 2;  // a surrogate pair: beyond Windows-1252 either way
-            out += '?';
-            continue;
-        }
-        out += ToCp1252(unit);
-    }
-    return out;
-}
 
 // What tells one state of a file from another: a write, a truncation, a
 // change of times or a new file under the name changes at least one of them.
@@ -208,70 +94,30 @@ bool ReadText(const char* file, std::string& text, FileState* state, bool* haveS
     }
     CloseFile(handle);
     if (!ok) return false;
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        text = FromUtf8(bytes, 3);
-    } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        text = FromUtf16(bytes, false);
-    } else if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
-        text = FromUtf16(bytes, true);
-    } else {
-        text = std::move(bytes);
-    }
+    text = posix::profile::Decode(std::move(bytes));
     return true;
 }
 
-std::vector<Section> Parse(const std::string& text) {
-    std::vector<Section> sections(1);  // the unnamed section before any header
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
-            ++lineEnd;
-        const char* begin = p;
-        const char* stop = lineEnd;
-        p = lineEnd < end ? lineEnd + 1 : end;
-        while (begin < stop && IsProfileSpace(static_cast<unsigned char>(*begin)))
-            ++begin;
-        while (stop > begin && IsProfileSpace(static_cast<unsigned char>(stop[-1])))
-            --stop;
-        if (begin == stop) continue;
-
-        if (*begin == '[') {
-            const char* close = stop;
-            while (close > begin && close[-1] != ']')
-                --close;
-            if (close > begin + 1) {  // close points past the last ']'
-                sections.push_back(Section{Trim(begin + 1, close - 1), {}});
-                continue;
-            }
-        }
-        const void* equals = std::memchr(begin, '=', static_cast<size_t>(stop - begin));
-        if (equals == nullptr) {
-            sections.back().keys.push_back(Key{Trim(begin, stop), false, {}});
-        } else {
-            const char* eq = static_cast<const char*>(equals);
-            sections.back().keys.push_back(Key{Trim(begin, eq), true, Trim(eq + 1, stop)});
-        }
-    }
-    return sections;
-}
-
-// A file's sections as Parse gave them, and the state of the file they came from.
+// What is kept of a file, and the state of the file it came from: its parse,
+// or until it is worth parsing its text (parsed false; the text is empty for
+// a file too large to keep as text, which is parsed when it is asked again).
 struct ParsedFile {
     FileState state;
+    bool parsed;
     std::vector<Section> sections;
+    std::string text;
+    // Questions answered from the kept text; at kParseAfterAsks it is parsed.
+    mutable std::atomic<uint32_t> asks{0};
 };
 
-// The parsed files kept for reuse, most recently used first; any thread may
-// call. A kept file is used while stat() finds the file in the state it was
-// read in. That alone would miss a rewrite within one tick of the file
-// system's clock (a few milliseconds, or whole seconds on some file systems)
-// that keeps the size: such a rewrite leaves every field as it was. So a file
-// is kept only when its last change (its status-change time, which no program
-// can set back) lies more than kSettledSeconds before the read began: any
-// later write stamps a time past that and so is seen. A file changed more
-// recently is read and parsed at every call, as it is when not kept.
+// A file asked this often in one state is parsed: a stat() and a lookup then
+// answer, whatever the file's size. Fewer questions scan the text: a file
+// asked once or twice (a registry's [Redirect], a locator's two keys) costs
+// no parse.
+constexpr uint32_t kParseAfterAsks = 3;
+// Larger files are kept as a parse only, never as text.
+constexpr size_t kMaxKeptText = 64 * 1024;
+
 class ParsedFiles {
 public:
     // The kept parse of the file, whatever the file's state now; null when none.
@@ -323,30 +169,84 @@ ParsedFiles& KeptFiles() {
     return *files;
 }
 
-// The file's sections, from the kept parse when the file is unchanged, else
-// read and parsed; null when the file cannot be read.
-std::shared_ptr<const ParsedFile> LoadFile(const char* file) {
+// What a question is answered from: a parse, or the text to scan for one key.
+struct Source {
+    bool read = false;                       // false: the file could not be read (no sections)
+    std::shared_ptr<const ParsedFile> kept;  // a parse, or the kept text
+    std::string text;                        // a text not kept
+
+    const std::vector<Section>* Sections() const {
+        return kept != nullptr && kept->parsed ? &kept->sections : nullptr;
+    }
+    const std::string& Text() const { return kept != nullptr ? kept->text : text; }
+};
+
+std::shared_ptr<const ParsedFile> Parsed(const FileState& state, const std::string& text) {
+    auto parsed = std::make_shared<ParsedFile>();
+    parsed->state = state;
+    parsed->parsed = true;
+    parsed->sections = posix::profile::Parse(text);
+    return parsed;
+}
+
+// The file's sections or text: from what is kept while the file is unchanged,
+// else read. Parsed when wholeFile (a list of names), else when the file has
+// been asked often enough in this state.
+Source LoadFile(const char* file, bool wholeFile) {
     ParsedFiles& kept = KeptFiles();
-    if (std::shared_ptr<const ParsedFile> parsed = kept.Find(file)) {
+    bool parse = wholeFile;
+    if (std::shared_ptr<const ParsedFile> found = kept.Find(file)) {
         struct stat info;
         if (::stat(SystemPath(file).c_str(), &info) == 0 &&
-            SameState(StateOf(info), parsed->state)) {
-            return parsed;
+            SameState(StateOf(info), found->state)) {
+            Source source;
+            source.read = true;
+            if (found->parsed) {
+                source.kept = std::move(found);
+                return source;
+            }
+            if (found->text.empty()) {
+                parse = true;  // asked again, too large to have been kept as text
+            } else if (wholeFile || found->asks.fetch_add(1) + 1 >= kParseAfterAsks) {
+                source.kept = Parsed(found->state, found->text);
+                kept.Keep(file, source.kept);
+                return source;
+            } else {
+                source.kept = std::move(found);
+                return source;
+            }
         }
     }
     timespec readStart{};
     ::clock_gettime(CLOCK_REALTIME, &readStart);
-    std::string text;
+    Source source;
     FileState state{};
     bool haveState = false;
-    if (!ReadText(file, text, &state, &haveState)) {
+    if (!ReadText(file, source.text, &state, &haveState)) {
         kept.Keep(file, nullptr);
-        return nullptr;
+        return source;
     }
-    auto parsed = std::make_shared<ParsedFile>(ParsedFile{state, Parse(text)});
+    source.read = true;
     const bool keep = haveState && ParsedFiles::Settled(state, readStart);
-    kept.Keep(file, keep ? parsed : nullptr);
-    return parsed;
+    if (parse) {
+        // Kept in the list only when settled; the source holds it either way.
+        source.kept = Parsed(state, source.text);
+        source.text.clear();
+        kept.Keep(file, keep ? source.kept : nullptr);
+        return source;
+    }
+    if (!keep) return source;
+    auto text = std::make_shared<ParsedFile>();
+    text->state = state;
+    text->parsed = false;
+    text->asks.store(1, std::memory_order_relaxed);
+    if (source.text.size() <= kMaxKeptText) {
+        text->text = std::move(source.text);
+        source.text.clear();
+        source.kept = text;
+    }
+    kept.Keep(file, std::move(text));
+    return source;
 }
 
 uint32_t CopyResult(const std::string& value, char* buffer, uint32_t size) {
@@ -390,16 +290,27 @@ std::string PrepareDefault(const char* defaultValue) {
     while (keep > 1 && value[keep - 1] == ' ')
         --keep;
     value.resize(keep);
-    StripQuotes(value);
+    posix::profile::StripQuotes(value);
     return value;
 }
 
 uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* file) {
-    const std::shared_ptr<const ParsedFile> parsed = file != nullptr ? LoadFile(file) : nullptr;
-    const std::vector<Section> noSections;
-    const std::vector<Section>& sections = parsed != nullptr ? parsed->sections : noSections;
+    const bool list = section == nullptr || key == nullptr;
+    const Source source = file != nullptr ? LoadFile(file, list) : Source{};
+    const std::vector<Section>* parsed = source.Sections();
 
+    if (!list) {
+        std::string value;
+        const bool found =
+            parsed != nullptr
+                ? posix::profile::FindValue(*parsed, section, key, &value)
+                : source.read && posix::profile::ScanValue(source.Text(), section, key, &value);
+        return CopyResult(found ? value : PrepareDefault(defaultValue), buffer, size);
+    }
+
+    const std::vector<Section> noSections;
+    const std::vector<Section>& sections = parsed != nullptr ? *parsed : noSections;
     if (section == nullptr) {
         std::vector<const std::string*> names;
         for (size_t i = 1; i < sections.size(); ++i)
@@ -407,35 +318,15 @@ uint32_t ReadProfileString(const char* section, const char* key, const char* def
         return CopyList(names, buffer, size);
     }
 
-    std::string wantedSection = Trim(section);
-    const Section* found = nullptr;
+    const std::string wantedSection = posix::profile::Trim(section);
     for (const Section& candidate : sections) {
-        if (EqualNoCase(candidate.name, wantedSection)) {
-            found = &candidate;
-            break;
-        }
-    }
-
-    if (key == nullptr) {
+        if (!posix::profile::EqualNoCase(candidate.name, wantedSection)) continue;
         std::vector<const std::string*> names;
-        if (found != nullptr) {
-            for (const Key& k : found->keys) {
-                if (k.hasValue) names.push_back(&k.name);
-            }
+        for (const auto& k : candidate.keys) {
+            if (k.hasValue) names.push_back(&k.name);
         }
         if (!names.empty()) return CopyList(names, buffer, size);
-        return CopyResult(PrepareDefault(defaultValue), buffer, size);
-    }
-
-    if (found != nullptr) {
-        std::string wantedKey = Trim(key);
-        for (const Key& k : found->keys) {
-            if (!EqualNoCase(k.name, wantedKey)) continue;
-            if (!k.hasValue) break;  // the first key of the name wins, even without a value
-            std::string value = k.value;
-            StripQuotes(value);
-            return CopyResult(value, buffer, size);
-        }
+        break;
     }
     return CopyResult(PrepareDefault(defaultValue), buffer, size);
 }

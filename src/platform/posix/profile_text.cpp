@@ -221,12 +221,13 @@ std::vector<Section> Parse(const std::string& text) {
 
 bool FindValue(const std::vector<Section>& sections, const char* section, const char* key,
                std::string* value) {
-    const std::string wantedSection = Trim(section);
+    // Compared in place: a kept parse answers without building a string.
+    const Span wantedSection = TrimSpan(section, section + std::strlen(section));
     for (const Section& candidate : sections) {
-        if (!EqualNoCase(candidate.name, wantedSection)) continue;
-        const std::string wantedKey = Trim(key);
+        if (!EqualNoCase(wantedSection, candidate.name)) continue;
+        const Span wantedKey = TrimSpan(key, key + std::strlen(key));
         for (const Key& k : candidate.keys) {
-            if (!EqualNoCase(k.name, wantedKey)) continue;
+            if (!EqualNoCase(wantedKey, k.name)) continue;
             if (!k.hasValue) return false;  // the first key of the name wins, even without a value
             *value = k.value;
             StripQuotes(*value);

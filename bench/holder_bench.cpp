@@ -18,6 +18,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+
 #include <string>
 
 namespace pexil::bench {
@@ -32,9 +34,10 @@ void ConstructHolder() {
 // The system calls the holder must make: the profile reader looks at the file
 // (one system call that looks its path up, a stat()) for each of the
 // locator's three reads, so that it sees every change.
-void CheckFile(const std::string& ini) {
+void CheckFile(const std::filesystem::path& ini) {
+    std::error_code error;
     for (int read = 0; read < 3; ++read)
-        benchmark::DoNotOptimize(platform::Access(ini.c_str(), 0));
+        benchmark::DoNotOptimize(std::filesystem::status(ini, error));
 }
 
 void BM_Holder_HostIni(benchmark::State& state) {
@@ -51,7 +54,7 @@ void BM_Holder_FactoryHandle(benchmark::State& state) {
 }
 
 void BM_Holder_ItsSystemCalls(benchmark::State& state) {
-    const std::string ini = Env().hostDirectory + "/Pexil.ini";
+    const std::filesystem::path ini = Env().hostDirectory + "/Pexil.ini";
     for (auto _ : state)
         CheckFile(ini);
 }
@@ -59,7 +62,7 @@ void BM_Holder_ItsSystemCalls(benchmark::State& state) {
 }  // namespace
 
 void MeasureHolders(int rounds) {
-    const std::string ini = Env().hostDirectory + "/Pexil.ini";
+    const std::filesystem::path ini = Env().hostDirectory + "/Pexil.ini";
     Results().holders = MeasurePaired({[](int operations) {
                                            module::SetFactoryHandle(nullptr);
                                            for (int i = 0; i < operations; ++i)

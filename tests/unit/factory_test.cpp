@@ -1,8 +1,11 @@
 // The factory in this process, through Brelnor.dll's own exports.
+#include "modules/test_interfaces.h"
+#include "platform/debug_capture.h"
 #include "support/loaded_module.h"
 #include "support/native_path.h"
 #include "support/temp_directory.h"
 
+#include <pexil/component_ptr.h>
 #include <pexil/factory.h>
 #include <pexil/platform.h>
 
@@ -263,6 +266,59 @@ TEST_F(Factory, EverySlotSitsWhereSeparatelyBuiltModulesCallIt) {
     // not run it a second time.
     slots->Slot13();
     EXPECT_EQ(intptr_t{-1}, read->file);
+}
+
+// ComponentPtr owns with Release(1); Create refuses, with one line, what is not
+// the component asked for.
+TEST_F(Factory, ComponentPointersReleaseWhatTheyOwnAndCreateChecksTheID) {
+    LoadedModule components("TestComponents.dll");
+    auto* probe = static_cast<IModuleProbe*>(components.CreateComponent(kModuleProbe, 0));
+    ASSERT_NE(nullptr, probe);
+    probe->RegisterCreators(150, 1, 0);  // makes a component whose ID is 101
+    TempDirectory temp;
+    const std::string dll = BesideProgram("TestComponents.dll");
+    const std::string registry =
+        temp.Write("pointers.ini", "[100]\nDLL=" + dll + "\n[150]\nDLL=" + dll + "\n");
+    const char* const path = registry.c_str();
+    const uint32_t before = probe->LiveCount();
+
+    {
+        ComponentPtr<ITestComponent> first = Create<ITestComponent>(factory_, 100, path);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(100u, first->GetComponentID());
+        ComponentPtr<ITestComponent> second = std::move(first);
+        EXPECT_FALSE(first);
+        EXPECT_EQ(before + 1, probe->LiveCount());
+        ComponentPtr<ITestComponent> third = Create<ITestComponent>(factory_, 100, path);
+        EXPECT_EQ(before + 2, probe->LiveCount());
+        second = std::move(third);  // the one owned before is released
+        EXPECT_EQ(before + 1, probe->LiveCount());
+        second.reset();
+        EXPECT_EQ(before, probe->LiveCount());
+
+        ComponentPtr<ITestComponent> kept = Create<ITestComponent>(factory_, 100, path);
+        ITestComponent* raw = kept.release();
+        EXPECT_FALSE(kept);
+        EXPECT_EQ(before + 1, probe->LiveCount());
+        kept.reset(raw);
+        ComponentPtr<ITestComponent> scoped = Create<ITestComponent>(factory_, 100, path);
+        EXPECT_EQ(before + 2, probe->LiveCount());
+    }
+    EXPECT_EQ(before, probe->LiveCount());
+
+    platform::testing::DebugCapture capture;
+    EXPECT_FALSE(Create<IComponent>(factory_, 150, path));
+    EXPECT_EQ("Pexil[Error]: Create(150): the component created is 101; released\n",
+              capture.Text());
+    EXPECT_EQ(before, probe->LiveCount());
+    EXPECT_FALSE(Create<IComponent>(nullptr, 100));
+    const std::string none = "Pexil[Error]: Create(100): no factory to ask\n";
+    EXPECT_EQ(none, capture.Text().substr(capture.Text().size() - none.size()));
+    EXPECT_FALSE(Create<IComponent>(factory_, 999, path));
+    const std::string failed = "Pexil[Error]: Create(999): the factory created no component\n";
+    const std::string text = capture.Text();
+    EXPECT_EQ(failed, text.substr(text.size() - failed.size()));
+    probe->Release(1);
 }
 
 }  // namespace

@@ -1,23 +1,13 @@
-# Lays the built example out in WORK as layout/ describes (the host, the
-# platform library and the ini files at the top; the factory in system/; the
-# modules in components/), runs the host there (through EMULATOR when the build
-# needs one) and checks that it went through all its steps. Run by CTest.
+# Copies the deployed example (DEPLOYED, as pexil_deploy laid it out) to a fresh
+# WORK, runs the host there (through EMULATOR when the build needs one) and
+# checks that it went through all its steps. The copy proves that the directory
+# runs wherever it lies. Run by CTest.
 cmake_minimum_required(VERSION 3.20)
 
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/system ${WORK}/components)
-file(COPY ${LAYOUT}/ DESTINATION ${WORK})
-file(COPY ${HOST} DESTINATION ${WORK})
-if(PLATFORM_LIBRARY)
-  file(COPY ${PLATFORM_LIBRARY} DESTINATION ${WORK})
-endif()
-file(COPY ${FACTORY} DESTINATION ${WORK}/system)
-foreach(module ${MODULES})
-  file(COPY ${module} DESTINATION ${WORK}/components)
-endforeach()
-
-get_filename_component(host_name ${HOST} NAME)
-execute_process(COMMAND ${EMULATOR} ${WORK}/${host_name}
+file(COPY ${DEPLOYED}/ DESTINATION ${WORK} PATTERN "PexilLog" EXCLUDE)
+set(HOST ${WORK}/${HOST_NAME})
+execute_process(COMMAND ${EMULATOR} ${HOST}
   WORKING_DIRECTORY ${WORK}
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0)

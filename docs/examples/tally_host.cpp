@@ -2,6 +2,7 @@
 // so that the factory can unload the idle module, and shuts the factory down.
 #include "tally.h"
 
+#include <pexil/component_ptr.h>
 #include <pexil/factory.h>
 #include <pexil/holder.h>
 #include <pexil/platform.h>
@@ -41,12 +42,14 @@ bool UseComponents(std::string* logDirectory) {
     factory->GetRootPath(root);
     *logDirectory = (std::filesystem::path(root) / "PexilLog").string();
 
-    // Null for the default registry (Pexil.ini), or a registry file's path.
-    auto* first =
-        static_cast<tally::ICounter*>(factory->CreateComponentByID(tally::kCounterID, nullptr));
-    auto* second =
-        static_cast<tally::ICounter*>(factory->CreateComponentByID(tally::kCounterID, nullptr));
-    if (first == nullptr || second == nullptr) {
+    // From the default registry (Pexil.ini; or name a registry file). Each
+    // pointer owns its counter and releases it (Release(1)) when it is reset
+    // or ends; Create says on the debug output why a pointer stays empty.
+    pexil::ComponentPtr<tally::ICounter> first =
+        pexil::Create<tally::ICounter>(factory, tally::kCounterID);
+    pexil::ComponentPtr<tally::ICounter> second =
+        pexil::Create<tally::ICounter>(factory, tally::kCounterID);
+    if (!first || !second) {
         Say("no counter: is Tally.dll where Pexil.ini says?");
         return false;
     }
@@ -55,6 +58,8 @@ bool UseComponents(std::string* logDirectory) {
     Say("first counter: " + std::to_string(a) + ", " + std::to_string(b));
     Say("second counter: " + std::to_string(second->Next()));
 
+    // A single instance belongs to the factory's global list, which releases
+    // it: it is not given to a ComponentPtr.
     auto* total =
         static_cast<tally::ITotal*>(factory->CreateComponentByID(tally::kTotalID, nullptr));
     auto* same = factory->CreateComponentByID(tally::kTotalID, nullptr);
@@ -64,10 +69,8 @@ bool UseComponents(std::string* logDirectory) {
     Say("total: " + std::to_string(total->Value()) +
         (same == total ? ", one instance" : ", two instances"));
 
-    // Components ignore Release(0) unless they say otherwise: release with 1.
-    first->Release(1);
-    second->Release(1);
-    // The total is a global component: the factory releases it.
+    first.reset();
+    second.reset();
     factory->ReleaseGlobalComponents();
     Say("released the counters and the global components");
 

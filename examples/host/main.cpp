@@ -200,7 +200,7 @@ int main() {
         Step("Finding the factory through Pexil.ini (its [Redirect] leads to system/Pexil.ini)");
         pexil::ReleasingFactoryHolder holder;
         if (holder.component == nullptr) {
-            Fail("no factory: is Brelnor.dll where system/Pexil.ini says?");
+            Fail("no factory: is Brelnor.dll beside the host, where system/Pexil.ini says?");
             return 1;
         }
         demo.factory = static_cast<pexil::IComponentFactory*>(holder.component);

@@ -1,11 +1,22 @@
 # Installation and the CMake package: `cmake --install` puts the public
 # headers, the platform library, the module code archive, Brelnor.dll, the
-# pexil command and the package files (find_package(Pexil)) under the prefix.
+# pexil command and its manual page, the guides and the package files
+# (find_package(Pexil)) under the prefix.
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(PEXIL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pexil)
+set(PEXIL_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pexil
+  CACHE STRING "Where the guides are installed, below the prefix")
+# The factory is a module, not a program: on Windows it lies beside the
+# programs, elsewhere in a directory of its own (pexil_deploy copies it beside
+# each host).
+if(WIN32)
+  set(PEXIL_INSTALL_FACTORYDIR ${CMAKE_INSTALL_BINDIR})
+else()
+  set(PEXIL_INSTALL_FACTORYDIR ${CMAKE_INSTALL_LIBDIR}/pexil)
+endif()
 
 # The module code as one archive: what pexil_module_objects and pexil_support
 # give every module here. A consumer links it whole (nothing in a module calls
@@ -30,11 +41,10 @@ install(TARGETS ${_pexil_libraries}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# Brelnor.dll is a module: it lies beside the programs, as on Windows.
 install(TARGETS Brelnor
   EXPORT PexilTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}
+  RUNTIME DESTINATION ${PEXIL_INSTALL_FACTORYDIR}
+  LIBRARY DESTINATION ${PEXIL_INSTALL_FACTORYDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/pexil DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
@@ -51,3 +61,25 @@ install(FILES
     ${PEXIL_MODULE_EXPORTS_MAP}
     ${CMAKE_CURRENT_LIST_DIR}/PexilModule.cmake
   DESTINATION ${PEXIL_INSTALL_CMAKEDIR})
+
+# The guides, the README and the example project the guides build.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${PEXIL_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
+  DESTINATION ${PEXIL_INSTALL_DOCDIR}
+  PATTERN "man" EXCLUDE)
+
+# The pexil command's manual page, compressed as manual pages are installed.
+if(PEXIL_BUILD_TOOLS AND NOT WIN32)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/pexil.1.in ${PROJECT_BINARY_DIR}/man/pexil.1 @ONLY)
+  find_program(PEXIL_GZIP gzip REQUIRED)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/pexil.1.gz
+    COMMAND ${PEXIL_GZIP} -9nkf ${PROJECT_BINARY_DIR}/man/pexil.1
+    DEPENDS ${PROJECT_BINARY_DIR}/man/pexil.1
+    COMMENT "Compressing the manual page" VERBATIM)
+  add_custom_target(pexil_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/man/pexil.1.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/man/pexil.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+if(NOT WIN32)
+  include(PexilPackage)
+endif()

@@ -26,23 +26,34 @@ WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix 
 # The Linux build in 32 bits and the emulator that runs it.
 I386_PACKAGES=(g++-multilib qemu-user)
 
-# The example (examples/): its component modules, and every target it needs.
-EXAMPLE_MODULES=(Greeter Clock Settings)
-EXAMPLE_TARGETS=(example_host "${EXAMPLE_MODULES[@]}" Brelnor)
+# The example (examples/): the target that builds it and deploys it in
+# build/default/example.
+EXAMPLE_TARGETS=(example_host_deploy)
 
-# Lays the built example out in DIR (made anew) as examples/layout describes:
-# the host, the platform library and the ini files at the top; the factory
-# beside the registry in system/; the component modules in components/.
+# Copies the deployed example to DIR (made anew), without log files of earlier
+# runs: the host, the factory, the platform library and the ini files at the
+# top; the registry proper in system/; the component modules in components/.
 lay_out_example() {
-    local dir="$1" bin="$REPO/build/default/bin" module
+    local dir="$1"
     rm -rf "$dir"
-    mkdir -p "$dir/system" "$dir/components"
-    cp -R "$REPO/examples/layout/." "$dir/"
-    cp "$bin/example_host" "$bin/libpexil_platform.so" "$dir/"
-    cp "$bin/Brelnor.dll" "$dir/system/"
-    for module in "${EXAMPLE_MODULES[@]}"; do
-        cp "$bin/$module.dll" "$dir/components/"
-    done
+    cp -R "$REPO/build/default/example" "$dir"
+    rm -rf "$dir/PexilLog"
+}
+
+# The package version: the one in the top CMakeLists.txt.
+PEXIL_VERSION=$(sed -n 's/^project(Pexil VERSION \([0-9.]*\).*/\1/p' "$REPO/CMakeLists.txt")
+
+# Builds the guides' example against an installed Pexil and runs it
+# (tests/package/package_test.cmake); LOG receives the output, the other
+# arguments are the script's -D settings.
+consume_package() {
+    local log="$1"
+    shift
+    cmake -DEXAMPLE_DIR="$REPO/docs/examples" \
+        -DEXPECTED_OUTPUT="$REPO/tests/package/expected_host_output.txt" \
+        -DCHECK_EXPORTS="$REPO/tests/check_module_exports.sh" -DGENERATOR=Ninja \
+        -DMAKE_PROGRAM="$(command -v ninja)" -DPEXIL_VERSION="$PEXIL_VERSION" "$@" \
+        -P "$REPO/tests/package/package_test.cmake" >"$log" 2>&1
 }
 
 # The fuzz targets of fuzz/, in the order scripts/fuzz runs them.

@@ -1,13 +1,24 @@
-# Installs the build into WORK_DIR/prefix, builds the guides' example against
-# it as a consumer would (find_package(Pexil), pexil_add_module,
-# pexil_add_host), runs the host, and checks its output, the module's exports
-# and the installed pexil command. Run by CTest: see CMakeLists.txt here.
+# Builds the guides' example (docs/examples) against an installed Pexil as a
+# consumer would (find_package(Pexil), pexil_add_module, pexil_add_host,
+# pexil_deploy), runs the host in its deployed directory and checks its
+# output, the modules' exports and, natively, the installed pexil command.
+#
+#   -DBUILD_DIR=...   install this build into WORK_DIR/prefix first, or
+#   -DPREFIX=...      use a tree installed already (an unpacked package)
+#   -DTOOLCHAIN=...   cross build with this toolchain file, run through
+#   -DEMULATOR=...    this program (Wine); the exports are then checked as PE
+#   -DLIBRARY_PATH=.. where the installed pexil command finds the platform
+#                     library (a tree meant for /usr has no run path)
+#   -DBUILD_ONLY=ON   build and check the exports, run nothing (a build no
+#                     emulator here runs)
+#
+# Run by CTest (tests/package/CMakeLists.txt) and by scripts/test.
 cmake_minimum_required(VERSION 3.20)
 
-set(prefix ${WORK_DIR}/prefix)
 set(build ${WORK_DIR}/build)
 set(app ${build}/app)
 file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
 
 # Runs a command; fails the test with its output unless it exits with 0.
 function(run what)
@@ -26,29 +37,70 @@ function(expect what expected actual)
   endif()
 endfunction()
 
-file(MAKE_DIRECTORY ${WORK_DIR})
-run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-# The example must build without a warning, as the guides show it.
-run("configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${build} -G ${GENERATOR}
-  -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror"
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON)
-run("building the example" ${CMAKE_COMMAND} --build ${build})
+if(PREFIX)
+  set(prefix ${PREFIX})
+else()
+  set(prefix ${WORK_DIR}/prefix)
+  run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
+file(GLOB_RECURSE config ${prefix}/*/PexilConfig.cmake)
+if(NOT config)
+  message(FATAL_ERROR "no PexilConfig.cmake below ${prefix}")
+endif()
+get_filename_component(package_dir ${config} DIRECTORY)
 
-execute_process(COMMAND ${app}/tally_host WORKING_DIRECTORY ${app}
+# The example must build without a warning, as the guides show it.
+set(configure_args -S ${EXAMPLE_DIR} -B ${build} -G ${GENERATOR}
+  -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror" -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON)
+if(TOOLCHAIN)
+  # A cross build searches packages only below the MinGW root: the package
+  # directory is named itself.
+  list(APPEND configure_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DPexil_DIR=${package_dir})
+  set(host tally_host.exe)
+  set(export_kind pe)
+else()
+  list(APPEND configure_args -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_PREFIX_PATH=${prefix})
+  set(host tally_host)
+  set(export_kind elf)
+endif()
+run("configuring the example" ${CMAKE_COMMAND} ${configure_args})
+run("building the example" ${CMAKE_COMMAND} --build ${build})
+if(BUILD_ONLY)
+  run("the export check" sh ${CHECK_EXPORTS} ${export_kind} ${app} ${OBJDUMP})
+  expect("the export check" "2 modules export exactly the seven entry points\n" "${out}")
+  return()
+endif()
+
+# The deployed directory runs wherever it lies: a copy of it runs.
+set(moved ${WORK_DIR}/moved)
+file(COPY ${app}/ DESTINATION ${moved})
+execute_process(COMMAND ${EMULATOR} ${moved}/${host} WORKING_DIRECTORY ${moved}
   RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 file(READ ${EXPECTED_OUTPUT} expected)
+string(REPLACE "\r\n" "\n" out "${out}")
 expect("tally_host's output" "${expected}" "${out}")
-expect("tally_host's debug output" "" "${err}")
 expect("tally_host's exit status" "0" "${result}")
+if(NOT EMULATOR)
+  expect("tally_host's debug output" "" "${err}")
+endif()
 
-# The example's module and the installed factory export the seven entry points
-# and nothing else; the installed pexil command runs from the prefix (the
-# module's announcements as pexil loads and frees it go to standard error).
-run("the export check" sh ${CHECK_EXPORTS} elf ${app})
+# The example's module and the installed factory, deployed beside the host,
+# export the seven entry points and nothing else.
+run("the export check" sh ${CHECK_EXPORTS} ${export_kind} ${moved} ${OBJDUMP})
 expect("the export check" "2 modules export exactly the seven entry points\n" "${out}")
-run("pexil module" ${prefix}/bin/pexil module ${app}/Tally.dll)
-expect("pexil module" "module: ${app}/Tally.dll
+if(TOOLCHAIN)
+  return()
+endif()
+
+# The installed pexil command runs from the prefix (the module's announcements
+# as pexil loads and frees it go to standard error).
+set(pexil ${prefix}/bin/pexil)
+if(LIBRARY_PATH)
+  set(pexil ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${LIBRARY_PATH} ${pexil})
+endif()
+run("pexil module" ${pexil} module ${moved}/Tally.dll)
+expect("pexil module" "module: ${moved}/Tally.dll
 exports:
   CreateComponent       yes
   SetDLLRegistry        yes
@@ -62,3 +114,8 @@ component IDs (2): 5101 5102
 expect("pexil module's standard error" "[Tally.dll] loaded
 [Tally.dll] unloaded
 " "${err}")
+run("pexil --version" ${pexil} --version)
+string(STRIP "${out}" version)
+if(NOT version MATCHES "${PEXIL_VERSION}$")
+  message(FATAL_ERROR "pexil --version says \"${version}\", the package is ${PEXIL_VERSION}")
+endif()

@@ -36,6 +36,7 @@ EXAMPLE_TARGETS=(example_host_deploy)
 lay_out_example() {
     local dir="$1"
     rm -rf "$dir"
+    mkdir -p "$(dirname "$dir")"
     cp -R "$REPO/build/default/example" "$dir"
     rm -rf "$dir/PexilLog"
 }

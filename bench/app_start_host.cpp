@@ -51,6 +51,18 @@ int Fail(const char* what) {
     return 1;
 }
 
+bool AllCreated(const std::vector<IComponent*>& components) {
+    for (IComponent* component : components) {
+        if (component == nullptr) return false;
+    }
+    return true;
+}
+
+void ReleaseAll(const std::vector<IComponent*>& components) {
+    for (IComponent* component : components)
+        component->Release(1);
+}
+
 void Print(const char* name, double nanoseconds) {
     std::printf("%s %.0f\n", name, nanoseconds);
 }
@@ -76,15 +88,12 @@ int RunFactory() {
             components[i] = factory->CreateComponentByID(kFirstAppID + i, RegistryOf(i));
     }
     const Clock::time_point created = Clock::now();
-    for (IComponent* component : components) {
-        if (component == nullptr) return Fail("a component was not created");
-    }
+    if (!AllCreated(components)) return Fail("a component was not created");
 
     // Every module's last release schedules it; the one timer's pass frees
     // them all.
     const Clock::time_point stopping = Clock::now();
-    for (IComponent* component : components)
-        component->Release(1);
+    ReleaseAll(components);
     while (PexilPumpMessages(1000) == 0) {
     }
     const Clock::time_point stopped = Clock::now();
@@ -123,13 +132,10 @@ int RunHand() {
         }
     }
     const Clock::time_point created = Clock::now();
-    for (IComponent* component : components) {
-        if (component == nullptr) return Fail("a component was not created");
-    }
+    if (!AllCreated(components)) return Fail("a component was not created");
 
     const Clock::time_point stopping = Clock::now();
-    for (IComponent* component : components)
-        component->Release(1);
+    ReleaseAll(components);
     for (PexilModuleHandle module : modules)
         platform::FreeLibrary(module);
     platform::Sleep(100);

@@ -112,13 +112,12 @@ private:
     int Load(const char* registryPath, const char* registryFilePath, Observer& observer);
     void ReadFile(const char* registryFilePath);
     void ResolveFullPath(RegistryEntry& entry);
-    IComponent* CallModule(PexilModuleHandle module, ModuleExports& exports, uint32_t componentID,
-                           bool isDefault, const char* fullPath);
-    // An entry that has just loaded its module takes the exports another
-    // entry looked up in it; an entry that looked them up keeps them for
-    // the others.
-    void ShareExports(RegistryEntry& entry);
-    void RememberExports(const RegistryEntry& entry);
+    IComponent* CallModule(const ModuleExports& exports, uint32_t componentID, bool isDefault,
+                           const char* fullPath);
+    static ModuleExports LookUpExports(PexilModuleHandle module);
+    // The entry's module's exports: its own, those another entry of the
+    // module looked up, or looked up now and kept for the others.
+    const ModuleExports& ExportsOf(RegistryEntry& entry);
     // The explaining trace's lines for a creation that fails.
     void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry) const;
     void ExplainNoEntry(uint32_t componentID, bool justTried) const;

@@ -43,7 +43,6 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
         if (entry->module == nullptr) {
             // A path cut to fit could name another file: it is never loaded.
             if (entry->fullPathCut == 0) entry->module = platform::LoadLibrary(entry->fullPath);
-            if (entry->module != nullptr) ShareExports(*entry);
             if (entry->module == nullptr) {
                 DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
                 DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry->fullPath);
@@ -51,11 +50,7 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
             }
         }
         if (entry->module == nullptr) return nullptr;
-        const bool firstLookUp = entry->exports.lookedUp == 0;
-        IComponent* component =
-            CallModule(entry->module, entry->exports, componentID, false, entry->fullPath);
-        if (firstLookUp) RememberExports(*entry);
-        return component;
+        return CallModule(ExportsOf(*entry), componentID, false, entry->fullPath);
     }
 
     if (defaultDllHandle_ == FailedHandle()) {
@@ -74,24 +69,38 @@ IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
             return nullptr;
         }
     }
-    return CallModule(defaultDllHandle_, defaultDllExports_, componentID, true, nullptr);
+    if (defaultDllExports_.lookedUp == 0) defaultDllExports_ = LookUpExports(defaultDllHandle_);
+    return CallModule(defaultDllExports_, componentID, true, nullptr);
 }
 
-void ComponentRegistry::ShareExports(RegistryEntry& entry) {
+// Looked up at the first request after each load of the module; every
+// request then makes the same calls, in the same order, as a lookup at each
+// would.
+ModuleExports ComponentRegistry::LookUpExports(PexilModuleHandle module) {
+    ModuleExports exports{};
+    exports.setDLLRegistry = reinterpret_cast<SetDLLRegistryFunction>(
+        platform::GetProcAddress(module, "SetDLLRegistry"));
+    exports.setFactoryHandle = reinterpret_cast<SetFactoryHandleFunction>(
+        platform::GetProcAddress(module, "SetFactoryHandle"));
+    exports.createComponent = reinterpret_cast<CreateComponentFunction>(
+        platform::GetProcAddress(module, "CreateComponent"));
+    exports.lookedUp = 1;
+    return exports;
+}
+
+const ModuleExports& ComponentRegistry::ExportsOf(RegistryEntry& entry) {
+    if (entry.exports.lookedUp != 0) return entry.exports;
+    // Another entry holding the module looked them up already.
     for (const auto& held : heldExports_) {
-        if (held.first == entry.module) {
-            entry.exports = held.second;
-            return;
-        }
+        if (held.first == entry.module) return entry.exports = held.second;
     }
-}
-
-void ComponentRegistry::RememberExports(const RegistryEntry& entry) {
+    entry.exports = LookUpExports(entry.module);
     try {
         heldExports_.emplace_back(entry.module, entry.exports);
     } catch (const std::bad_alloc&) {
         // Not shared: the next entry of the module looks its exports up itself.
     }
+    return entry.exports;
 }
 
 void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID,
@@ -141,20 +150,8 @@ void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) con
     }
 }
 
-IComponent* ComponentRegistry::CallModule(PexilModuleHandle module, ModuleExports& exports,
-                                          uint32_t componentID, bool isDefault,
-                                          const char* fullPath) {
-    // Looked up at the first request after each load; every request then
-    // makes the same calls, in the same order, as a lookup at each would.
-    if (exports.lookedUp == 0) {
-        exports.setDLLRegistry = reinterpret_cast<SetDLLRegistryFunction>(
-            platform::GetProcAddress(module, "SetDLLRegistry"));
-        exports.setFactoryHandle = reinterpret_cast<SetFactoryHandleFunction>(
-            platform::GetProcAddress(module, "SetFactoryHandle"));
-        exports.createComponent = reinterpret_cast<CreateComponentFunction>(
-            platform::GetProcAddress(module, "CreateComponent"));
-        exports.lookedUp = 1;
-    }
+IComponent* ComponentRegistry::CallModule(const ModuleExports& exports, uint32_t componentID,
+                                          bool isDefault, const char* fullPath) {
     if (exports.setDLLRegistry != nullptr) exports.setDLLRegistry(registryPath_);
     if (exports.setFactoryHandle != nullptr) exports.setFactoryHandle(ModuleHandle());
     const CreateComponentFunction create = exports.createComponent;

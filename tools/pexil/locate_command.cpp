@@ -150,20 +150,10 @@ void CrossCheck(const Search& search) {
     }
 }
 
-std::string WithoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') &&
-           path[path.size() - 2] != ':') {
-        path.pop_back();
-    }
-    return path;
-}
-
 }  // namespace
 
 int RunLocate(const Arguments& args) {
-    g_hostDirectory = args.Has("--host")
-                          ? WithoutTrailingSeparators(AbsolutePath(args.options.at("--host")))
-                          : std::string(CurrentDirectoryBase().directory());
+    g_hostDirectory = HostDirectoryOption(args, "--host");
 
     // ResolveIniFile's start: "Pexil.ini" for no argument, joined to the host
     // directory when relative.

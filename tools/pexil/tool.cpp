@@ -98,6 +98,16 @@ std::string AbsolutePath(const std::string& path) {
     return AbsolutePath(CurrentDirectoryBase(), path);
 }
 
+std::string HostDirectoryOption(const Arguments& args, const char* option) {
+    if (!args.Has(option)) return CurrentDirectoryBase().directory();
+    std::string path = AbsolutePath(args.options.at(option));
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') &&
+           path[path.size() - 2] != ':') {
+        path.pop_back();
+    }
+    return path;
+}
+
 bool FileExists(const std::string& path) {
     return platform::Access(path.c_str(), 0) == 0;
 }

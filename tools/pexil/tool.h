@@ -72,6 +72,9 @@ const PathBase& DirectoryBase(const std::string& directory);
 // a relative one joined to the base's directory with the native separator.
 std::string AbsolutePath(const PathBase& base, const std::string& path);
 std::string AbsolutePath(const std::string& path);
+// The host directory an option names, absolute and without trailing
+// separators; the current directory when the option is not given.
+std::string HostDirectoryOption(const Arguments& args, const char* option);
 // The path names something, asked as the framework asks (_access).
 bool FileExists(const std::string& path);
 // The path names a file that can be opened for reading: never a directory.

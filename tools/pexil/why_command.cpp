@@ -328,21 +328,11 @@ private:
     bool dllPathCut_ = false;
 };
 
-std::string WithoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') &&
-           path[path.size() - 2] != ':') {
-        path.pop_back();
-    }
-    return path;
-}
-
 }  // namespace
 
 int RunWhy(const Arguments& args) {
     const uint32_t id = ParseID(args.positional[0]);
-    const std::string host = args.Has("--dir")
-                                 ? WithoutTrailingSeparators(AbsolutePath(args.options.at("--dir")))
-                                 : std::string(CurrentDirectoryBase().directory());
+    const std::string host = HostDirectoryOption(args, "--dir");
     const std::string registry = args.Has("--registry") ? args.options.at("--registry") : "";
     if (args.Has("--registry") && registry.empty()) {
         throw UsageError("--registry needs a file name (leave it out for the default registry)");

@@ -199,22 +199,13 @@ Source LoadFile(const char* file, bool wholeFile) {
         struct stat info;
         if (::stat(SystemPath(file).c_str(), &info) == 0 &&
             SameState(StateOf(info), found->state)) {
-            Source source;
-            source.read = true;
-            if (found->parsed) {
-                source.kept = std::move(found);
-                return source;
+            const bool hasText = !found->parsed && !found->text.empty();
+            if (hasText && (wholeFile || found->asks.fetch_add(1) + 1 >= kParseAfterAsks)) {
+                found = Parsed(found->state, found->text);
+                kept.Keep(file, found);
             }
-            if (found->text.empty()) {
-                parse = true;  // asked again, too large to have been kept as text
-            } else if (wholeFile || found->asks.fetch_add(1) + 1 >= kParseAfterAsks) {
-                source.kept = Parsed(found->state, found->text);
-                kept.Keep(file, source.kept);
-                return source;
-            } else {
-                source.kept = std::move(found);
-                return source;
-            }
+            if (found->parsed || hasText) return Source{true, std::move(found), {}};
+            parse = true;  // asked again, too large to have been kept as text
         }
     }
     timespec readStart{};

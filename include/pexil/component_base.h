@@ -19,7 +19,12 @@
 #include <pexil/module.h>
 #include <pexil/owned_objects.h>
 
+#include <atomic>
+
 namespace pexil {
+
+// The flags are 32-bit ints in memory whichever type holds them.
+static_assert(sizeof(std::atomic<int32_t>) == sizeof(int32_t), "an atomic flag is a 32-bit int");
 
 template <class Interface, uint32_t ID>
 class ComponentBase : public Interface, public OwnedObjects {
@@ -30,8 +35,10 @@ public:
     uint32_t GetComponentID() override { return ID; }
     int GetVersion() override { return 1; }
     void Release(int force) override;
-    int GetFreeMapFlag() override { return freeMapFlag_; }
-    void SetFreeMapFlag(int value) override { freeMapFlag_ = value; }
+    int GetFreeMapFlag() override { return freeMapFlag_.load(std::memory_order_relaxed); }
+    void SetFreeMapFlag(int value) override {
+        freeMapFlag_.store(value, std::memory_order_relaxed);
+    }
 
     // The two slots every component adds after its interface's own. They are
     // declared before the destructor so that they take exactly those slots. An
@@ -100,7 +107,9 @@ protected:
     int32_t cleanupPending_ = 1;  // Shutdown has not run yet
     int32_t noDelete_ = 0;        // Release cleans up but neither deletes nor unrecords
     int32_t forceOnly_ = 1;       // Release(0) does nothing
-    int32_t freeMapFlag_ = 0;     // set by the holder that acquired the component
+    // Set by the holder that acquired the component. Atomic: the factory's is
+    // set by every module's idle notification, on whatever thread it runs.
+    std::atomic<int32_t> freeMapFlag_{0};
 };
 
 template <class Interface, uint32_t ID>

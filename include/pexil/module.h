@@ -62,7 +62,12 @@ void LeaveModuleLock();
 PexilModuleHandle ModuleHandle();   // the module's own handle
 PexilModuleHandle FactoryHandle();  // as SetFactoryHandle stored it; null when never set
 int IsDllSafe();                    // while 0, Release of this module's components does nothing
-const char* ModuleRegistryPath();   // as SetDLLRegistry stored it (260 bytes)
+// As SetDLLRegistry stored it (260 bytes). The factory calls SetDLLRegistry at
+// every creation it makes in this module, on whatever thread: read the buffer
+// only where no other thread can; CopyModuleRegistryPath copies it whole.
+const char* ModuleRegistryPath();
+// Copies the registry path into a buffer of 260 bytes, under the module lock.
+void CopyModuleRegistryPath(char* buffer);
 
 // Removes a component's record after Release deleted it; when the map becomes
 // empty and notifyFactory is set, tells the factory that this module is idle.

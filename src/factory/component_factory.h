@@ -40,16 +40,19 @@ public:
     static void operator delete(void* memory) noexcept;
     static void operator delete(void* memory, const std::nothrow_t&) noexcept;
 
-    IComponent* CreateComponentByID(uint32_t componentID, const char* registryPath) override;
+    IComponent* CreateComponentByID(uint32_t componentID, const char* registryPath) override
+        PEXIL_EXCLUDES(registriesLock_, unloadLock_);
     void GetLogSettings(const char* registryPath, uint32_t componentID, uint32_t* debugOutputMask,
-                        uint32_t* logFileMask, LogSink** logSink) override;
+                        uint32_t* logFileMask, LogSink** logSink) override
+        PEXIL_EXCLUDES(registriesLock_, unloadLock_);
     void RegisterGlobalComponent(IComponent* component) override;
     void ReleaseGlobalComponents() override;
-    int UnloadDllIfIdle(PexilModuleHandle module) override;
-    uint32_t ScheduleDllUnload(PexilModuleHandle module) override;
+    int UnloadDllIfIdle(PexilModuleHandle module) override
+        PEXIL_EXCLUDES(registriesLock_, unloadLock_);
+    uint32_t ScheduleDllUnload(PexilModuleHandle module) override PEXIL_EXCLUDES(unloadLock_);
     void SetRootPath(const char* path) override;
     int GetRootPath(char* buffer) override;
-    void Shutdown() override;
+    void Shutdown() override PEXIL_EXCLUDES(registriesLock_, unloadLock_);
 
     // The unload check the 100 ms timer runs: one pass over the modules
     // scheduled so far, then the timer stops.

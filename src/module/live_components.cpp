@@ -51,7 +51,8 @@ RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComp
         auto found = map.records.find(component);
         if (found == map.records.end()) {
             map.records.emplace(
-                component, LiveRecord{ComponentRecord{componentID, creatorID, component}, false});
+                component,
+                LiveRecord{ComponentRecord{componentID, creatorID, component}, false, false});
             UpdateCountOf(map);
         } else if (found->second.dying) {
             // A single instance handed out while another thread deletes it.
@@ -79,8 +80,14 @@ void FreeFlaggedComponents() {
         // Release may remove this record and others (its deletion takes the
         // same lock again on this thread), so the walk finds its place anew.
         // A component another thread is deleting is not called at all: its
-        // destructors may be running.
-        if (!it->second.dying && key->GetFreeMapFlag() != 0) key->Release(0);
+        // destructors may be running. Nor is one that an outer walk on this
+        // thread is releasing: its Shutdown is still running.
+        if (!it->second.dying && !it->second.beingFreed && key->GetFreeMapFlag() != 0) {
+            it->second.beingFreed = true;
+            key->Release(0);
+            auto kept = map.records.find(key);
+            if (kept != map.records.end()) kept->second.beingFreed = false;
+        }
         auto again = map.records.find(key);
         it = again == map.records.end() ? map.records.begin() : std::next(again);
     }

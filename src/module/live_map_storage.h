@@ -17,6 +17,9 @@ struct LiveRecord {
     // Release has begun deleting the component: its destructors may be running
     // on another thread, so PexilDllFreeMap calls nothing on it.
     bool dying;
+    // PexilDllFreeMap is releasing it: a walk nested in its Shutdown (a
+    // component made there calling PexilDllFreeMap) passes it by.
+    bool beingFreed;
 };
 
 struct LiveComponentMap {

@@ -21,7 +21,7 @@ int g_lockInitialised = 0;
 std::atomic<PexilModuleHandle> g_moduleHandle{nullptr};
 std::atomic<PexilModuleHandle> g_factoryHandle{nullptr};
 std::atomic<int> g_dllSafe{0};
-char g_registryPath[kMaxPath];  // written under the lock; read without it
+char g_registryPath[kMaxPath] PEXIL_GUARDED_BY(module::moduleLock);
 // The table only grows: an entry is written, under the lock, before the count
 // that publishes it, and never changes after. So a search needs no lock, and
 // creations on two threads do not meet on it.
@@ -132,6 +132,11 @@ int IsDllSafe() {
 }
 const char* ModuleRegistryPath() {
     return g_registryPath;
+}
+void CopyModuleRegistryPath(char* buffer) {
+    module::EnterLock();
+    std::memcpy(buffer, g_registryPath, std::strlen(g_registryPath) + 1);
+    module::LeaveLock();
 }
 
 }  // namespace pexil

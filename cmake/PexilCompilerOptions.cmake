@@ -6,6 +6,18 @@ include_guard(GLOBAL)
 add_library(pexil_build_options INTERFACE)
 target_compile_options(pexil_build_options INTERFACE -Wall -Wextra)
 
+# The lock annotations (src/platform/thread_annotations.h) checked by Clang,
+# every warning an error: a field touched without its lock, a lock taken in
+# the wrong order or left held fails the build.
+option(PEXIL_THREAD_SAFETY_ANALYSIS "Check the lock annotations (Clang; warnings are errors)" OFF)
+if(PEXIL_THREAD_SAFETY_ANALYSIS)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "PEXIL_THREAD_SAFETY_ANALYSIS needs Clang (the clang-threads preset)")
+  endif()
+  target_compile_options(pexil_build_options INTERFACE
+    -Wthread-safety -Wthread-safety-beta -Werror)
+endif()
+
 if(PEXIL_SANITIZE)
   list(JOIN PEXIL_SANITIZE "," _pexil_sanitizers)
   # The vptr check compares type_info across modules; each module carries its own

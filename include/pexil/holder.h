@@ -26,9 +26,11 @@ public:
     IComponent* factory = nullptr;    // the factory the locator returned; never released
 
 protected:
+    // FactoryHandle: the factory-handle locator, with this module's registry
+    // path (copied whole at construction) as the ini argument and the registry
+    // path. LoadedModule: the loaded-module locator, with neither.
     enum class Locator { FactoryHandle, LoadedModule };
-    ComponentHolder(uint32_t componentID, Locator locator, const char* iniArgument,
-                    const char* registryPath, int freeMapFlag);
+    ComponentHolder(uint32_t componentID, Locator locator, int freeMapFlag);
     void ReleaseComponent();
 };
 

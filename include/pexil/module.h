@@ -15,8 +15,8 @@
 #include <pexil/config.h>
 
 #include <atomic>
-#include <mutex>
 #include <new>
+#include <type_traits>
 
 // The seven entry points every module exports (ordinals 1 to 7 on Windows).
 extern "C" {
@@ -62,7 +62,12 @@ void LeaveModuleLock();
 PexilModuleHandle ModuleHandle();   // the module's own handle
 PexilModuleHandle FactoryHandle();  // as SetFactoryHandle stored it; null when never set
 int IsDllSafe();                    // while 0, Release of this module's components does nothing
-const char* ModuleRegistryPath();   // as SetDLLRegistry stored it (260 bytes)
+// As SetDLLRegistry stored it (260 bytes). The factory calls SetDLLRegistry at
+// every creation it makes in this module, on whatever thread: read the buffer
+// only where no other thread can; CopyModuleRegistryPath copies it whole.
+const char* ModuleRegistryPath();
+// Copies the registry path into a buffer of 260 bytes, under the module lock.
+void CopyModuleRegistryPath(char* buffer);
 
 // Removes a component's record after Release deleted it; when the map becomes
 // empty and notifyFactory is set, tells the factory that this module is idle.
@@ -73,18 +78,48 @@ void CopyRegistryPath(const char* preferredPath, char* buffer, int size);
 void ReportComponentDestroyedOutsideRelease(const void* component, uint32_t componentID);
 
 // How Release deletes a component with its destructors outside the module lock.
-// BeginComponentDeletion notes that the object at memory (its whole allocation)
-// is being deleted with that record key; -1 when no more deletions can be
-// noted at once. The object's deallocation calls FreeComponentMemory, which
-// frees a noted object's memory and removes its record together under the
-// module lock (anything else it just frees). EndComponentDeletion, after the
-// delete, removes the record itself if the deallocation did not, and forgets
-// the note.
-int BeginComponentDeletion(void* memory, IComponent* key, int notifyFactory);
+// A ComponentDeletion lives on Release's stack. BeginComponentDeletion marks
+// the component's record as being deleted (PexilDllFreeMap then calls nothing
+// on it) and notes the deletion. The object's deallocation calls
+// FreeComponentMemory, which frees a noted object's memory and removes its
+// record together under the module lock (anything else it just frees).
+// EndComponentDeletion, after the delete, removes the record itself, loudly,
+// if the deallocation did not go through FreeComponentMemory.
+struct ComponentDeletion {
+    void* memory = nullptr;     // the whole allocation (dynamic_cast<void*>)
+    IComponent* key = nullptr;  // its record's key, used only as a key
+    uint32_t componentID = 0;
+    int notifyFactory = 0;
+    int freed = 0;                      // set by FreeComponentMemory
+    ComponentDeletion* next = nullptr;  // the module's deletions in progress
+};
+void BeginComponentDeletion(ComponentDeletion* deletion);
+// For a class's own operator delete: frees with deallocate.
 void FreeComponentMemory(void* memory, void (*deallocate)(void*));
-void EndComponentDeletion(int deletion);
+// Frees with ::operator delete(memory, alignment), for over-aligned classes.
+void FreeComponentMemory(void* memory, std::align_val_t alignment);
+void EndComponentDeletion(ComponentDeletion* deletion);
 // ::operator delete, as a deallocation function for FreeComponentMemory.
 void DeleteWithGlobalOperator(void* memory);
+
+// True when T frees its memory through FreeComponentMemory: it keeps
+// ComponentBase's operator delete, or declares its own and says that it calls
+// FreeComponentMemory with
+//   static constexpr bool kFreesThroughFreeComponentMemory = true;
+// A component freed another way loses the guarantee that a component made at
+// its address on another thread keeps its record (docs/module-guide.md).
+template <class T, class = void>
+struct DeclaresFreeComponentMemory : std::false_type {};
+template <class T>
+struct DeclaresFreeComponentMemory<T, std::void_t<decltype(T::kFreesThroughFreeComponentMemory)>>
+    : std::bool_constant<T::kFreesThroughFreeComponentMemory> {};
+template <class T>
+constexpr bool FreesThroughFreeComponentMemory() {
+    using Plain = void (*)(void*) noexcept;
+    return DeclaresFreeComponentMemory<T>::value ||
+           static_cast<Plain>(&T::operator delete) ==
+               static_cast<Plain>(&T::ComponentBaseType::operator delete);
+}
 
 // Registers a new single instance with the factory as a global component
 // (through a releasing factory holder). Nothing happens when no factory can
@@ -94,50 +129,55 @@ void RegisterGlobalComponentWithFactory(IComponent* component);
 // A creator that makes a new T each time.
 template <class T>
 IComponent* NewComponent() {
+    static_assert(FreesThroughFreeComponentMemory<T>(),
+                  "a component class with its own operator delete must free through "
+                  "pexil::FreeComponentMemory and declare kFreesThroughFreeComponentMemory");
     return new (std::nothrow) T();
 }
 
 // A creator that hands out one shared instance of T: made on the first call
 // and registered with the factory as a global component (unless it is the
-// factory itself); every later call returns the same pointer. Threads that
-// ask at the same moment get the same instance: one makes it, the others wait.
-// When the instance is destroyed the next call makes a new one.
+// factory itself); every later call returns the same pointer. When the
+// instance is destroyed the next call makes a new one.
+//
+// No lock is held while T is made or registered: its constructor may create
+// components of this module (taking the module lock) while another thread,
+// holding that lock in PexilDllFreeMap, asks for this instance. Threads that
+// ask at the same moment may each make one; the first to publish it wins, and
+// the others discard theirs (its Shutdown runs, it is never recorded or
+// registered) and return the winner.
 template <class T>
 class SingleInstance final : public T {
 public:
+    static_assert(FreesThroughFreeComponentMemory<T>(),
+                  "a component class with its own operator delete must free through "
+                  "pexil::FreeComponentMemory and declare kFreesThroughFreeComponentMemory");
+
     static IComponent* Create() {
         if (SingleInstance* current = instance_.load(std::memory_order_acquire)) return current;
-        std::lock_guard<std::recursive_mutex> guard(mutex_);
-        if (SingleInstance* current = instance_.load(std::memory_order_relaxed)) return current;
         SingleInstance* made = new (std::nothrow) SingleInstance();
-        instance_.store(made, std::memory_order_release);
-        if (made != nullptr && made->GetComponentID() != kFactoryComponentID) {
+        if (made == nullptr) return nullptr;
+        SingleInstance* published = nullptr;
+        if (!instance_.compare_exchange_strong(published, made, std::memory_order_acq_rel,
+                                               std::memory_order_acquire)) {
+            made->DiscardUnpublished();
+            return published;
+        }
+        if (made->GetComponentID() != kFactoryComponentID) {
             RegisterGlobalComponentWithFactory(made);
         }
         return made;
     }
     static SingleInstance* Current() { return instance_.load(std::memory_order_acquire); }
-    // Calls f with the instance (null when there is none) while no other
-    // thread can make or destroy one.
-    template <class F>
-    static void WithCurrent(F&& f) {
-        std::lock_guard<std::recursive_mutex> guard(mutex_);
-        f(instance_.load(std::memory_order_relaxed));
-    }
     ~SingleInstance() override {
         // Only the record's own instance clears it.
-        std::lock_guard<std::recursive_mutex> guard(mutex_);
-        if (instance_.load(std::memory_order_relaxed) == this) {
-            instance_.store(nullptr, std::memory_order_release);
-        }
+        SingleInstance* self = this;
+        instance_.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
     }
 
 private:
     SingleInstance() = default;
     static inline std::atomic<SingleInstance*> instance_{nullptr};
-    // Recursive: a constructor that asks for its own component on the same
-    // thread gets a second instance, as it would without the lock, not a hang.
-    static inline std::recursive_mutex mutex_;
 };
 
 // Registers a creator while the module is initialised.

@@ -10,10 +10,18 @@
 extern "C" {
 #endif
 
-// A lock that is recursive for its owning thread. On Windows the storage begins
-// with a CRITICAL_SECTION, so a PexilLock* may also be handed to
-// EnterCriticalSection and LeaveCriticalSection; on POSIX it holds a recursive
-// pthread mutex. Its size is fixed so that it can be embedded in other objects.
+// A lock that is recursive for its owning thread: the module lock of every
+// module and the factory's log lock (the one a LogSink points to). On Windows
+// the storage begins with a CRITICAL_SECTION, so a PexilLock* may also be
+// handed to EnterCriticalSection and LeaveCriticalSection. On POSIX it holds
+// an adaptive (briefly spinning) pthread mutex together with the owning thread
+// and a depth, which make it recursive: hand it to no pthread function, and
+// copy or move it never. What a consumer may do with a PexilLock the framework
+// hands out: PexilLockEnter and PexilLockLeave, on one thread, as many leaves
+// as enters, and never hold it across a wait for another thread that may need
+// it. Initialising and deleting it is the framework's. Its size is fixed so
+// that it can be embedded in other objects. docs/concurrency.md gives the
+// order in which the framework's locks nest.
 typedef struct PexilLock {
     union {
         void* alignPointer;

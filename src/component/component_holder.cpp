@@ -1,5 +1,6 @@
 #include "component/factory_locator.h"
 #include "support/debug_print.h"
+#include "support/path.h"
 
 #include <pexil/factory.h>
 #include <pexil/holder.h>
@@ -7,8 +8,17 @@
 
 namespace pexil {
 
-ComponentHolder::ComponentHolder(uint32_t componentID, Locator locator, const char* iniArgument,
-                                 const char* registryPath, int freeMapFlag) {
+ComponentHolder::ComponentHolder(uint32_t componentID, Locator locator, int freeMapFlag) {
+    // The module's registry path, copied whole: the factory may set it anew
+    // on another thread meanwhile (SetDLLRegistry at each creation).
+    char modulePath[kMaxPath];
+    const char* iniArgument = nullptr;
+    const char* registryPath = nullptr;
+    if (locator == Locator::FactoryHandle) {
+        CopyModuleRegistryPath(modulePath);
+        iniArgument = modulePath;
+        registryPath = modulePath;
+    }
     // Every construction runs the whole search again: nothing is cached.
     factory =
         locator::LocateFactory(locator == Locator::FactoryHandle ? locator::Variant::FactoryHandle
@@ -37,21 +47,19 @@ void ComponentHolder::ReleaseComponent() {
     component = nullptr;
 }
 
-// The module's registry path is handed on as the buffer itself, also when empty.
+// The module's registry path is handed on also when empty.
 KeepingFactoryHolder::KeepingFactoryHolder()
-    : ComponentHolder(kFactoryComponentID, Locator::FactoryHandle, ModuleRegistryPath(),
-                      ModuleRegistryPath(), 1) {}
+    : ComponentHolder(kFactoryComponentID, Locator::FactoryHandle, 1) {}
 
 ReleasingFactoryHolder::ReleasingFactoryHolder()
-    : ComponentHolder(kFactoryComponentID, Locator::FactoryHandle, ModuleRegistryPath(),
-                      ModuleRegistryPath(), 0) {}
+    : ComponentHolder(kFactoryComponentID, Locator::FactoryHandle, 0) {}
 
 ReleasingFactoryHolder::~ReleasingFactoryHolder() {
     ReleaseComponent();
 }
 
 RootPathHolder::RootPathHolder()
-    : ComponentHolder(kConfigurationComponentID, Locator::LoadedModule, nullptr, nullptr, 0) {}
+    : ComponentHolder(kConfigurationComponentID, Locator::LoadedModule, 0) {}
 
 RootPathHolder::~RootPathHolder() {
     ReleaseComponent();

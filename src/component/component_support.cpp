@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "support/bounded_string.h"
 #include "support/format.h"
+#include "support/path.h"
 
 #include <pexil/module.h>
 
@@ -11,10 +12,14 @@ namespace pexil {
 
 void CopyRegistryPath(const char* preferredPath, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return;
-    const char* source = (preferredPath != nullptr && preferredPath[0] != '\0')
-                             ? preferredPath
-                             : ModuleRegistryPath();
-    kBoundedStrings.Copy(buffer, size, source);
+    if (preferredPath != nullptr && preferredPath[0] != '\0') {
+        kBoundedStrings.Copy(buffer, size, preferredPath);
+        return;
+    }
+    // Copied whole first: SetDLLRegistry may write it on another thread.
+    char modulePath[kMaxPath];
+    CopyModuleRegistryPath(modulePath);
+    kBoundedStrings.Copy(buffer, size, modulePath);
 }
 
 void ReportComponentDestroyedOutsideRelease(const void* component, uint32_t componentID) {

@@ -5,6 +5,7 @@
 #include "support/bounded_string.h"
 
 #include <atomic>
+#include <cstddef>
 #include <string_view>
 
 namespace pexil {
@@ -20,6 +21,9 @@ void DeallocateThroughPlatform(void* memory) {
 
 }  // namespace
 
+static_assert(alignof(ComponentFactory) <= alignof(std::max_align_t),
+              "the factory is allocated through the platform, without over-alignment");
+
 void ComponentFactory::operator delete(void* memory) noexcept {
     FreeComponentMemory(memory, DeallocateThroughPlatform);
 }
@@ -29,10 +33,10 @@ void ComponentFactory::operator delete(void* memory, const std::nothrow_t&) noex
 
 ComponentFactory::ComponentFactory() {
     logSink_.file = kNoLogFile;
-    logSink_.lock = &logLock_;
+    logSink_.lock = logLock_.raw();
     rootPath_[0] = '\0';
     ComputeHostDirectory(rootPath_, kMaxPath);
-    platform::LockInit(&logLock_);
+    logLock_.Init();
 
     char file[kMaxPath];
     // "Pexil.ini" beside the host. A redirect loop, or a path too long to be
@@ -41,29 +45,50 @@ ComponentFactory::ComponentFactory() {
     defaultRegistry_.LoadFile("", found ? file : nullptr);
 }
 
+void ComponentFactory::DiscardUnpublished() {
+    alive_.store(0);
+    logLock_.Delete();
+    cleanupPending_ = 0;
+    delete this;
+}
+
 IComponent* ComponentFactory::CreateComponentByID(uint32_t componentID, const char* registryPath) {
     if (registryPath == nullptr || registryPath[0] == '\0') {
         return defaultRegistry_.CreateByID(componentID);
     }
+    ComponentRegistry* registry = RegistryFor(registryPath);
+    return registry != nullptr ? registry->CreateByID(componentID) : nullptr;
+}
+
+ComponentRegistry* ComponentFactory::RegistryFor(const char* registryPath) {
     // Keyed by the caller's exact string: two spellings of one file are two
     // registries. Measured once, so that no comparison measures it again.
-    auto it = registries_.find(std::string_view(registryPath));
-    if (it != registries_.end()) return it->second->CreateByID(componentID);
-
-    ComponentRegistry* registry = new ComponentRegistry();
-    if (registry == nullptr) return nullptr;
+    const std::string_view key(registryPath);
+    {
+        MutexLock guard(registriesLock_);
+        auto it = registries_.find(key);
+        if (it != registries_.end()) return it->second;
+    }
+    // Made and read without the lock: reading resolves the configured root
+    // path, which may ask the configuration component (a module's code).
+    ComponentRegistry* made = new ComponentRegistry();
+    if (made == nullptr) return nullptr;
     char file[kMaxPath];
     const bool found = FollowFactoryRedirect(registryPath, file, kMaxPath) != 0;
-    registry->LoadFile(registryPath, found ? file : nullptr);
-    // Kept whatever the file held: it is not read again while the factory lives.
-    try {
-        registries_.emplace(registryPath, registry);
-    } catch (const std::bad_alloc&) {
-        // Not cached, as when the registry itself cannot be allocated.
-        delete registry;
-        return nullptr;
+    made->LoadFile(registryPath, found ? file : nullptr);
+    ComponentRegistry* registry = nullptr;
+    {
+        MutexLock guard(registriesLock_);
+        try {
+            // Kept whatever the file held: it is not read again while the
+            // factory lives. Another thread may have stored one meanwhile.
+            registry = registries_.emplace(key, made).first->second;
+        } catch (const std::bad_alloc&) {
+            // Not cached, as when the registry itself cannot be allocated.
+        }
     }
-    return registry->CreateByID(componentID);
+    if (registry != made) delete made;
+    return registry;
 }
 
 void ComponentFactory::GetLogSettings(const char* registryPath, uint32_t componentID,
@@ -77,8 +102,13 @@ void ComponentFactory::GetLogSettings(const char* registryPath, uint32_t compone
         defaultRegistry_.GetLogMasks(componentID, &debugMask, &fileMask);
     } else {
         // Never creates or loads a registry.
-        auto it = registries_.find(std::string_view(registryPath));
-        if (it != registries_.end()) it->second->GetLogMasks(componentID, &debugMask, &fileMask);
+        ComponentRegistry* registry = nullptr;
+        {
+            MutexLock guard(registriesLock_);
+            auto it = registries_.find(std::string_view(registryPath));
+            if (it != registries_.end()) registry = it->second;
+        }
+        if (registry != nullptr) registry->GetLogMasks(componentID, &debugMask, &fileMask);
     }
     if (debugOutputMask != nullptr) *debugOutputMask = debugMask;
     if (logFileMask != nullptr) *logFileMask = fileMask;
@@ -114,17 +144,22 @@ void ComponentFactory::Shutdown() {
     // Once only: a host may call the slot itself before the forced release,
     // which would otherwise delete the log lock a second time.
     if (alive_.exchange(0, std::memory_order_acq_rel) == 0) return;
-    platform::LockEnter(&logLock_);
-    for (auto& entry : registries_)
-        delete entry.second;
-    registries_.clear();
+    // An unload check running on a worker's timer may still use the registries.
+    WaitForUnloadChecksOnOtherThreads();
+    logLock_.Enter();
     {
-        std::lock_guard<std::mutex> guard(unloadLock_);
+        MutexLock guard(registriesLock_);
+        for (auto& entry : registries_)
+            delete entry.second;
+        registries_.clear();
+    }
+    {
+        MutexLock guard(unloadLock_);
         pendingUnloads_.clear();
         StopUnloadTimer();
     }
-    platform::LockLeave(&logLock_);
-    platform::LockDelete(&logLock_);
+    logLock_.Leave();
+    logLock_.Delete();
     if (logSink_.file != kNoLogFile) {
         platform::CloseFile(logSink_.file);
         logSink_.file = kNoLogFile;

@@ -15,31 +15,56 @@ namespace {
 
 constexpr uint32_t kUnloadDelayMs = 100;
 
+// The unload timer of the factory that is published (0 when none), module-wide
+// so that a timer event can tell, without touching a factory that may be gone,
+// whether it still belongs to one: a factory shut down on another thread than
+// its timer's cannot stop that timer, which then fires for a factory that no
+// longer counts it.
+std::atomic<uintptr_t> g_factoryTimer{0};
+// Timer events being handled, and the thread of the one past that test (0
+// while none is). Shutdown waits for them (unless it runs inside one) before
+// it takes the factory apart.
+std::atomic<int> g_checksRunning{0};
+std::atomic<uintptr_t> g_checkThread{0};
+
 }  // namespace
 
 void PEXIL_CALLBACK ComponentFactory::UnloadTimerProc(void*, unsigned int, uintptr_t timer,
                                                       unsigned long) {
-    // A timer no factory counts as its own (Shutdown ran on another thread,
-    // and only the thread that started a thread timer can stop it; or its
-    // factory is gone) is stopped here, on its own thread, before anything is
-    // acquired: left running, it would fire for ever and build a new factory
-    // each time. The instance cannot be destroyed while it is looked at.
-    bool ours = false;
-    SingleInstance<ComponentFactory>::WithCurrent([&](ComponentFactory* current) {
-        ours = current != nullptr && current->timerId_.load(std::memory_order_acquire) == timer;
-    });
-    if (!ours) {
+    // Counted before the test (and Shutdown clears the timer before it counts),
+    // so that either this event sees the factory's timer gone or Shutdown sees
+    // this event running and waits for it.
+    g_checksRunning.fetch_add(1);
+    if (g_factoryTimer.load() != timer) {
+        g_checksRunning.fetch_sub(1);
+        // Stopped here, on its own thread, before anything is acquired: left
+        // running, it would fire for ever, and acquiring would build a new
+        // factory each time.
         platform::KillTimer(timer);
         return;
     }
-    KeepingFactoryHolder holder;
-    // The factory the holder reaches is this module's own.
-    ComponentFactory* factory = SingleInstance<ComponentFactory>::Current();
-    if (holder.component == nullptr || factory == nullptr ||
-        holder.component != static_cast<IComponent*>(factory) || factory->alive_.load() == 0) {
-        return;
+    // One event at a time gets here: only one timer is the factory's.
+    g_checkThread.store(platform::CurrentThreadId());
+    {
+        KeepingFactoryHolder holder;
+        // The factory the holder reaches is this module's own.
+        ComponentFactory* factory = SingleInstance<ComponentFactory>::Current();
+        if (holder.component != nullptr && factory != nullptr &&
+            holder.component == static_cast<IComponent*>(factory) && factory->alive_.load() != 0) {
+            factory->RunUnloadCheck();
+        }
     }
-    factory->RunUnloadCheck();
+    g_checkThread.store(0);
+    g_checksRunning.fetch_sub(1);
+}
+
+void ComponentFactory::WaitForUnloadChecksOnOtherThreads() {
+    g_factoryTimer.store(0);
+    // An unload check on this very thread (a module freed by it releasing the
+    // factory) would wait for itself.
+    while (g_checksRunning.load() != 0 && g_checkThread.load() != platform::CurrentThreadId()) {
+        platform::Sleep(1);
+    }
 }
 
 uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
@@ -47,7 +72,8 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     // time, each holding its own module lock: the set and the timer ID have a
     // lock of their own, never handed out and never held while calling out of
     // the factory, so no order of locks can deadlock on it.
-    std::lock_guard<std::mutex> guard(unloadLock_);
+    MutexLock guard(unloadLock_);
+    if (alive_.load() == 0) return 0;  // after Shutdown has begun, nothing is pending
     try {
         pendingUnloads_.insert(module);
     } catch (const std::bad_alloc&) {
@@ -64,6 +90,7 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
     // On failure the module stays pending; the next call tries again.
     const uintptr_t started = platform::SetTimer(kUnloadDelayMs, UnloadTimerProc);
     timerId_.store(started, std::memory_order_release);
+    g_factoryTimer.store(started);
     return static_cast<uint32_t>(started);
 }
 
@@ -71,9 +98,17 @@ int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
     auto canUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(
         platform::GetProcAddress(module, "PexilDllCanUnloadNow"));
     if (canUnloadNow == nullptr || canUnloadNow() == 0) return 0;
-    for (auto& entry : registries_)
-        entry.second->UnloadModule(module);
-    defaultRegistry_.UnloadModule(module);
+    // The references every registry's entries hold, given back once the locks
+    // are left: the loader runs the module's destructors as it goes.
+    int references = 0;
+    {
+        MutexLock guard(registriesLock_);
+        for (auto& entry : registries_)
+            references += entry.second->DetachModule(module);
+    }
+    references += defaultRegistry_.DetachModule(module);
+    for (; references > 0; --references)
+        platform::FreeLibrary(module);
     return 1;
 }
 
@@ -84,13 +119,13 @@ void ComponentFactory::RunUnloadCheck() {
     // emptied again at the end of the pass.
     std::set<PexilModuleHandle> pass;
     {
-        std::lock_guard<std::mutex> guard(unloadLock_);
+        MutexLock guard(unloadLock_);
         pass.swap(pendingUnloads_);
     }
     IComponentFactory* self = this;
     for (PexilModuleHandle module : pass)
         self->UnloadDllIfIdle(module);
-    std::lock_guard<std::mutex> guard(unloadLock_);
+    MutexLock guard(unloadLock_);
     if (!pass.empty()) pendingUnloads_.clear();
     if (pendingUnloads_.empty()) StopUnloadTimer();
 }
@@ -100,6 +135,8 @@ void ComponentFactory::StopUnloadTimer() {
     if (running == 0) return;
     platform::KillTimer(running);
     timerId_.store(0, std::memory_order_release);
+    uintptr_t expected = running;
+    g_factoryTimer.compare_exchange_strong(expected, 0);
 }
 
 }  // namespace pexil

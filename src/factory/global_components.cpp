@@ -25,6 +25,7 @@ int OrdinalOf(uint32_t componentID) {
 void GlobalComponents::Register(IComponent* component) {
     if (component == nullptr) return;
     const int ordinal = OrdinalOf(component->GetComponentID());
+    MutexLock guard(lock_);
     if (ordinal >= 0) {
         ordered_[ordinal] = component;
     } else if (std::find(others_.begin(), others_.end(), component) == others_.end()) {
@@ -40,9 +41,14 @@ void GlobalComponents::Register(IComponent* component) {
 
 void GlobalComponents::ReleaseAll() {
     std::vector<IComponent*> others;
-    others.swap(others_);
-    const std::array<IComponent*, kOrdinals> ordered = ordered_;
-    ordered_.fill(nullptr);
+    std::array<IComponent*, kOrdinals> ordered;
+    {
+        // Taken out whole, then released without the lock.
+        MutexLock guard(lock_);
+        others.swap(others_);
+        ordered = ordered_;
+        ordered_.fill(nullptr);
+    }
     for (IComponent* component : others)
         component->Release(1);
     for (int ordinal = kOrdinals - 1; ordinal >= 0; --ordinal) {

@@ -5,6 +5,8 @@
 #ifndef PEXIL_FACTORY_GLOBAL_COMPONENTS_H
 #define PEXIL_FACTORY_GLOBAL_COMPONENTS_H
 
+#include "platform/mutex.h"
+
 #include <pexil/component.h>
 
 #include <array>
@@ -12,6 +14,9 @@
 
 namespace pexil {
 
+// Registration comes from whichever thread makes a single instance (a module's
+// exports may be called from any thread), so the lists have a lock of their
+// own: a leaf, never held while a component is called.
 class GlobalComponents {
 public:
     // The number of IDs the ordinal table holds.
@@ -21,15 +26,17 @@ public:
     // there), or appends it to the others. Null is ignored, and so is a second
     // registration of a component already among the others. Without memory to
     // append it, a component among the others stays unregistered.
-    void Register(IComponent* component);
+    void Register(IComponent* component) PEXIL_EXCLUDES(lock_);
 
     // Release(1) on every registered component in the fixed order. The lists
     // are emptied first, so a second call releases nothing twice.
-    void ReleaseAll();
+    void ReleaseAll() PEXIL_EXCLUDES(lock_);
 
 private:
-    std::array<IComponent*, kOrdinals> ordered_{};  // by ordinal; null where none
-    std::vector<IComponent*> others_;
+    Mutex lock_;
+    // By ordinal; null where none.
+    std::array<IComponent*, kOrdinals> ordered_ PEXIL_GUARDED_BY(lock_) = {};
+    std::vector<IComponent*> others_ PEXIL_GUARDED_BY(lock_);
 };
 
 }  // namespace pexil

@@ -40,14 +40,22 @@ PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t comp
     if (component == nullptr) {
         return Refuse("Pexil[Error]:CreateComponent method return NULL.\n", componentID, creatorID);
     }
-    if (!pexil::module::RecordLiveComponent(componentID, creatorID, component)) {
-        // An unrecorded component would not keep its module loaded, so it is
-        // not handed out. Nor is it released: a single instance may already be
-        // known elsewhere. It stays, unreachable, as the price of no memory.
-        return Refuse("Pexil[Error]: No memory to record the component; it is not returned.\n",
-                      componentID, creatorID);
+    switch (pexil::module::RecordLiveComponent(componentID, creatorID, component)) {
+        case pexil::module::RecordResult::Recorded:
+            return component;
+        case pexil::module::RecordResult::NoMemory:
+            // An unrecorded component would not keep its module loaded, so it is
+            // not handed out. Nor is it released: a single instance may already be
+            // known elsewhere. It stays, unreachable, as the price of no memory.
+            return Refuse("Pexil[Error]: No memory to record the component; it is not returned.\n",
+                          componentID, creatorID);
+        case pexil::module::RecordResult::BeingDeleted:
+            break;
     }
-    return component;
+    // A single instance that another thread is releasing at this moment: it
+    // is gone as soon as its destructors end.
+    return Refuse("Pexil[Error]: The component is being deleted; it is not returned.\n",
+                  componentID, creatorID);
 }
 
 PEXIL_MODULE_EXPORT int PEXIL_CDECL SetDLLRegistry(const char* path) {

@@ -3,9 +3,15 @@
 #ifndef PEXIL_MODULE_IDLE_NOTIFICATION_H
 #define PEXIL_MODULE_IDLE_NOTIFICATION_H
 
+#include "module/module_state.h"
+
 namespace pexil::module {
 
-void NotifyFactoryModuleIsIdle();
+// Runs under the module lock, as the idle notification always has: it acquires
+// the factory (possibly loading the factory module) and calls its
+// ScheduleDllUnload while this module's lock is held. So a component module's
+// lock comes before every lock of the factory module.
+void NotifyFactoryModuleIsIdle() PEXIL_REQUIRES(moduleLock);
 
 }  // namespace pexil::module
 

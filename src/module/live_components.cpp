@@ -16,24 +16,55 @@ namespace pexil {
 namespace module {
 namespace {
 
-void UpdateCountOf(LiveComponentMap& map) {
+void UpdateCountOf(LiveComponentMap& map) PEXIL_REQUIRES(moduleLock) {
     map.count.store(static_cast<uint32_t>(map.records.size()), std::memory_order_relaxed);
+}
+
+// Written as %p is on Windows: upper-case hex digits, as many as a pointer has.
+void ReportUnknownRemoval(const IComponent* component) {
+    DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: To remove a component not exist\n");
+    DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: IComponent* = 0x%0*" PRIXPTR "\n",
+                static_cast<int>(sizeof(void*) * 2), reinterpret_cast<uintptr_t>(component));
+}
+
+void RemoveLiveComponentLocked(IComponent* component, int notifyFactory)
+    PEXIL_REQUIRES(moduleLock) {
+    LiveComponentMap& map = LiveMap();
+    auto it = map.records.find(component);
+    if (it == map.records.end()) {
+        ReportUnknownRemoval(component);
+    } else {
+        map.records.erase(it);
+        UpdateCountOf(map);
+    }
+    // Told while the lock is held, also when the pointer was not found.
+    if (map.records.empty() && notifyFactory != 0) NotifyFactoryModuleIsIdle();
 }
 
 }  // namespace
 
-bool RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component) {
+RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component) {
     LiveComponentMap& map = LiveMap();
-    bool recorded = true;
-    EnterModuleLock();
+    RecordResult result = RecordResult::Recorded;
+    EnterLock();
     try {
-        map.records[component] = ComponentRecord{componentID, creatorID, component};
-        UpdateCountOf(map);
+        auto found = map.records.find(component);
+        if (found == map.records.end()) {
+            map.records.emplace(
+                component,
+                LiveRecord{ComponentRecord{componentID, creatorID, component}, false, false});
+            UpdateCountOf(map);
+        } else if (found->second.dying) {
+            // A single instance handed out while another thread deletes it.
+            result = RecordResult::BeingDeleted;
+        } else {
+            found->second.record = ComponentRecord{componentID, creatorID, component};
+        }
     } catch (const std::bad_alloc&) {
-        recorded = false;
+        result = RecordResult::NoMemory;
     }
-    LeaveModuleLock();
-    return recorded;
+    LeaveLock();
+    return result;
 }
 
 uint32_t LiveComponentCount() {
@@ -42,30 +73,38 @@ uint32_t LiveComponentCount() {
 
 void FreeFlaggedComponents() {
     LiveComponentMap& map = LiveMap();
-    EnterModuleLock();
+    EnterLock();
     auto it = map.records.begin();
     while (it != map.records.end()) {
         IComponent* const key = it->first;
-        // Release may remove this record and others (RemoveLiveComponent takes
-        // the same lock again on this thread), so the walk finds its place anew.
-        if (key->GetFreeMapFlag() != 0) key->Release(0);
+        // Release may remove this record and others (its deletion takes the
+        // same lock again on this thread), so the walk finds its place anew.
+        // A component another thread is deleting is not called at all: its
+        // destructors may be running. Nor is one that an outer walk on this
+        // thread is releasing: its Shutdown is still running.
+        if (!it->second.dying && !it->second.beingFreed && key->GetFreeMapFlag() != 0) {
+            it->second.beingFreed = true;
+            key->Release(0);
+            auto kept = map.records.find(key);
+            if (kept != map.records.end()) kept->second.beingFreed = false;
+        }
         auto again = map.records.find(key);
         it = again == map.records.end() ? map.records.begin() : std::next(again);
     }
-    LeaveModuleLock();
+    LeaveLock();
 }
 
 namespace {
 
 // After the leak report: each leaked component in words, with the file of the
 // module it lives in.
-void ExplainLeaks(const LiveComponentMap& map) {
+void ExplainLeaks(const LiveComponentMap& map) PEXIL_REQUIRES(moduleLock) {
     char file[kMaxPath] = "";
     if (platform::GetModuleFileName(ModuleHandle(), file, kMaxPath) == 0) {
         CopyIfFits(file, kMaxPath, "this module");
     }
     for (const auto& entry : map.records) {
-        const ComponentRecord& record = entry.second;
+        const ComponentRecord& record = entry.second.record;
         const char* creator = record.creatorID == kCreatorFactory  ? " (the factory, for a caller)"
                               : record.creatorID == kCreatorDirect ? " (asked directly)"
                                                                    : "";
@@ -78,7 +117,7 @@ void ExplainLeaks(const LiveComponentMap& map) {
 
 void ReportLeaks() {
     LiveComponentMap& map = LiveMap();
-    EnterModuleLock();
+    EnterLock();
     if (!map.records.empty()) {
         const char* separator =
             "Pexil[Error]:================================================================="
@@ -88,7 +127,7 @@ void ReportLeaks() {
                     "Pexil[Error]:Found leak Pexil components. Count:%d\n",
                     static_cast<int>(map.records.size()));
         for (const auto& entry : map.records) {
-            const ComponentRecord& record = entry.second;
+            const ComponentRecord& record = entry.second.record;
             // The whole pointer: 8 digits on 32-bit systems, all of them on 64-bit.
             DebugPrintf(DebugChannel::ModuleEntry,
                         "Pexil[Error]:ComponentID:0x%08x CreatorID:0x%08x Pointer:0x%08" PRIxPTR
@@ -99,93 +138,87 @@ void ReportLeaks() {
         DebugPrintf(DebugChannel::ModuleEntry, "%s", separator);
         if (Explaining()) ExplainLeaks(map);
     }
-    LeaveModuleLock();
+    LeaveLock();
 }
 
 uint32_t CopyLiveComponents(ComponentRecord* records, uint32_t capacity) {
     LiveComponentMap& map = LiveMap();
-    EnterModuleLock();
+    EnterLock();
     uint32_t i = 0;
     for (const auto& entry : map.records) {
-        if (i < capacity) records[i] = entry.second;
+        if (i < capacity) records[i] = entry.second.record;
         ++i;
     }
-    LeaveModuleLock();
+    LeaveLock();
     return i;
+}
+
+}  // namespace module
+
+void BeginComponentDeletion(ComponentDeletion* deletion) {
+    module::LiveComponentMap& map = module::LiveMap();
+    deletion->freed = 0;
+    module::EnterLock();
+    auto found = map.records.find(deletion->key);
+    if (found != map.records.end()) found->second.dying = true;
+    deletion->next = map.deletions;
+    map.deletions = deletion;
+    module::LeaveLock();
 }
 
 namespace {
 
-// The deletions Release has begun and not yet ended, on any thread: nested
-// ones (a destructor releasing another component) and concurrent ones. Each
-// names the allocation being deleted, which no other live object shares.
-// A slot to a cache line: two threads deleting at once write only their own.
-struct alignas(64) Deletion {
-    // Null: a free slot. kRecordRemoved once FreeComponentMemory has freed the
-    // memory and removed the record (so that the address, which another
-    // component may be given now, no longer matches).
-    std::atomic<void*> memory{nullptr};
-    IComponent* key = nullptr;
-    int notifyFactory = 0;
-};
-
-constexpr int kMaxDeletions = 32;
-Deletion g_deletions[kMaxDeletions];
-// No allocation lies at this address.
-void* const kRecordRemoved = &g_deletions;
-
-// Where the search for a deletion's slot starts: from the address, so that
-// deletions of different objects start apart and the search for a given one
-// starts where it most likely is.
-int FirstSlotOf(const void* memory) {
-    return static_cast<int>((reinterpret_cast<uintptr_t>(memory) >> 4) % kMaxDeletions);
+// Frees a component's memory with the deallocation its class asked for; for a
+// component whose deletion Release began, removes its record in the same step.
+template <class Deallocate>
+void FreeNotedMemory(void* memory, Deallocate deallocate) {
+    module::LiveComponentMap& map = module::LiveMap();
+    // Freed and unrecorded as one step, under the lock: no other thread
+    // records a new component at this address before its old record is gone.
+    module::EnterLock();
+    ComponentDeletion** link = &map.deletions;
+    while (*link != nullptr && (*link)->memory != memory)
+        link = &(*link)->next;
+    ComponentDeletion* deletion = *link;
+    deallocate(memory);
+    if (deletion != nullptr) {
+        *link = deletion->next;
+        deletion->next = nullptr;
+        deletion->freed = 1;
+        module::RemoveLiveComponentLocked(deletion->key, deletion->notifyFactory);
+    }
+    module::LeaveLock();
 }
 
 }  // namespace
 
-}  // namespace module
-
-int BeginComponentDeletion(void* memory, IComponent* key, int notifyFactory) {
-    const int first = module::FirstSlotOf(memory);
-    for (int n = 0; n < module::kMaxDeletions; ++n) {
-        const int i = (first + n) % module::kMaxDeletions;
-        module::Deletion& deletion = module::g_deletions[i];
-        void* expected = nullptr;
-        if (deletion.memory.load(std::memory_order_relaxed) != nullptr ||
-            !deletion.memory.compare_exchange_strong(expected, memory, std::memory_order_acq_rel)) {
-            continue;
-        }
-        deletion.key = key;
-        deletion.notifyFactory = notifyFactory;
-        return i;
-    }
-    return -1;
-}
-
 void FreeComponentMemory(void* memory, void (*deallocate)(void*)) {
-    const int first = module::FirstSlotOf(memory);
-    for (int n = 0; n < module::kMaxDeletions; ++n) {
-        module::Deletion& deletion = module::g_deletions[(first + n) % module::kMaxDeletions];
-        if (deletion.memory.load(std::memory_order_acquire) != memory) continue;
-        // Freed and unrecorded as one step: no other thread records a new
-        // component at this address before its old record is gone.
-        EnterModuleLock();
-        deallocate(memory);
-        RemoveLiveComponent(deletion.key, deletion.notifyFactory);
-        deletion.memory.store(module::kRecordRemoved, std::memory_order_release);
-        LeaveModuleLock();
-        return;
-    }
-    deallocate(memory);  // not deleted by Release: the record, if any, stays
+    FreeNotedMemory(memory, deallocate);
 }
 
-void EndComponentDeletion(int index) {
-    module::Deletion& deletion = module::g_deletions[index];
-    // A class whose own deallocation does not go through FreeComponentMemory.
-    if (deletion.memory.load(std::memory_order_acquire) != module::kRecordRemoved) {
-        RemoveLiveComponent(deletion.key, deletion.notifyFactory);
-    }
-    deletion.memory.store(nullptr, std::memory_order_release);
+void FreeComponentMemory(void* memory, std::align_val_t alignment) {
+    FreeNotedMemory(memory, [alignment](void* block) { ::operator delete(block, alignment); });
+}
+
+void EndComponentDeletion(ComponentDeletion* deletion) {
+    // The usual case: the deallocation removed the record and the note.
+    if (deletion->freed != 0) return;
+    // The class's own operator delete freed the memory without the lock: a
+    // component created at that address meanwhile may have lost its record.
+    DebugPrintf(DebugChannel::ModuleEntry,
+                "Pexil[Error]: Component 0x%0*" PRIXPTR
+                " (ComponentID=%u) was freed by its class's own operator delete, not through "
+                "pexil::FreeComponentMemory.\n",
+                static_cast<int>(sizeof(void*) * 2), reinterpret_cast<uintptr_t>(deletion->key),
+                deletion->componentID);
+    module::LiveComponentMap& map = module::LiveMap();
+    module::EnterLock();
+    ComponentDeletion** link = &map.deletions;
+    while (*link != nullptr && *link != deletion)
+        link = &(*link)->next;
+    if (*link != nullptr) *link = deletion->next;
+    module::RemoveLiveComponentLocked(deletion->key, deletion->notifyFactory);
+    module::LeaveLock();
 }
 
 void DeleteWithGlobalOperator(void* memory) {
@@ -193,21 +226,9 @@ void DeleteWithGlobalOperator(void* memory) {
 }
 
 void RemoveLiveComponent(IComponent* component, int notifyFactory) {
-    module::LiveComponentMap& map = module::LiveMap();
-    EnterModuleLock();
-    auto it = map.records.find(component);
-    if (it == map.records.end()) {
-        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: To remove a component not exist\n");
-        // Written as %p is on Windows: upper-case hex digits, as many as a pointer has.
-        DebugPrintf(DebugChannel::ModuleEntry, "Pexil[Error]: IComponent* = 0x%0*" PRIXPTR "\n",
-                    static_cast<int>(sizeof(void*) * 2), reinterpret_cast<uintptr_t>(component));
-    } else {
-        map.records.erase(it);
-        module::UpdateCountOf(map);
-    }
-    // Told while the lock is held, also when the pointer was not found.
-    if (map.records.empty() && notifyFactory != 0) module::NotifyFactoryModuleIsIdle();
-    LeaveModuleLock();
+    module::EnterLock();
+    module::RemoveLiveComponentLocked(component, notifyFactory);
+    module::LeaveLock();
 }
 
 }  // namespace pexil

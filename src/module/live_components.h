@@ -9,15 +9,21 @@
 namespace pexil::module {
 
 // Stores (componentID, creatorID, component) under the pointer, replacing a
-// record already stored there. Takes the module lock. False when there was no
-// memory for a new record.
-bool RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component);
+// record already stored there. Takes the module lock.
+enum class RecordResult {
+    Recorded,
+    NoMemory,      // no memory for a new record
+    BeingDeleted,  // the pointer's record belongs to a component Release is deleting
+};
+RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComponent* component);
 
 // Number of records; read without the lock.
 uint32_t LiveComponentCount();
 
 // Calls Release(0) on every record whose free-map flag is set, restarting from
-// the first record after each removal.
+// the first record after each removal. Holds the module lock throughout, so
+// the flagged components' Shutdown and destructors run under it; a component
+// whose deletion another thread has begun is passed by.
 void FreeFlaggedComponents();
 
 // Writes the leak report for the records still in the map (nothing when empty).

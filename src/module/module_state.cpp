@@ -16,13 +16,12 @@ struct CreatorEntry {
     CreatorFunction creator;
 };
 
-PexilLock g_lock;
 // Only touched while the module is being loaded or unloaded, or under the lock.
 int g_lockInitialised = 0;
 std::atomic<PexilModuleHandle> g_moduleHandle{nullptr};
 std::atomic<PexilModuleHandle> g_factoryHandle{nullptr};
 std::atomic<int> g_dllSafe{0};
-char g_registryPath[kMaxPath];
+char g_registryPath[kMaxPath] PEXIL_GUARDED_BY(module::moduleLock);
 // The table only grows: an entry is written, under the lock, before the count
 // that publishes it, and never changes after. So a search needs no lock, and
 // creations on two threads do not meet on it.
@@ -33,9 +32,20 @@ CreatorEntry g_creators[kMaxCreators];
 
 namespace module {
 
+RecursiveLock moduleLock;
+
+void EnterLock() {
+    InitModuleLock();
+    moduleLock.Enter();
+}
+
+void LeaveLock() {
+    moduleLock.Leave();
+}
+
 void InitModuleLock() {
     if (g_lockInitialised != 0) return;
-    platform::LockInit(&g_lock);
+    moduleLock.Init();
     g_lockInitialised = 1;
     g_dllSafe.store(1, std::memory_order_relaxed);
 }
@@ -46,7 +56,7 @@ int ModuleLockInitialised() {
 
 void DeleteModuleLock() {
     if (g_lockInitialised == 0) return;
-    platform::LockDelete(&g_lock);
+    moduleLock.Delete();
     g_lockInitialised = 0;
 }
 
@@ -63,7 +73,7 @@ void SetDllSafe(int flag) {
 }
 
 void SetRegistryPath(const char* path) {
-    EnterModuleLock();
+    EnterLock();
     // Checked here rather than through the bounded functions: a path that does
     // not fit empties the stored one instead of leaving it as it was.
     if (path != nullptr && ::strnlen(path, kMaxPath) < static_cast<size_t>(kMaxPath)) {
@@ -71,7 +81,7 @@ void SetRegistryPath(const char* path) {
     } else {
         g_registryPath[0] = '\0';
     }
-    LeaveModuleLock();
+    LeaveLock();
 }
 
 uint32_t CopyComponentIDs(uint32_t* ids, uint32_t capacity) {
@@ -83,23 +93,24 @@ uint32_t CopyComponentIDs(uint32_t* ids, uint32_t capacity) {
 
 }  // namespace module
 
-void EnterModuleLock() {
-    module::InitModuleLock();
-    platform::LockEnter(&g_lock);
+// The public names of the module lock, for code outside the framework, which
+// the lock analysis does not see.
+void EnterModuleLock() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
+    module::EnterLock();
 }
 
-void LeaveModuleLock() {
-    platform::LockLeave(&g_lock);
+void LeaveModuleLock() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
+    module::LeaveLock();
 }
 
 void RegisterCreator(uint32_t componentID, CreatorFunction creator) {
-    EnterModuleLock();
+    module::EnterLock();
     const uint32_t count = g_creatorCount.load(std::memory_order_relaxed);
     if (count < kMaxCreators && componentID != 0 && creator != nullptr) {
         g_creators[count] = CreatorEntry{componentID, creator};
         g_creatorCount.store(count + 1, std::memory_order_release);
     }
-    LeaveModuleLock();
+    module::LeaveLock();
 }
 
 CreatorFunction FindCreator(uint32_t componentID) {
@@ -121,6 +132,11 @@ int IsDllSafe() {
 }
 const char* ModuleRegistryPath() {
     return g_registryPath;
+}
+void CopyModuleRegistryPath(char* buffer) {
+    module::EnterLock();
+    std::memcpy(buffer, g_registryPath, std::strlen(g_registryPath) + 1);
+    module::LeaveLock();
 }
 
 }  // namespace pexil

@@ -2,9 +2,21 @@
 #ifndef PEXIL_MODULE_MODULE_STATE_H
 #define PEXIL_MODULE_MODULE_STATE_H
 
+#include "platform/recursive_lock.h"
+
 #include <pexil/module.h>
 
 namespace pexil::module {
+
+// The module lock: the creator table's writes, the live-component map and the
+// registry path. Recursive for its owning thread. Of two module locks, a
+// component module's is taken before the factory module's (the idle
+// notification), never the other way round (docs/concurrency.md).
+extern RecursiveLock moduleLock;
+
+// Takes and leaves the module lock, initialising it first if needed.
+void EnterLock() PEXIL_ACQUIRE(moduleLock);
+void LeaveLock() PEXIL_RELEASE(moduleLock);
 
 // Initialises the module lock if it is not yet; the first initialisation sets
 // the DLL-safe flag to 1.

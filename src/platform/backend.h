@@ -50,6 +50,7 @@ int KillTimer(uintptr_t id);
 int TimerRunning(uintptr_t id);
 int PumpMessages(uint32_t maxWaitMs);
 void Sleep(uint32_t milliseconds);
+int MonotonicClock(uint64_t* nanoseconds);
 
 int64_t CurrentTime();
 int ToLocalTime(int64_t time, LocalTime* local);

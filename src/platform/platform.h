@@ -170,6 +170,10 @@ struct SystemCalls {
     int (*pumpMessages)(uint32_t maxWaitMs);
     // Sleep for a number of milliseconds.
     void (*sleep)(uint32_t milliseconds);
+    // The monotonic clock in nanoseconds (POSIX: CLOCK_MONOTONIC; Windows:
+    // GetTickCount64, in whole milliseconds). Non-zero on success; on failure
+    // the thread timers start nothing and the pump returns at once.
+    int (*monotonicClock)(uint64_t* nanoseconds);
 
     // --- time -------------------------------------------------------------
     // time(): seconds since 1970-01-01 UTC, 64 bits on every system.
@@ -294,6 +298,9 @@ inline int PumpMessages(uint32_t maxWaitMs) {
 inline void Sleep(uint32_t milliseconds) {
     System().sleep(milliseconds);
 }
+inline int MonotonicClock(uint64_t* nanoseconds) {
+    return System().monotonicClock(nanoseconds);
+}
 inline int64_t CurrentTime() {
     return System().currentTime();
 }
@@ -316,6 +323,10 @@ PEXIL_PLATFORM_API size_t ResidentBytes();
 // True when a module of that path is loaded in the process (POSIX: dlopen with
 // RTLD_NOLOAD finds it). Proves that an unloaded module is really gone.
 PEXIL_PLATFORM_API bool IsModuleLoaded(const char* path);
+
+// The calling thread's identity, never 0 (POSIX: pthread_self; Windows:
+// GetCurrentThreadId). Compared, never interpreted.
+PEXIL_PLATFORM_API uintptr_t CurrentThreadId();
 
 // The value of an environment variable, or null when it is not set. The text
 // belongs to the environment: copy it before the environment changes.

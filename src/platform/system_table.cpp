@@ -53,6 +53,7 @@ constexpr Filled MakeOriginal() {
     table.Set(&SystemCalls::timerRunning, backend::TimerRunning);
     table.Set(&SystemCalls::pumpMessages, backend::PumpMessages);
     table.Set(&SystemCalls::sleep, backend::Sleep);
+    table.Set(&SystemCalls::monotonicClock, backend::MonotonicClock);
     table.Set(&SystemCalls::currentTime, backend::CurrentTime);
     table.Set(&SystemCalls::toLocalTime, backend::ToLocalTime);
     table.Set(&SystemCalls::allocate, backend::Allocate);

@@ -4,12 +4,14 @@
 #ifndef PEXIL_REGISTRY_COMPONENT_REGISTRY_H
 #define PEXIL_REGISTRY_COMPONENT_REGISTRY_H
 
+#include "platform/mutex.h"
 #include "support/base_directory.h"
 
 #include <pexil/component.h>
 #include <pexil/config.h>
 #include <pexil/module.h>
 
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <utility>
@@ -34,6 +36,18 @@ struct ModuleExports {
     CreateComponentFunction createComponent;
 };
 
+// Calls into an entry's module in progress, on any thread. Copied as a value
+// (entries are copied while the file is parsed, before any call).
+struct CallsInProgress {
+    std::atomic<int32_t> count{0};
+    CallsInProgress() = default;
+    CallsInProgress(const CallsInProgress& other) : count(other.count.load()) {}
+    CallsInProgress& operator=(const CallsInProgress& other) {
+        count.store(other.count.load());
+        return *this;
+    }
+};
+
 struct RegistryEntry {
     PexilModuleHandle module;  // null until loaded, and again after UnloadModule
     int32_t resolved;          // 1 once the full path is computed
@@ -46,6 +60,9 @@ struct RegistryEntry {
     // The full path did not fit its buffer: it is never handed to the loader.
     int32_t fullPathCut;
     ModuleExports exports;  // of module, while the entry holds it
+    // While a creation through this entry runs in its module, UnloadModule
+    // leaves the entry's reference in place: the module stays loaded.
+    CallsInProgress calls;
 };
 
 // A base with one operation that nothing calls or overrides.
@@ -80,10 +97,19 @@ public:
     int LoadFile(const char* registryPath, const char* registryFilePath,
                  RegistryObserver& observer);
 
+    // Any thread may create through a registry, and the factory's unload check
+    // may give its modules back on another thread meanwhile (a worker's idle
+    // notification and its timer): the binding lock guards the entries' modules,
+    // their exports and the default DLL. It is never held while the loader or a
+    // module's code runs.
     RegistryEntry* FindEntry(uint32_t componentID);
-    IComponent* CreateByID(uint32_t componentID);
+    IComponent* CreateByID(uint32_t componentID) PEXIL_EXCLUDES(bindingLock_);
     void GetLogMasks(uint32_t componentID, uint32_t* debugOutputMask, uint32_t* logFileMask);
-    void UnloadModule(PexilModuleHandle module);
+    void UnloadModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
+    // UnloadModule's first half: forgets the module in every entry that holds it
+    // and has no creation in progress, and returns how many references those
+    // entries held, for the caller to give back (FreeLibrary) outside any lock.
+    int DetachModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
 
     // The path the binding loads the entry's DLL from (kMaxPath bytes); *cut
     // is 1 when the whole path did not fit, and such a path is never loaded.
@@ -97,7 +123,9 @@ public:
     uint32_t defaultLogFileMask() const { return defaultLogFileMask_; }
     const char* defaultDllDirectory() const { return defaultDllDirectory_; }
     const char* defaultDllPath() const { return defaultDllPath_; }
-    PexilModuleHandle defaultDllHandle() const { return defaultDllHandle_; }
+    PexilModuleHandle defaultDllHandle() const PEXIL_NO_THREAD_SAFETY_ANALYSIS {
+        return defaultDllHandle_;  // for tools and tests, on one thread
+    }
     bool defaultDllPathCut() const { return defaultDllPathCut_; }
     bool fileRead() const { return fileRead_; }
 
@@ -111,13 +139,16 @@ private:
     template <class Observer>
     int Load(const char* registryPath, const char* registryFilePath, Observer& observer);
     void ReadFile(const char* registryFilePath);
-    void ResolveFullPath(RegistryEntry& entry);
+    void ResolveFullPath(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
+    IComponent* CreateThroughEntry(uint32_t componentID, RegistryEntry& entry)
+        PEXIL_EXCLUDES(bindingLock_);
+    IComponent* CreateThroughDefault(uint32_t componentID) PEXIL_EXCLUDES(bindingLock_);
     IComponent* CallModule(const ModuleExports& exports, uint32_t componentID, bool isDefault,
                            const char* fullPath);
     static ModuleExports LookUpExports(PexilModuleHandle module);
     // The entry's module's exports: its own, those another entry of the
     // module looked up, or looked up now and kept for the others.
-    const ModuleExports& ExportsOf(RegistryEntry& entry);
+    const ModuleExports& ExportsOf(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
     // The explaining trace's lines for a creation that fails.
     void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry) const;
     void ExplainNoEntry(uint32_t componentID, bool justTried) const;
@@ -132,12 +163,15 @@ private:
     uint32_t defaultLogFileMask_ = 0;
     char defaultDllDirectory_[kMaxPath];
     char defaultDllPath_[kMaxPath];
-    PexilModuleHandle defaultDllHandle_ = nullptr;
-    ModuleExports defaultDllExports_{};  // never freed, so never forgotten
+    Mutex bindingLock_;
+    PexilModuleHandle defaultDllHandle_ PEXIL_GUARDED_BY(bindingLock_) = nullptr;
+    // Never freed, so never forgotten.
+    ModuleExports defaultDllExports_ PEXIL_GUARDED_BY(bindingLock_) = {};
     // The exports of each module this registry's entries hold, so that an
     // entry that loads a module another entry holds already looks up nothing.
     // Dropped with the module's last reference (UnloadModule).
-    std::vector<std::pair<PexilModuleHandle, ModuleExports>> heldExports_;
+    std::vector<std::pair<PexilModuleHandle, ModuleExports>> heldExports_
+        PEXIL_GUARDED_BY(bindingLock_);
     // The default DLL path did not fit: it counts as a failed default.
     bool defaultDllPathCut_ = false;
     // The file was opened and read whole.

@@ -37,40 +37,83 @@ void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
 }
 
 IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
-    if (RegistryEntry* entry = FindEntry(componentID)) {
-        // An entry never falls back to the default DLL.
-        if (entry->resolved == 0) ResolveFullPath(*entry);
-        if (entry->module == nullptr) {
-            // A path cut to fit could name another file: it is never loaded.
-            if (entry->fullPathCut == 0) entry->module = platform::LoadLibrary(entry->fullPath);
-            if (entry->module == nullptr) {
-                DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
-                DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry->fullPath);
-                if (Explaining()) ExplainEntryLoadFailure(componentID, *entry);
-            }
-        }
-        if (entry->module == nullptr) return nullptr;
-        return CallModule(ExportsOf(*entry), componentID, false, entry->fullPath);
-    }
+    // An entry never falls back to the default DLL.
+    if (RegistryEntry* entry = FindEntry(componentID))
+        return CreateThroughEntry(componentID, *entry);
+    return CreateThroughDefault(componentID);
+}
 
-    if (defaultDllHandle_ == FailedHandle()) {
+IComponent* ComponentRegistry::CreateThroughEntry(uint32_t componentID, RegistryEntry& entry) {
+    // Looped: the unload check on another thread may give the module back
+    // between its load here and the call into it; it is then loaded again.
+    for (;;) {
+        bindingLock_.Lock();
+        if (entry.resolved == 0) ResolveFullPath(entry);
+        if (entry.module != nullptr) {
+            const ModuleExports exports = ExportsOf(entry);
+            entry.calls.count.fetch_add(1, std::memory_order_relaxed);
+            bindingLock_.Unlock();
+            // The module's own code runs without the lock: it may ask the
+            // factory for further components.
+            IComponent* component = CallModule(exports, componentID, false, entry.fullPath);
+            entry.calls.count.fetch_sub(1, std::memory_order_release);
+            return component;
+        }
+        const bool cut = entry.fullPathCut != 0;
+        bindingLock_.Unlock();
+        // A path cut to fit could name another file: it is never loaded. The
+        // loader runs the module's initialisers, so no lock is held across it.
+        PexilModuleHandle loaded = cut ? nullptr : platform::LoadLibrary(entry.fullPath);
+        if (loaded == nullptr) {
+            DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
+            DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry.fullPath);
+            if (Explaining()) ExplainEntryLoadFailure(componentID, entry);
+            return nullptr;
+        }
+        bindingLock_.Lock();
+        if (entry.module == nullptr) {
+            entry.module = loaded;
+            loaded = nullptr;
+        }
+        bindingLock_.Unlock();
+        // Another thread's creation loaded it meanwhile: one reference is enough.
+        if (loaded != nullptr) platform::FreeLibrary(loaded);
+    }
+}
+
+IComponent* ComponentRegistry::CreateThroughDefault(uint32_t componentID) {
+    bindingLock_.Lock();
+    PexilModuleHandle handle = defaultDllHandle_;
+    bindingLock_.Unlock();
+    if (handle == FailedHandle()) {
         ExplainNoEntry(componentID, false);
         return nullptr;
     }
-    if (defaultDllHandle_ == nullptr) {
+    if (handle == nullptr) {
         // Tried once; a failure is final for this registry and reported nowhere.
         PexilModuleHandle module = nullptr;
         if (defaultDllPath_[0] != '\0' && !defaultDllPathCut_) {
             module = platform::LoadLibrary(defaultDllPath_);
         }
-        defaultDllHandle_ = module != nullptr ? module : FailedHandle();
-        if (defaultDllHandle_ == FailedHandle()) {
+        bindingLock_.Lock();
+        if (defaultDllHandle_ == nullptr) {
+            defaultDllHandle_ = module != nullptr ? module : FailedHandle();
+            module = nullptr;
+        }
+        handle = defaultDllHandle_;
+        bindingLock_.Unlock();
+        // Another thread's first request decided it meanwhile.
+        if (module != nullptr) platform::FreeLibrary(module);
+        if (handle == FailedHandle()) {
             ExplainNoEntry(componentID, true);
             return nullptr;
         }
     }
-    if (defaultDllExports_.lookedUp == 0) defaultDllExports_ = LookUpExports(defaultDllHandle_);
-    return CallModule(defaultDllExports_, componentID, true, nullptr);
+    bindingLock_.Lock();
+    if (defaultDllExports_.lookedUp == 0) defaultDllExports_ = LookUpExports(handle);
+    const ModuleExports exports = defaultDllExports_;
+    bindingLock_.Unlock();
+    return CallModule(exports, componentID, true, nullptr);
 }
 
 // Looked up at the first request after each load of the module; every
@@ -186,22 +229,39 @@ void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputM
     }
 }
 
-void ComponentRegistry::UnloadModule(PexilModuleHandle module) {
-    // One reference per entry that took one; the default DLL stays. After it
-    // no entry holds the module: what was looked up in it is forgotten.
-    for (auto held = heldExports_.begin(); held != heldExports_.end(); ++held) {
-        if (held->first == module) {
-            heldExports_.erase(held);
-            break;
-        }
-    }
+int ComponentRegistry::DetachModule(PexilModuleHandle module) {
+    MutexLock guard(bindingLock_);
+    // One reference per entry that took one; the default DLL stays. An entry
+    // whose creation is still running in the module keeps its reference.
+    int references = 0;
+    bool kept = false;
     for (auto& item : entries_) {
-        if (item.second.module == module) {
-            platform::FreeLibrary(module);
-            item.second.module = nullptr;
-            item.second.exports = ModuleExports{};
+        RegistryEntry& entry = item.second;
+        if (entry.module != module) continue;
+        if (entry.calls.count.load(std::memory_order_acquire) != 0) {
+            kept = true;
+            continue;
+        }
+        entry.module = nullptr;
+        entry.exports = ModuleExports{};
+        ++references;
+    }
+    // Once no entry holds the module, what was looked up in it is forgotten.
+    if (!kept) {
+        for (auto held = heldExports_.begin(); held != heldExports_.end(); ++held) {
+            if (held->first == module) {
+                heldExports_.erase(held);
+                break;
+            }
         }
     }
+    return references;
+}
+
+void ComponentRegistry::UnloadModule(PexilModuleHandle module) {
+    // The loader runs the module's destructors when it goes: outside the lock.
+    for (int references = DetachModule(module); references > 0; --references)
+        platform::FreeLibrary(module);
 }
 
 }  // namespace pexil

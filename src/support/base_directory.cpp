@@ -67,17 +67,33 @@ const char* RecomputedHostDirectory() {
     return g_recomputedHostDirectory;
 }
 
+namespace {
+
+int ComputeNativeHostDirectory(char* buffer, int size) {
+    return ComputeHostDirectory(buffer, size);
+}
+
+}  // namespace
+
 const PathBase kLocatorBase = {CachedHostDirectory, PathStyle::Native, true};
 const PathBase kLoadedLocatorBase = {OwnCachedHostDirectory, PathStyle::Native, false};
-const PathBase kFactoryBase = {RecomputedHostDirectory, PathStyle::Native, false};
+const PathBase kFactoryBase = {RecomputedHostDirectory, PathStyle::Native, false,
+                               ComputeNativeHostDirectory};
 
 int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, int size,
                         int* whole) {
     if (whole != nullptr) *whole = 0;
     if (name == nullptr || buffer == nullptr || size < 2) return 0;
+    char computed[kMaxPath];
+    const char* directory = computed;
+    if (base.computeDirectory == nullptr) {
+        directory = base.directory();
+    } else if (!base.computeDirectory(computed, kMaxPath)) {
+        computed[0] = '\0';
+    }
     const char* format = Separator(base.style) == '\\' ? "%s\\%s" : "%s/%s";
     const int formatSize = base.keepsOneLess ? size - 1 : size;
-    const int written = FormatStringN(buffer, formatSize, size - 1, format, base.directory(), name);
+    const int written = FormatStringN(buffer, formatSize, size - 1, format, directory, name);
     buffer[size - 1] = '\0';
     if (whole != nullptr) *whole = written >= 0 ? 1 : 0;
     return 1;

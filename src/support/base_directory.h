@@ -17,6 +17,10 @@ struct PathBase {
     // When set, JoinToHostDirectory keeps at most size - 2 characters instead
     // of size - 1 (the locator's factory-handle variant).
     bool keepsOneLess;
+    // When set, the directory is computed anew into the resolver's own buffer
+    // instead of read through directory(): no buffer is shared, so threads
+    // may resolve against it at once (the factory's base).
+    int (*computeDirectory)(char* buffer, int size) = nullptr;
 };
 
 // The host directory: the executable's full path cut at its last separator
@@ -29,13 +33,14 @@ int ComputeHostDirectory(char* buffer, int size, PathStyle style = PathStyle::Na
 const char* CachedHostDirectory();
 // ... the same in a buffer of its own, for the loaded-module locator ...
 const char* OwnCachedHostDirectory();
-// ... and recomputed into its buffer at every call, for the factory.
+// ... and recomputed into its buffer at every call (for tests and tools on
+// one thread; the factory's base computes into the caller's buffer).
 const char* RecomputedHostDirectory();
 
 // The bases of the framework's users with a host-directory base, native style.
 extern const PathBase kLocatorBase;        // cached; join keeps size - 2
 extern const PathBase kLoadedLocatorBase;  // own cache; join keeps size - 1
-extern const PathBase kFactoryBase;        // recomputed; join keeps size - 1
+extern const PathBase kFactoryBase;        // recomputed at each use; join keeps size - 1
 
 // "<base><sep><name>" cut to fit (not refused); the last byte is always a
 // terminator. 0 for a null name or buffer or size < 2. *whole (when given)

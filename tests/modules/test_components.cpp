@@ -7,9 +7,13 @@
 #include <pexil/component_base.h>
 #include <pexil/module.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace pexil::testing {
 namespace {
@@ -57,6 +61,93 @@ private:
     std::string tag_;
 };
 
+// --- Thread scenarios ---------------------------------------------------------
+
+std::atomic<int> g_raceArmed{0};
+std::atomic<int> g_singleConstructing{0};
+std::atomic<int> g_askerShuttingDown{0};
+std::atomic<int> g_destructorTarget{0};
+std::atomic<int> g_destructorsRunning{0};
+std::atomic<int> g_mostDestructorsRunning{0};
+std::atomic<int> g_callsIntoDying{0};
+
+// Waits (at most 20 s, so that a fault shows as a failure, not a hang).
+template <class Condition>
+void WaitFor(Condition done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// A single instance whose constructor creates (and releases) another component
+// of its own module: armed, the first one waits until a kAskingComponent's
+// Shutdown has begun on another thread.
+class WaitingSingle : public TestComponent<kWaitingSingle> {
+public:
+    WaitingSingle() : TestComponent<kWaitingSingle>("waiting-single") {
+        if (g_raceArmed.exchange(0) != 0) {
+            g_singleConstructing = 1;
+            WaitFor([] { return g_askerShuttingDown.load() != 0; });
+        }
+        if (IComponent* other = ::CreateComponent(kPlainComponent, 0)) other->Release(0);
+    }
+};
+
+// Its Shutdown asks its module for the single instance.
+class AskingComponent : public TestComponent<kAskingComponent> {
+public:
+    AskingComponent() : TestComponent<kAskingComponent>("asking") { SetFlags(0, 0); }
+    void Shutdown() override {
+        g_askerShuttingDown = 1;
+        ::CreateComponent(kWaitingSingle, 0);
+    }
+};
+
+// Its destructor runs until as many as set are running at once (20 s at most);
+// it counts the calls it takes meanwhile.
+class SlowDestructor : public TestComponent<kSlowDestructor> {
+public:
+    SlowDestructor() : TestComponent<kSlowDestructor>("slow") { SetFlags(0, 0); }
+    ~SlowDestructor() override {
+        dying_ = true;
+        const int running = ++g_destructorsRunning;
+        for (int most = g_mostDestructorsRunning.load(); most < running;)
+            g_mostDestructorsRunning.compare_exchange_weak(most, running);
+        // Once as many have run at once, all may end.
+        WaitFor([] { return g_mostDestructorsRunning.load() >= g_destructorTarget.load(); });
+        --g_destructorsRunning;
+    }
+    int GetFreeMapFlag() override {
+        if (dying_) ++g_callsIntoDying;
+        return TestComponent<kSlowDestructor>::GetFreeMapFlag();
+    }
+
+private:
+    std::atomic<bool> dying_{false};
+};
+
+// Frees its memory itself, bypassing FreeComponentMemory (made by a creator
+// of its own: NewComponent refuses such a class).
+class OwnDelete : public TestComponent<kOwnDelete> {
+public:
+    OwnDelete() : TestComponent<kOwnDelete>("own-delete") { SetFlags(0, 0); }
+    static void* operator new(size_t size) { return std::malloc(size); }
+    static void operator delete(void* memory) noexcept { std::free(memory); }
+};
+
+// Over-aligned: allocated and freed by the aligned global operators.
+class OverAligned : public TestComponent<kOverAligned> {
+public:
+    OverAligned() : TestComponent<kOverAligned>("over-aligned") { SetFlags(0, 0); }
+
+private:
+    [[maybe_unused]] alignas(64) char line_[64] = {};
+};
+
+IComponent* CreateOwnDelete() {
+    return new OwnDelete();
+}
+
 class ModuleProbe : public ComponentBase<IModuleProbe, kModuleProbe> {
 public:
     ModuleProbe() { forceOnly_ = 0; }
@@ -93,6 +184,28 @@ public:
     }
     void DestroyDirectly(IComponent* component) override {
         delete static_cast<TestComponent<kTestComponent>*>(static_cast<ITestComponent*>(component));
+    }
+    int Scenario(int command, int argument) override {
+        switch (command) {
+            case kArmSingleInstanceRace:
+                g_singleConstructing = 0;
+                g_askerShuttingDown = 0;
+                g_raceArmed = 1;
+                return 1;
+            case kSingleConstructing:
+                return g_singleConstructing.load();
+            case kSetDestructorWait:
+                g_destructorTarget = argument;
+                g_callsIntoDying = 0;
+                g_mostDestructorsRunning = g_destructorsRunning.load();
+                return 1;
+            case kDestructorsRunning:
+                return g_mostDestructorsRunning.load();
+            case kCallsIntoDying:
+                return g_callsIntoDying.load();
+            default:
+                return 0;
+        }
     }
     void Shutdown() override {}
 };
@@ -149,6 +262,11 @@ PEXIL_REGISTER_CREATOR(kTwiceRegistered, CreateFirst);
 PEXIL_REGISTER_CREATOR(kTwiceRegistered, CreateSecond);
 PEXIL_REGISTER_CREATOR(kSingleComponent, SingleInstance<SharedComponent>::Create);
 PEXIL_REGISTER_CREATOR(kReleaserComponent, NewComponent<Releaser>);
+PEXIL_REGISTER_CREATOR(kWaitingSingle, SingleInstance<WaitingSingle>::Create);
+PEXIL_REGISTER_CREATOR(kAskingComponent, NewComponent<AskingComponent>);
+PEXIL_REGISTER_CREATOR(kSlowDestructor, NewComponent<SlowDestructor>);
+PEXIL_REGISTER_CREATOR(kOwnDelete, CreateOwnDelete);
+PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

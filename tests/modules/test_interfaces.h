@@ -16,7 +16,25 @@ constexpr uint32_t kNullCreatorComponent = 103;  // its creator returns null
 constexpr uint32_t kTwiceRegistered = 104;       // two creators: "first", then "second"
 constexpr uint32_t kSingleComponent = 105;       // one shared instance
 constexpr uint32_t kReleaserComponent = 106;     // IReleaser
-constexpr uint32_t kModuleProbe = 199;           // IModuleProbe
+// Components of the thread scenarios (IModuleProbe::Scenario): a single
+// instance whose constructor creates a component of its module; a component
+// whose Shutdown asks for that single instance; one whose destructor waits;
+// one freed by its own operator delete; one aligned to 64 bytes.
+constexpr uint32_t kWaitingSingle = 107;
+constexpr uint32_t kAskingComponent = 108;
+constexpr uint32_t kSlowDestructor = 109;
+constexpr uint32_t kOwnDelete = 110;
+constexpr uint32_t kOverAligned = 111;
+constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
+
+// IModuleProbe::Scenario commands.
+enum ScenarioCommand : int {
+    kArmSingleInstanceRace = 1,  // the next kWaitingSingle waits for kAskingComponent's Shutdown
+    kSingleConstructing = 2,     // 1 once a kWaitingSingle constructor waits
+    kSetDestructorWait = 3,      // argument: kSlowDestructor destructors wait for that many to run
+    kDestructorsRunning = 4,     // most kSlowDestructor destructors running at once, since 3
+    kCallsIntoDying = 5,         // calls a kSlowDestructor took while its destructor ran
+};
 
 // A test component: tags itself and logs its life into the module's event log.
 class ITestComponent : public IComponent {
@@ -66,6 +84,8 @@ public:
     virtual void RemoveRecord(void* component, int notifyFactory) = 0;  // slot 13
     // Deletes a test component directly, not through Release.
     virtual void DestroyDirectly(IComponent* component) = 0;  // slot 14
+    // Drives and reads the thread scenarios (ScenarioCommand).
+    virtual int Scenario(int command, int argument) = 0;  // slot 15
 
 protected:
     ~IModuleProbe() = default;

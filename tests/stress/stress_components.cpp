@@ -4,10 +4,11 @@
 //
 // The observer counts transitions of the live-component map to empty where
 // they happen: the map changes only while the module lock is held, so each
-// time the lock is left (through the system table's lockLeave, which every
-// module lock passes) the observer looks at the map and at the notifications
-// made since the lock was taken. A region that emptied the map must carry
-// exactly one notification; any other region none.
+// time the lock's outermost region ends (through the system table's lockEnter
+// and lockLeave, which every module lock passes; the lock is recursive, and
+// the idle notification takes it again inside) the observer looks at the map
+// and at the notifications made since the lock was taken. A region that
+// emptied the map must carry exactly one notification; any other region none.
 #include "module/live_components.h"
 #include "platform/platform.h"
 #include "stress/stress_interfaces.h"
@@ -37,6 +38,7 @@ public:
 PexilLock* g_ownLock = nullptr;
 void (*g_savedEnter)(PexilLock*) = nullptr;
 void (*g_savedLeave)(PexilLock*) = nullptr;
+unsigned g_depth = 0;  // of the lock's holder in its own lock
 bool g_empty = true;
 uint64_t g_pending = 0;  // notifications in the current lock region
 uint64_t g_transitions = 0;
@@ -47,6 +49,11 @@ uint64_t g_notifiedWhileLive = 0;
 void RecordingEnter(PexilLock* lock) {
     g_ownLock = lock;
     g_savedEnter(lock);
+}
+
+void CountingEnter(PexilLock* lock) {
+    g_savedEnter(lock);
+    if (lock == g_ownLock) ++g_depth;
 }
 
 // Runs while the lock is still held, so the map cannot change underneath.
@@ -60,7 +67,7 @@ void Sample() {
 }
 
 void ObservingLeave(PexilLock* lock) {
-    if (lock == g_ownLock) Sample();
+    if (lock == g_ownLock && --g_depth == 0) Sample();
     g_savedLeave(lock);
 }
 
@@ -82,17 +89,24 @@ public:
         system.lockEnter = g_savedEnter;
         g_empty = module::LiveComponentCount() == 0;
         g_pending = 0;
-        LeaveModuleLock();
-        if (g_ownLock == nullptr) return 0;
+        if (g_ownLock == nullptr) {
+            LeaveModuleLock();
+            return 0;
+        }
+        // Counted from here: this region is the holder's first level.
+        g_depth = 1;
+        system.lockEnter = CountingEnter;
         g_savedLeave = system.lockLeave;
         system.lockLeave = ObservingLeave;
+        LeaveModuleLock();
         return 1;
     }
     int Unwatch() override {
         platform::SystemCalls& system = platform::System();
         // Watchers chain through one table on POSIX: the last one goes first.
-        if (system.lockLeave != ObservingLeave) return 0;
+        if (system.lockLeave != ObservingLeave || system.lockEnter != CountingEnter) return 0;
         system.lockLeave = g_savedLeave;
+        system.lockEnter = g_savedEnter;
         return 1;
     }
     void Notified() override {

@@ -174,7 +174,7 @@ static_assert(sizeof(SinkAsRead) == sizeof(LogSink) && offsetof(LogSink, lock) =
 
 // Records the order of forced releases.
 std::vector<uint32_t> g_releaseOrder;
-class Recorder : public IComponent {
+class Recorder final : public IComponent {
 public:
     explicit Recorder(uint32_t id) : id_(id) {}
     uint32_t GetComponentID() override { return id_; }

@@ -219,6 +219,61 @@ TEST(FaultInjection, ATimerThatShutdownCouldNotStopStopsItself) {
     EXPECT_EQ(nullptr, SingleInstance<ComponentFactory>::Current());
 }
 
+// A hundred factory lifetimes, each shut down while its unload timer belongs
+// to a worker that ends without pumping: every lifetime still starts a timer
+// (the Windows timer table kept the slot of a timer that Shutdown, on another
+// thread, could not stop, and after 64 lifetimes it was full).
+TEST(FaultInjection, AHundredFactoriesShutDownBesideTheirTimersThreadEachStartATimer) {
+    const auto module = reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x1000));
+    for (int lifetime = 0; lifetime < 100; ++lifetime) {
+        IComponentFactory* factory = NewFactory();
+        ASSERT_NE(nullptr, factory);
+        std::promise<void> scheduled;
+        std::promise<void> shutDown;
+        std::future<void> shutDownSeen = shutDown.get_future();
+        uint32_t timer = 0;
+        std::thread worker([&] {
+            timer = factory->ScheduleDllUnload(module);
+            scheduled.set_value();
+            shutDownSeen.wait();  // then ends without pumping
+        });
+        scheduled.get_future().wait();
+        factory->Release(1);
+        shutDown.set_value();
+        worker.join();
+        ASSERT_NE(0u, timer) << "lifetime " << lifetime;
+    }
+}
+
+#if !defined(_WIN32)
+int FailClock(uint64_t*) {
+    return 0;
+}
+int g_clockReads = 0;
+int FailSecondClockRead(uint64_t* nanoseconds) {
+    return ++g_clockReads == 2 ? 0 : platform::OriginalSystem().monotonicClock(nanoseconds);
+}
+void PEXIL_CALLBACK IgnoreEvent(void*, unsigned int, uintptr_t, unsigned long) {}
+
+// A clock that cannot be read ends the pump's wait (and starts no timer)
+// instead of waiting on a garbage time: a single failed read once hung a host.
+TEST(FaultInjection, AClockThatCannotBeReadEndsThePumpInsteadOfHangingIt) {
+    const uintptr_t timer = platform::SetTimer(600000, IgnoreEvent);  // due in ten minutes
+    ASSERT_NE(0u, timer);
+    {
+        SystemOverride failing(&platform::SystemCalls::monotonicClock, FailClock);
+        EXPECT_EQ(0u, platform::SetTimer(100, IgnoreEvent));
+        EXPECT_EQ(0, PexilPumpMessages(600000));
+    }
+    {
+        SystemOverride failingLater(&platform::SystemCalls::monotonicClock, FailSecondClockRead);
+        EXPECT_EQ(0, PexilPumpMessages(20));  // the read after the wait fails
+        EXPECT_EQ(2, g_clockReads);
+    }
+    EXPECT_EQ(1, platform::KillTimer(timer));
+}
+#endif
+
 #if defined(_WIN32)
 // The pump leaves a quit request to the host's own loop: it is there after the
 // pump as before it. (POSIX threads have no message queue.)

@@ -1,8 +1,11 @@
 // Several threads creating and releasing components of one module at once.
 // Also built under ThreadSanitizer (label "concurrency").
 #include "modules/test_interfaces.h"
+#include "platform/debug_capture.h"
 #include "support/loaded_module.h"
 #include "support/temp_directory.h"
+
+#include <pexil/factory.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,22 @@
 
 namespace pexil::testing {
 namespace {
+
+// Runs the work on a thread of its own; a hang (a deadlock) ends the test
+// program with a message, since its threads could not be joined.
+template <class Work>
+void WithinAMinute(const char* what, Work work) {
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fprintf(stderr, "%s: deadlocked\n", what);
+        std::_Exit(1);
+    }
+    done.get();
+}
+
+IModuleProbe* ProbeOf(LoadedModule& module) {
+    return static_cast<IModuleProbe*>(module.CreateComponent(kModuleProbe, 0));
+}
 
 TEST(ModuleConcurrency, CreatingAndReleasingFromManyThreadsKeepsTheMapExact) {
     LoadedModule module("TestComponents.dll");
@@ -137,6 +156,130 @@ TEST(ModuleConcurrency, TwoThreadsAskingForTheFactoryAtOnceGetTheSameOne) {
         EXPECT_EQ(got[0], brelnor.CreateComponent(kFactoryComponentID, kCreatorDirect));
         got[0]->Release(1);
     }
+}
+
+// A single instance whose constructor creates a component of its module
+// (taking the module lock), made on one thread while another runs
+// PexilDllFreeMap (holding the module lock) and releases a component whose
+// Shutdown asks for the same single instance. Both finish, and both get the
+// one instance that was published.
+TEST(ModuleConcurrency, ASingleInstanceMadeWhilePexilDllFreeMapAsksForItDoesNotDeadlock) {
+    LoadedModule module("TestComponents.dll");
+    ASSERT_NE(nullptr, module.handle());
+    IModuleProbe* probe = ProbeOf(module);
+    ASSERT_NE(nullptr, probe);
+    IComponent* asker = module.CreateComponent(kAskingComponent, 0);
+    ASSERT_NE(nullptr, asker);
+    asker->SetFreeMapFlag(1);
+    probe->Scenario(kArmSingleInstanceRace, 0);
+
+    IComponent* made = nullptr;
+    WithinAMinute("the single instance and PexilDllFreeMap", [&] {
+        std::thread maker([&] { made = module.CreateComponent(kWaitingSingle, 0); });
+        while (probe->Scenario(kSingleConstructing, 0) == 0)
+            std::this_thread::yield();
+        module.PexilDllFreeMap();  // releases the asker, whose Shutdown asks for it
+        maker.join();
+    });
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(made, module.CreateComponent(kWaitingSingle, 0));
+    // The discarded one left no record: the instance, the probe and nothing else.
+    EXPECT_EQ(2u, probe->LiveCount());
+    made->Release(1);
+    probe->Release(0);
+    EXPECT_EQ(1, module.PexilDllCanUnloadNow());
+}
+
+// PexilDllFreeMap calls nothing on a component whose destructor runs on
+// another thread, and the module does not count as idle meanwhile.
+TEST(ModuleConcurrency, PexilDllFreeMapPassesByAComponentBeingDeleted) {
+    LoadedModule module("TestComponents.dll");
+    ASSERT_NE(nullptr, module.handle());
+    IModuleProbe* probe = ProbeOf(module);
+    ASSERT_NE(nullptr, probe);
+    IComponent* slow = module.CreateComponent(kSlowDestructor, 0);
+    ASSERT_NE(nullptr, slow);
+    probe->Scenario(kSetDestructorWait, 2);  // one destructor waits until told otherwise
+
+    std::thread releaser([&] { slow->Release(0); });
+    while (probe->Scenario(kDestructorsRunning, 0) != 1)
+        std::this_thread::yield();
+    EXPECT_EQ(0, module.PexilDllCanUnloadNow());
+    module.PexilDllFreeMap();
+    const int calls = probe->Scenario(kCallsIntoDying, 0);
+    probe->Scenario(kSetDestructorWait, 0);  // lets the destructor end
+    releaser.join();
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(1u, probe->LiveCount());
+    probe->Release(0);
+    EXPECT_EQ(1, module.PexilDllCanUnloadNow());
+}
+
+// More destructors at once than the 32 deletions the module once noted in a
+// fixed table (the rest then ran under the module lock, one at a time): here
+// all 40 run together, outside the lock.
+TEST(ModuleConcurrency, FortyDestructorsRunAtOnceOutsideTheModuleLock) {
+    LoadedModule module("TestComponents.dll");
+    ASSERT_NE(nullptr, module.handle());
+    IModuleProbe* probe = ProbeOf(module);
+    ASSERT_NE(nullptr, probe);
+    constexpr int kDestructors = 40;
+    probe->Scenario(kSetDestructorWait, kDestructors);
+    std::vector<IComponent*> components;
+    for (int i = 0; i < kDestructors; ++i)
+        components.push_back(module.CreateComponent(kSlowDestructor, 0));
+    WithinAMinute("forty destructors", [&] {
+        // Each destructor waits until all are running (20 s at most).
+        std::vector<std::thread> releasers;
+        for (IComponent* component : components)
+            releasers.emplace_back([component] { component->Release(0); });
+        for (std::thread& releaser : releasers)
+            releaser.join();
+    });
+    EXPECT_EQ(kDestructors, probe->Scenario(kDestructorsRunning, 0));
+    EXPECT_EQ(1u, probe->LiveCount());
+    probe->Release(0);
+}
+
+// A module that goes idle on a worker thread asks the factory for 361 through
+// its registry there (the idle notification), while the factory's thread
+// creates through other entries of the same registry: both look up modules'
+// exports in the registry at once. Under ThreadSanitizer an unguarded
+// registry shows as a data race.
+TEST(ModuleConcurrency, IdleNoticesOnWorkersAndCreationsOnTheFactorysThreadShareARegistry) {
+    LoadedModule brelnor("Brelnor.dll");
+    ASSERT_NE(nullptr, brelnor.handle());
+    auto* factory = static_cast<IComponentFactory*>(brelnor.CreateComponent(361, 0));
+    ASSERT_NE(nullptr, factory);
+    TempDirectory temp;
+    const std::string text = "[361]\nDLL=" + BesideProgram("Brelnor.dll") +
+                             "\n[101]\nDLL=" + BesideProgram("TestComponents.dll") +
+                             "\n[991]\nDLL=" + BesideProgram("TestConfig.dll") +
+                             "\n[3]\nDLL=" + BesideProgram("TestGlobals.dll") +
+                             "\n[7]\nDLL=" + BesideProgram("StressAlpha.dll") + "\n";
+    platform::testing::DebugCapture quiet;
+    for (int round = 0; round < 40; ++round) {
+        // A registry of its own each round: each looks its modules up anew.
+        const std::string registry = temp.Write("round" + std::to_string(round) + ".ini", text);
+        IComponent* plain = factory->CreateComponentByID(101, registry.c_str());
+        ASSERT_NE(nullptr, plain) << "round " << round;
+        std::atomic<int> ready{0};
+        std::thread worker([&] {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            plain->Release(0);  // TestComponents.dll goes idle here
+        });
+        ++ready;
+        while (ready.load() < 2) {
+        }
+        for (uint32_t id : {991u, 3u, 7u}) {
+            IComponent* other = factory->CreateComponentByID(id, registry.c_str());
+            if (other != nullptr) other->Release(1);
+        }
+        worker.join();
+    }
+    factory->Release(1);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ namespace {
 
 constexpr uint32_t kCountedID = 7001;
 constexpr uint32_t kThrowingID = 7002;
+constexpr uint32_t kOverAlignedID = 7003;
 
 std::atomic<int> g_alive{0};
 std::atomic<IComponent*> g_lastMade{nullptr};
@@ -42,6 +43,15 @@ public:
     }
     ~Counted() override { --g_alive; }
     void Shutdown() override {}
+};
+
+class OverAligned : public ComponentBase<IComponent, kOverAlignedID> {
+public:
+    OverAligned() { forceOnly_ = 0; }
+    void Shutdown() override {}
+
+private:
+    [[maybe_unused]] alignas(64) char line_[64] = {};
 };
 
 IComponent* ThrowingCreator() {
@@ -63,10 +73,26 @@ bool ModuleLockIsFree() {
 PEXIL_REGISTER_CREATOR(kFactoryComponentID, SingleInstance<ComponentFactory>::Create);
 PEXIL_REGISTER_CREATOR(kCountedID, NewComponent<Counted>);
 PEXIL_REGISTER_CREATOR(kThrowingID, ThrowingCreator);
+PEXIL_REGISTER_CREATOR(kOverAlignedID, NewComponent<OverAligned>);
 
 namespace {
 
 using platform::testing::DebugCapture;
+
+// Not out of memory, but this program's operators see which deallocation
+// frees a block: an over-aligned component comes from the aligned operator
+// new and must go back through the aligned operator delete.
+TEST(ComponentMemory, AnOverAlignedComponentIsFreedByTheAlignedOperatorDelete) {
+    const long mismatched = g_plainFreesOfAlignedBlocks.load();
+    IComponent* component = ::CreateComponent(kOverAlignedID, 0);
+    ASSERT_NE(nullptr, component);
+    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(component) % 64);
+    EXPECT_EQ(1, g_alignedBlocksLive.load());
+    component->Release(0);
+    EXPECT_EQ(0, g_alignedBlocksLive.load());
+    EXPECT_EQ(mismatched, g_plainFreesOfAlignedBlocks.load());
+    EXPECT_EQ(1, ::PexilDllCanUnloadNow());
+}
 
 TEST(OutOfMemory, CreateComponentReturnsNullAndKeepsNoRecordOrLock) {
     const std::string nullLines =

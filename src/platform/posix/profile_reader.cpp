@@ -23,6 +23,7 @@
 // text kept): most files are asked once or twice (a registry's [Redirect]),
 // and only a file asked more often is worth its parse (profile_text.h).
 #include "platform/backend.h"
+#include "platform/mutex.h"
 #include "platform/posix/profile_text.h"
 #include "platform/posix/system_path.h"
 
@@ -33,7 +34,6 @@
 #include <ctime>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -122,7 +122,7 @@ class ParsedFiles {
 public:
     // The kept parse of the file, whatever the file's state now; null when none.
     std::shared_ptr<const ParsedFile> Find(const char* file) {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         for (auto it = files_.begin(); it != files_.end(); ++it) {
             if (it->first != file) continue;
             files_.splice(files_.begin(), files_, it);
@@ -133,7 +133,7 @@ public:
 
     // Keeps the parse, or forgets the file when parsed is null.
     void Keep(const char* file, std::shared_ptr<const ParsedFile> parsed) {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         for (auto it = files_.begin(); it != files_.end(); ++it) {
             if (it->first == file) {
                 files_.erase(it);
@@ -158,8 +158,9 @@ private:
     // plus a clock tick.
     static constexpr time_t kSettledSeconds = 3;
 
-    std::mutex mutex_;
-    std::list<std::pair<std::string, std::shared_ptr<const ParsedFile>>> files_;
+    Mutex mutex_;
+    std::list<std::pair<std::string, std::shared_ptr<const ParsedFile>>> files_
+        PEXIL_GUARDED_BY(mutex_);
 };
 
 // Never destroyed: a module's static destructor may still read a profile

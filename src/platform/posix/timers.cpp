@@ -8,25 +8,26 @@
 // here allocates, and no thread_local with a destructor is used (the C library
 // aborts when it cannot register one). A thread's exit is seen through a
 // pthread key whose destructor removes the thread's timers.
+//
+// Times are nanoseconds of the monotonic clock, read through the system-call
+// table: a failed read ends a wait at once (the pump returns having run
+// nothing) and starts no timer, never a wait on a garbage time.
 #include "platform/backend.h"
+#include "platform/mutex.h"
 
 #include <pthread.h>
+#include <time.h>
 
-#include <atomic>
-#include <chrono>
-#include <mutex>
-#include <thread>
+#include <cstring>
 
 namespace pexil::platform::backend {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct Timer {
     uintptr_t id;  // 0: a free slot
     pthread_t owner;
-    std::chrono::milliseconds period;
-    Clock::time_point due;
+    uint64_t periodNs;
+    uint64_t dueNs;
     TimerProc proc;
 };
 
@@ -36,9 +37,9 @@ constexpr int kMaxTimers = 64;
 constexpr uint32_t kMinimumPeriodMs = 10;
 constexpr unsigned int kTimerMessage = 0x0113;  // WM_TIMER
 
-std::mutex g_mutex;
-Timer g_timers[kMaxTimers];
-uintptr_t g_nextTimerId = 1;  // under g_mutex
+Mutex g_mutex;
+Timer g_timers[kMaxTimers] PEXIL_GUARDED_BY(g_mutex);
+uintptr_t g_nextTimerId PEXIL_GUARDED_BY(g_mutex) = 1;
 
 pthread_once_t g_exitWatchOnce = PTHREAD_ONCE_INIT;
 pthread_key_t g_exitWatch;
@@ -47,7 +48,7 @@ bool g_exitWatchReady = false;
 // At a thread's exit: its timers end with it.
 void ForgetTimersOfExitingThread(void*) {
     const pthread_t self = ::pthread_self();
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     for (Timer& timer : g_timers) {
         if (timer.id != 0 && ::pthread_equal(timer.owner, self)) timer.id = 0;
     }
@@ -76,8 +77,8 @@ bool WatchCallingThread() {
 }
 
 // The running timer of that ID (of the calling thread only, when ownOnly), or
-// null. Under g_mutex.
-Timer* FindTimer(uintptr_t id, bool ownOnly) {
+// null.
+Timer* FindTimer(uintptr_t id, bool ownOnly) PEXIL_REQUIRES(g_mutex) {
     if (id == 0) return nullptr;
     for (Timer& timer : g_timers) {
         if (timer.id != id) continue;
@@ -87,29 +88,35 @@ Timer* FindTimer(uintptr_t id, bool ownOnly) {
     return nullptr;
 }
 
-unsigned long TickCount() {
-    return static_cast<unsigned long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-            .count());
-}
-
 }  // namespace
+
+constexpr uint64_t kNsPerMs = 1000000u;
+
+int MonotonicClock(uint64_t* nanoseconds) {
+    timespec now{};
+    if (nanoseconds == nullptr || ::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+    *nanoseconds =
+        static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    return 1;
+}
 
 uintptr_t SetTimer(uint32_t milliseconds, TimerProc proc) {
     if (proc == nullptr || !WatchCallingThread()) return 0;
     if (milliseconds < kMinimumPeriodMs) milliseconds = kMinimumPeriodMs;
-    const std::chrono::milliseconds period(milliseconds);
-    std::lock_guard<std::mutex> guard(g_mutex);
+    uint64_t now = 0;
+    if (System().monotonicClock(&now) == 0) return 0;  // no time to count from
+    MutexLock guard(g_mutex);
     for (Timer& timer : g_timers) {
         if (timer.id != 0) continue;
-        timer = Timer{g_nextTimerId++, ::pthread_self(), period, Clock::now() + period, proc};
+        const uint64_t period = milliseconds * kNsPerMs;
+        timer = Timer{g_nextTimerId++, ::pthread_self(), period, now + period, proc};
         return timer.id;
     }
     return 0;  // as many timers as the table holds: SetTimer fails
 }
 
 int KillTimer(uintptr_t id) {
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     Timer* timer = FindTimer(id, true);
     if (timer == nullptr) return 0;
     timer->id = 0;
@@ -117,28 +124,29 @@ int KillTimer(uintptr_t id) {
 }
 
 int TimerRunning(uintptr_t id) {
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     return FindTimer(id, false) != nullptr ? 1 : 0;
 }
 
 int PumpMessages(uint32_t maxWaitMs) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(maxWaitMs);
+    uint64_t now = 0;
+    if (System().monotonicClock(&now) == 0) return 0;
+    const uint64_t deadline = now + maxWaitMs * kNsPerMs;
     const pthread_t self = ::pthread_self();
     for (;;) {
-        const Clock::time_point now = Clock::now();
         // The calling thread's timers due now. Procedures may start or stop
         // timers, so each is looked up again before it runs.
         uintptr_t due[kMaxTimers];
         int dueCount = 0;
-        Clock::time_point next = deadline;
+        uint64_t next = deadline;
         {
-            std::lock_guard<std::mutex> guard(g_mutex);
+            MutexLock guard(g_mutex);
             for (const Timer& timer : g_timers) {
                 if (timer.id == 0 || !::pthread_equal(timer.owner, self)) continue;
-                if (timer.due <= now) {
+                if (timer.dueNs <= now) {
                     due[dueCount++] = timer.id;
-                } else if (timer.due < next) {
-                    next = timer.due;
+                } else if (timer.dueNs < next) {
+                    next = timer.dueNs;
                 }
             }
         }
@@ -147,21 +155,36 @@ int PumpMessages(uint32_t maxWaitMs) {
             for (int i = 0; i < dueCount; ++i) {
                 TimerProc proc = nullptr;
                 {
-                    std::lock_guard<std::mutex> guard(g_mutex);
+                    MutexLock guard(g_mutex);
                     Timer* timer = FindTimer(due[i], true);
                     if (timer == nullptr) continue;
                     // One event per pump however many periods passed, as WM_TIMER.
-                    timer->due = now + timer->period;
+                    timer->dueNs = now + timer->periodNs;
                     proc = timer->proc;
                 }
-                proc(nullptr, kTimerMessage, due[i], TickCount());
+                proc(nullptr, kTimerMessage, due[i], static_cast<unsigned long>(now / kNsPerMs));
                 ++ran;
             }
             return ran;
         }
         if (now >= deadline) return 0;
-        std::this_thread::sleep_until(next);
+        // Rounded up: a wait that ends early only turns the loop once more.
+        Sleep(static_cast<uint32_t>((next - now + kNsPerMs - 1) / kNsPerMs));
+        if (System().monotonicClock(&now) == 0) return 0;
     }
 }
 
 }  // namespace pexil::platform::backend
+
+namespace pexil::platform {
+
+uintptr_t CurrentThreadId() {
+    // pthread_t is an integer or a pointer, depending on the C library.
+    const pthread_t self = ::pthread_self();
+    uintptr_t id = 0;
+    static_assert(sizeof(self) <= sizeof(id), "pthread_t fits in uintptr_t");
+    std::memcpy(&id, &self, sizeof(self));
+    return id != 0 ? id : 1;
+}
+
+}  // namespace pexil::platform

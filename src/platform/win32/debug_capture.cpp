@@ -1,11 +1,11 @@
 #include "platform/debug_capture.h"
+#include "platform/mutex.h"
 
 #include "platform/win32/windows_api.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 
 namespace pexil::platform::testing {
 namespace {
@@ -14,9 +14,9 @@ namespace {
 #define DBG_PRINTEXCEPTION_WIDE_C 0x4001000AL
 #endif
 
-std::mutex g_mutex;
-std::string* g_captured = nullptr;
-bool g_forward = false;
+Mutex g_mutex;
+std::string* g_captured PEXIL_GUARDED_BY(g_mutex) = nullptr;
+bool g_forward PEXIL_GUARDED_BY(g_mutex) = false;
 
 // The narrow text a debug-print exception carries, or null.
 const char* NarrowText(const EXCEPTION_RECORD* record, size_t* length) {
@@ -39,7 +39,7 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
     if (text == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     // The length counts the terminator; trust the terminator over the count.
     length = ::strnlen(text, length);
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     if (g_captured != nullptr) g_captured->append(text, length);
     if (g_forward) {
         DWORD written = 0;
@@ -52,7 +52,7 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
 }  // namespace
 
 DebugCapture::DebugCapture() {
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     g_captured = new std::string;
     // Room enough that capturing allocates nothing: a test may capture while
     // it makes allocations fail.
@@ -69,19 +69,19 @@ void DebugCapture::Stop() {
         ::RemoveVectoredExceptionHandler(handler_);
         handler_ = nullptr;
     }
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     delete g_captured;
     g_captured = nullptr;
 }
 
 std::string DebugCapture::Text() {
-    std::lock_guard<std::mutex> guard(g_mutex);
+    MutexLock guard(g_mutex);
     return g_captured != nullptr ? *g_captured : std::string();
 }
 
 void ForwardDebugOutputToStandardError() {
     {
-        std::lock_guard<std::mutex> guard(g_mutex);
+        MutexLock guard(g_mutex);
         if (g_forward) return;
         g_forward = true;
     }

@@ -1,9 +1,9 @@
 // Critical sections, thread timers and the message pump on Windows.
 #include "platform/backend.h"
+#include "platform/mutex.h"
 
 #include "platform/win32/windows_api.h"
 
-#include <mutex>
 #include <new>
 
 namespace pexil::platform::backend {
@@ -43,17 +43,17 @@ struct TimerOwner {
 };
 
 constexpr int kMaxTimers = 64;
-std::mutex g_ownersMutex;
-TimerOwner g_owners[kMaxTimers];
+Mutex g_ownersMutex;
+TimerOwner g_owners[kMaxTimers] PEXIL_GUARDED_BY(g_ownersMutex);
 
-TimerOwner* FindOwner(UINT_PTR id) {
+TimerOwner* FindOwner(UINT_PTR id) PEXIL_REQUIRES(g_ownersMutex) {
     for (TimerOwner& owner : g_owners) {
         if (owner.id == id && id != 0) return &owner;
     }
     return nullptr;
 }
 
-void Forget(TimerOwner& owner) {
+void Forget(TimerOwner& owner) PEXIL_REQUIRES(g_ownersMutex) {
     ::CloseHandle(owner.thread);
     owner = TimerOwner{0, nullptr};
 }
@@ -66,7 +66,7 @@ uintptr_t SetTimer(uint32_t milliseconds, TimerProc proc) {
                            &thread, SYNCHRONIZE, FALSE, 0)) {
         return 0;
     }
-    std::lock_guard<std::mutex> guard(g_ownersMutex);
+    MutexLock guard(g_ownersMutex);
     TimerOwner* slot = nullptr;
     for (TimerOwner& owner : g_owners) {
         if (owner.id == 0) {
@@ -88,14 +88,19 @@ uintptr_t SetTimer(uint32_t milliseconds, TimerProc proc) {
 }
 
 int KillTimer(uintptr_t id) {
-    if (!::KillTimer(nullptr, id)) return 0;
-    std::lock_guard<std::mutex> guard(g_ownersMutex);
+    const BOOL killed = ::KillTimer(nullptr, id);
+    // The slot is freed on every path. Asked on another thread than the
+    // timer's, the system refuses; the timer then ends at its thread's next
+    // event (the framework's procedure stops a timer it no longer counts) or
+    // with its thread, and a slot kept for it would leak with the thread's
+    // handle if the thread ended without pumping again.
+    MutexLock guard(g_ownersMutex);
     if (TimerOwner* owner = FindOwner(id)) Forget(*owner);
-    return 1;
+    return killed ? 1 : 0;
 }
 
 int TimerRunning(uintptr_t id) {
-    std::lock_guard<std::mutex> guard(g_ownersMutex);
+    MutexLock guard(g_ownersMutex);
     TimerOwner* owner = FindOwner(id);
     if (owner == nullptr) return 0;
     if (::WaitForSingleObject(owner->thread, 0) != WAIT_OBJECT_0) return 1;
@@ -131,4 +136,18 @@ void Sleep(uint32_t milliseconds) {
     ::Sleep(milliseconds);
 }
 
+int MonotonicClock(uint64_t* nanoseconds) {
+    if (nanoseconds == nullptr) return 0;
+    *nanoseconds = ::GetTickCount64() * 1000000u;
+    return 1;
+}
+
 }  // namespace pexil::platform::backend
+
+namespace pexil::platform {
+
+uintptr_t CurrentThreadId() {
+    return static_cast<uintptr_t>(::GetCurrentThreadId());  // never 0
+}
+
+}  // namespace pexil::platform

@@ -34,6 +34,7 @@
 //   pump MS                   pumps messages for MS milliseconds
 //   pumpuntil NAME MS         pumps until NAME is unloaded, at most MS milliseconds
 //   shutdown                  the factory's forced release (through a keeping holder)
+//   fshutdown                 the factory's Shutdown alone: the factory stays
 //   sleep MS                  waits without pumping
 //   write FILE TEXT...        writes a file in the host directory ("\n": line end)
 //   probe-regpath #N          the registry path TestComponents' probe #N reports
@@ -191,6 +192,9 @@ bool RunFactoryCommand(const std::vector<std::string>& words) {
         std::thread([&] { timer = factory->ScheduleDllUnload(Module(arg(1))); }).join();
         std::printf("schedule %s on a thread that ended: %s\n", arg(1).c_str(),
                     timer != 0 ? "timer started" : "no new timer");
+    } else if (command == "fshutdown") {
+        factory->Shutdown();
+        std::printf("factory shut down\n");
     } else if (command == "unloadidle") {
         std::printf("unloadidle %s: %d\n", arg(1).c_str(),
                     factory->UnloadDllIfIdle(Module(arg(1))));
@@ -283,7 +287,8 @@ bool Run(const std::vector<std::string>& words) {
         std::printf("rootpath: %s\n", Shown(pexil::QueryRootPath()).c_str());
     } else if (command == "fcreate" || command == "logsettings" || command == "logwrite" ||
                command == "setroot" || command == "getroot" || command == "globals" ||
-               command == "schedule" || command == "schedule-thread" || command == "unloadidle") {
+               command == "schedule" || command == "schedule-thread" || command == "unloadidle" ||
+               command == "fshutdown") {
         return RunFactoryCommand(words);
     } else if (command == "shutdown") {
         pexil::KeepingFactoryHolder holder;

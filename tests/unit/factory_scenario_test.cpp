@@ -72,6 +72,20 @@ TEST_F(FactoryScenario, TheDefaultRegistryComesFromPexilIniAfterItsRedirect) {
     EXPECT_EQ("", result.debug);
 }
 
+// A tab is a character, not a blank, where the factory reads a redirect: a
+// quoted tab is a relative hop, to a file of that name beside the registry
+// file (there is none).
+TEST_F(FactoryScenario, AQuotedTabAsTheRedirectPathIsARelativeHop) {
+    WritePexilIni("");
+    scenario_.Write("plugins.ini", "[Redirect]\nPath=\"\t\"\n[100]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result = Run({"fcreate 100 plugins.ini", "shutdown"}, true);
+    EXPECT_EQ("#1 = null\nshutdown\n", result.output);
+    EXPECT_EQ("Pexil[Explain]: component 100: the registry file " + Host("\t") +
+                  " could not be read (missing or unreadable), so it binds no component; the "
+                  "factory does not read it again\n",
+              result.debug);
+}
+
 TEST_F(FactoryScenario, EachSpellingOfARegistryPathIsItsOwnRegistryReadOnce) {
     WritePexilIni("[199]\nDLL=TestComponents.dll\n");
     scenario_.Write("plugins.ini", "[199]\nDLL=TestComponents.dll\n");
@@ -365,6 +379,38 @@ TEST_F(FactoryScenario, AnIdleModuleIsFreedOnlyAfterTheDelayAndOnlyWhileTheHostP
     EXPECT_EQ("", result.debug);
 }
 
+// However soon the host pumps after the last release, at least 100 ms pass
+// before the module is unloaded, and the unload follows while the host pumps;
+// the same at the timer's next start.
+TEST_F(FactoryScenario, TheUnloadFollowsTheLastReleaseByAtLeastTheDelay) {
+    WritePexilIni("[100]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 100", "release #1 1", "pumpuntil TestComponents.dll 5000", "fcreate 100",
+             "release #2 1", "pumpuntil TestComponents.dll 5000", "shutdown"});
+    const std::string unloaded =
+        "TestComponents.dll unloaded: yes\nnot before 100 ms after the last release: yes\n";
+    EXPECT_EQ("#1 = component\nrelease #1 1\n" + unloaded + "#2 = component\nrelease #2 1\n" +
+                  unloaded + "shutdown\n",
+              result.output);
+    EXPECT_EQ("", result.debug);
+}
+
+// The module is freed through the registry that loaded it, and that registry
+// loads it again at the next request.
+TEST_F(FactoryScenario, AModuleOfANamedRegistryIsFreedThroughItAndLoadedAgain) {
+    WritePexilIni("");
+    scenario_.Write("plugins.ini", "[361]\nDLL=Brelnor.dll\n[100]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"fcreate 100 plugins.ini", "release #1 1", "pumpuntil TestComponents.dll 5000",
+             "fcreate 100 plugins.ini", "loaded TestComponents.dll", "release #2 1", "shutdown"});
+    EXPECT_EQ(
+        "#1 = component\nrelease #1 1\nTestComponents.dll unloaded: yes\n"
+        "not before 100 ms after the last release: yes\n#2 = component\n"
+        "TestComponents.dll loaded: yes\nrelease #2 1\nshutdown\n",
+        result.output);
+    EXPECT_EQ("", result.debug);
+}
+
 TEST_F(FactoryScenario, AModuleHeldByTwoEntriesIsFreedThroughBoth) {
     WritePexilIni("[100]\nDLL=TestComponents.dll\n[101]\nDLL=TestComponents.dll\n");
     const ScenarioResult result = Run({"fcreate 100", "fcreate 101", "release #1 1", "release #2 0",
@@ -444,6 +490,26 @@ TEST_F(UnloadProbeScenario, ShutdownDropsPendingUnloadsAndStopsTheTimer) {
     EXPECT_EQ(
         "load UnloadProbe.dll: ok\n#1 = component\nschedule UnloadProbe.dll: timer started\n"
         "shutdown\npump 400: 0 timer events\nUnloadProbe.dll loaded: yes\n",
+        result.output);
+    // Never asked; unloaded only when the process ends.
+    EXPECT_EQ("[UnloadProbe] unloaded\n", result.debug);
+}
+
+// Once Shutdown has begun the timer does nothing: modules that go idle after
+// it (here the host called the slot alone, so the factory stays) are neither
+// asked nor freed, however long the host pumps.
+TEST_F(UnloadProbeScenario, AfterShutdownHasBegunTheTimerNeitherAsksNorFrees) {
+    WritePexilIni("[400]\nDLL=UnloadProbe.dll\n[100]\nDLL=TestComponents.dll\n");
+    const ScenarioResult result =
+        Run({"load UnloadProbe.dll", "fcreate 400", "fcreate 100", "fshutdown", "release #2 1",
+             "schedule UnloadProbe.dll", "pumpuntil TestComponents.dll 1000",
+             // The registry keeps its reference: the host's own is not the last.
+             "free UnloadProbe.dll", "loaded UnloadProbe.dll", "shutdown"});
+    EXPECT_EQ(
+        "load UnloadProbe.dll: ok\n#1 = component\n#2 = component\nfactory shut down\n"
+        "release #2 1\nschedule UnloadProbe.dll: no new timer\n"
+        "TestComponents.dll unloaded: no\nfree UnloadProbe.dll\nUnloadProbe.dll loaded: yes\n"
+        "shutdown\n",
         result.output);
     // Never asked; unloaded only when the process ends.
     EXPECT_EQ("[UnloadProbe] unloaded\n", result.debug);

@@ -154,6 +154,19 @@ TEST_F(LocatorScenario, FailuresGiveExactlyTheirMessages) {
         "[Pexil_Error] CreateComponent(ComponentId=361) return null.\n"
         "[Pexil_Error] Create ComponentFactory in Brelnor.dll Fail\n",
         result.debug);
+
+    // An absolute DllPath of 250 characters: with the DLL name the path does
+    // not fit, and the part that fitted is never loaded. Explained as too long.
+    const std::string directory =
+        scenario_.Path(std::string(249 - scenario_.directory().str().size(), 'd'));
+    ASSERT_EQ(250u, directory.size());
+    scenario_.Write("Pexil.ini",
+                    "[361]\nDLL=Brelnor.dll\n[DefaultValue]\nDllPath=" + directory + "\n");
+    result = scenario_.Run({"locate"}, true);
+    EXPECT_EQ("locate: null\n", result.output);
+    EXPECT_EQ(std::string(kLoadFail) + "Pexil[Explain]: the factory DLL's path that " +
+                  scenario_.Path("Pexil.ini") + " names does not fit in 259 characters\n",
+              result.debug);
 }
 
 TEST_F(LocatorScenario, FactoryHandleShortcutReadsNoIniFile) {

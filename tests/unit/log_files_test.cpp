@@ -13,6 +13,7 @@
 #include <iterator>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace pexil::testing {
 namespace fs = std::filesystem;
@@ -64,6 +65,25 @@ TEST_F(LogFiles, AnExistingFileOfTheSameNameIsAppendedToNotDestroyed) {
     EXPECT_EQ("an earlier run\nthis run\n", Read(temp_ / Native("PexilLog/20081203_142501.log")));
 }
 
+// What touches the file system, recorded and refused.
+std::vector<std::string> g_touched;
+int RefuseCreateDirectory(const char* path) {
+    g_touched.push_back(std::string("create ") + path);
+    return 0;
+}
+platform::Handle RefuseOpenLogFile(const char* path) {
+    g_touched.push_back(std::string("open ") + path);
+    return platform::kInvalidHandle;
+}
+platform::Handle RefuseFindFirstFile(const char* pattern, platform::FindData*) {
+    g_touched.push_back(std::string("find ") + pattern);
+    return platform::kInvalidHandle;
+}
+int RefuseDeleteFile(const char* path) {
+    g_touched.push_back(std::string("delete ") + path);
+    return 0;
+}
+
 TEST_F(LogFiles, NoFileAndNoDirectoryWhenTheRootIsMissingOrTooLong) {
     LogSink sink{nullptr, kNoLogFile};
     log::OpenLogFile((temp_ / "missing").c_str(), sink);
@@ -77,6 +97,25 @@ TEST_F(LogFiles, NoFileAndNoDirectoryWhenTheRootIsMissingOrTooLong) {
     log::OpenLogFile(root.c_str(), sink);
     EXPECT_EQ(kNoLogFile, sink.file);
     EXPECT_FALSE(fs::exists(root + Native("/PexilLog")));
+
+    // A root of 300 characters: the log directory itself does not fit. Cut, or
+    // taken as empty, it would be another directory (such as PexilLog at the
+    // file system's root): none is made, opened, searched or pruned.
+    const std::string tooLong = temp_ / std::string(300, 'r');
+    char directory[kMaxPath];
+    EXPECT_FALSE(log::MakeLogDirectory(tooLong.c_str(), directory, kMaxPath));
+    g_touched.clear();
+    {
+        SystemOverride creating(&platform::SystemCalls::createDirectory, RefuseCreateDirectory);
+        SystemOverride opening(&platform::SystemCalls::openLogFile, RefuseOpenLogFile);
+        SystemOverride finding(&platform::SystemCalls::findFirstFile, RefuseFindFirstFile);
+        SystemOverride deleting(&platform::SystemCalls::deleteFile, RefuseDeleteFile);
+        log::OpenLogFile(tooLong.c_str(), sink);
+        log::LogDirectoryCallback callback;
+        log::PruneLogFiles(tooLong.c_str(), callback);
+    }
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_EQ(std::vector<std::string>{}, g_touched);
 }
 
 // Two hosts that open their log file in the same second name it alike: the

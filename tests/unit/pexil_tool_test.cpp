@@ -656,6 +656,26 @@ TEST_F(PexilTool, LogsMarksWhatTheNextPruningDeletes) {
                      "first log file)\n"),
               fresh.out);
     EXPECT_EQ(0, fresh.exitCode);
+
+    // A root path of 300 characters, given or the current directory: its log
+    // directory does not fit, and the command fails saying so.
+    const std::string longRoot(300, 'r');
+    const ToolResult tooLong = Run({"logs", longRoot});
+    EXPECT_EQ("", tooLong.out);
+    EXPECT_EQ("pexil logs: path too long: " + longRoot + "\n", tooLong.err);
+    EXPECT_EQ(3, tooLong.exitCode);
+#if !defined(_WIN32)  // Windows runs no program in a directory that long
+    const fs::path deep =
+        dir_.path() / std::string(100, 'a') / std::string(100, 'b') / std::string(100, 'c');
+    fs::create_directories(deep);
+    const ProgramResult inDeep = RunProgram(BesideProgram(kTool), {"logs"}, deep.string(),
+                                            outputs_ / "out.txt", outputs_ / "err.txt");
+    EXPECT_EQ("", inDeep.out);
+    EXPECT_EQ(
+        "pexil logs: the log directory under " + deep.string() + " is longer than 259 characters\n",
+        inDeep.err);
+    EXPECT_EQ(3, inDeep.exitCode);
+#endif
 }
 
 // pexil why on broken host directories: each step fails once, with its one

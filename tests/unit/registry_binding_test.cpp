@@ -269,6 +269,22 @@ TEST_F(Binding, APathCutToFitIsNeverHandedToTheLoader) {
     EXPECT_EQ(nullptr, registry_.CreateByID(71));
     EXPECT_EQ(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
     EXPECT_EQ(0, g_loads);
+
+    // A later absolute DefaultDll replaces the cut one whole: it is no cut default,
+    // and it serves the IDs without an entry.
+    const std::string module = BesideProgram("TestComponents.dll");
+    const std::string file =
+        temp_.Write("replaced.ini", "[DefaultValue]\nDllPath=" + directory +
+                                        "\nDefaultDll=" + name + "\nDefaultDll=" + module + "\n");
+    ComponentRegistry replaced;
+    replaced.LoadFile("", file.c_str());
+    EXPECT_FALSE(replaced.defaultDllPathCut());
+    EXPECT_EQ(module, replaced.defaultDllPath());
+    IComponent* viaDefault = replaced.CreateByID(kPlainComponent);
+    ASSERT_NE(nullptr, viaDefault);
+    EXPECT_EQ(1, g_loads);
+    viaDefault->Release(0);
+    platform::FreeLibrary(replaced.defaultDllHandle());  // the default's own reference
 }
 
 TEST_F(Binding, APathBesideTheRegistryCutToFitIsNeverHandedToTheLoaderEither) {

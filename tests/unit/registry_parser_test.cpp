@@ -72,6 +72,15 @@ const ParserCase kCases[] = {
      "<dir>",
      "",
      {}},
+    // Text before and after: each form alone, no earlier log-default header to fall back on.
+    {"log-default amid other text",
+     "[5]\nDLL=a.dll\n; was [LogDefault] before\nOutputDebugString=W\nWriteToLogFile=c\n"
+     "[DefaultValue]\nx[logdefault]\nOutputDebugString=ET\n",
+     0x03,
+     0x20,
+     "<dir>",
+     "",
+     {{5, "a.dll", 0, 0, 0, 0}}},
     {"'[log default]' is no header",
      "[log default]\nOutputDebugString=E\nWriteToLogFile=E\n",
      0,
@@ -242,6 +251,16 @@ const ParserCase kCases[] = {
      "<abs>",
      "<abs>/Base.dll",
      {}},
+    // The whole key must match: longer or shorter keys are no keywords.
+    {"keys that only begin with a keyword",
+     "[DefaultValue]\nDllPathX=elsewhere\nDllPat=short\nDefaultDllX=x.dll\n"
+     "[LogDefault]\nOutputDebugStringX=E\n[4]\nDLLX=x.dll\nNotUseDefaultDllPathX=1\n"
+     "WriteToLogFileX=E\n",
+     0,
+     0,
+     "<dir>",
+     "",
+     {{4, "", 0, 0, 0, 0}}},
     {"no component sections", "[Redirect]\nPath=x.ini\n[DefaultValue]\n", 0, 0, "<dir>", "", {}},
 };
 

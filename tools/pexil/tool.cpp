@@ -88,7 +88,9 @@ const PathBase& DirectoryBase(const std::string& directory) {
 
 std::string AbsolutePath(const PathBase& base, const std::string& path) {
     char buffer[kMaxPath];
-    if (!ToAbsolutePath(base, path.c_str(), buffer, kMaxPath)) {
+    // A relative path joined and cut to fit would name another file.
+    int whole = 0;
+    if (!ToAbsolutePath(base, path.c_str(), buffer, kMaxPath, &whole) || whole == 0) {
         throw CommandFailed("path too long: " + path);
     }
     return buffer;

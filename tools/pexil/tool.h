@@ -70,6 +70,7 @@ const PathBase& CurrentDirectoryBase();
 const PathBase& DirectoryBase(const std::string& directory);
 // A path made absolute the way the framework does it: an absolute one is kept,
 // a relative one joined to the base's directory with the native separator.
+// Throws CommandFailed when the result does not fit in 259 characters.
 std::string AbsolutePath(const PathBase& base, const std::string& path);
 std::string AbsolutePath(const std::string& path);
 // The host directory an option names, absolute and without trailing

@@ -80,7 +80,9 @@ WINE32_PREFIX="$REPO/build/wineprefix32"
 
 # Installs 32-bit Wine (wine32:i386) beside the 64-bit one, for the mingw-x86
 # leg; apt's output goes to the file $1. Does nothing when both are there.
-# When it cannot, WINE32_UNAVAILABLE says why, in one line, and it returns 1.
+# When it cannot, or the kernel does not run the 32-bit loader (a kernel
+# without 32-bit support), WINE32_UNAVAILABLE says why, in one line, and it
+# returns 1.
 #
 # i386 packages must match the version of their installed amd64 twins (the
 # libraries both Wines load). The archive's i386 index of one suite may fail
@@ -97,7 +99,8 @@ ensure_wine32() {
     WINE32_UNAVAILABLE=""
     if is_installed wine32:i386 && is_installed wine64 && [ -x "$WINE32_LOADER" ] &&
         [ -x "$WINE_LOADER" ]; then
-        return 0
+        wine32_runs
+        return
     fi
     echo "Installing: wine32:i386 (32-bit Wine, beside wine64)"
     : >"$log"
@@ -144,7 +147,7 @@ ensure_wine32() {
         WINE32_UNAVAILABLE="wine32:i386 is installed but $WINE32_LOADER is missing"
     fi
     rm -rf "$view"
-    [ -z "$WINE32_UNAVAILABLE" ] && return 0
+    [ -z "$WINE32_UNAVAILABLE" ] && { wine32_runs; return; }
 
     # Leave no i386 architecture behind that nothing uses: every apt-get update
     # would try its indexes.
@@ -152,6 +155,13 @@ ensure_wine32() {
     if [ "$added_i386" -eq 1 ] && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
         $sudo dpkg --remove-architecture i386 >>"$log" 2>&1 || true
     fi
+    return 1
+}
+
+wine32_runs() {
+    local said
+    said=$("$WINE32_LOADER" --version 2>&1) && return 0
+    WINE32_UNAVAILABLE="this kernel does not run the 32-bit loader: $(tail -n 1 <<<"$said")"
     return 1
 }
 

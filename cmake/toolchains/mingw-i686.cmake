@@ -1,5 +1,6 @@
-# Cross-build for 32-bit Windows, the framework's native target. Build only: this
-# machine cannot execute 32-bit code, so no emulator is set and nothing is run.
+# Cross-build for 32-bit Windows, the framework's native target. The mingw-x86
+# preset runs the tests under 32-bit Wine (its CMAKE_CROSSCOMPILING_EMULATOR,
+# wine32-run.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(PEXIL_MINGW_TRIPLE i686-w64-mingw32)

@@ -1,4 +1,5 @@
-# Cross-build for 64-bit Windows with MinGW-w64; tests run under Wine.
+# Cross-build for 64-bit Windows with MinGW-w64. The mingw-x64 preset runs the
+# tests under Wine (its CMAKE_CROSSCOMPILING_EMULATOR, wine-run.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(PEXIL_MINGW_TRIPLE x86_64-w64-mingw32)
@@ -11,5 +12,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Wine, with a retry of the rare start that fails before the program runs.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

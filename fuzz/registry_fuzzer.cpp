@@ -131,8 +131,8 @@ bool SameRegistry(const ComponentRegistry& a, const ComponentRegistry& b) {
         return false;
     }
     auto other = b.entries().begin();
-    for (const auto& item : a.entries()) {
-        if (item.first != other->first || !SameEntry(item.second, other->second)) return false;
+    for (const RegistryEntry& entry : a.entries()) {
+        if (entry.componentID != other->componentID || !SameEntry(entry, *other)) return false;
         ++other;
     }
     return true;
@@ -169,26 +169,28 @@ std::string ExpectedFullPath(const ComponentRegistry& registry, const RegistryEn
     return endsWithSeparator ? directory + name : directory + separator + name;
 }
 
-void CheckEntryFields(uint32_t id, const RegistryEntry& entry) {
-    FUZZ_CHECK(id != 0);
+void CheckEntryFields(ComponentRegistry& registry, const RegistryEntry& entry) {
+    FUZZ_CHECK(entry.componentID != 0);
     FUZZ_CHECK(TerminatedWithin(entry.dllName, kMaxPath));
-    FUZZ_CHECK(TerminatedWithin(entry.fullPath, kMaxPath));
+    const EntryState state = registry.StateOf(entry);
+    FUZZ_CHECK(TerminatedWithin(state.fullPath, kMaxPath));
+    FUZZ_CHECK(state.resolved || (state.fullPath[0] == '\0' && state.module == nullptr));
     FUZZ_CHECK(entry.debugOutputMask <= kAllMasks);
     FUZZ_CHECK(entry.logFileMask <= kAllMasks);
     FUZZ_CHECK(entry.hasLogSettings == 0 || entry.hasLogSettings == 1);
     FUZZ_CHECK(entry.besideRegistry == 0 || entry.besideRegistry == 1);
-    FUZZ_CHECK(entry.resolved == 0 || entry.resolved == 1);
-    FUZZ_CHECK(entry.fullPathCut == 0 || entry.fullPathCut == 1);
     if (entry.hasLogSettings == 0) {
         FUZZ_CHECK(entry.debugOutputMask == 0 && entry.logFileMask == 0);
     }
 }
 
 void CheckQueries(ComponentRegistry& registry, uint32_t id) {
-    const auto& entries = registry.entries();
-    const auto it = entries.find(id);
+    const RegistryEntry* expected = nullptr;
+    for (const RegistryEntry& entry : registry.entries()) {
+        if (entry.componentID == id) expected = &entry;
+    }
     RegistryEntry* found = registry.FindEntry(id);
-    FUZZ_CHECK(found == (it != entries.end() ? &it->second : nullptr));
+    FUZZ_CHECK(found == expected);
 
     uint32_t debugMask = 0xDEADBEEF;
     uint32_t fileMask = 0xDEADBEEF;
@@ -202,38 +204,50 @@ void CheckQueries(ComponentRegistry& registry, uint32_t id) {
     }
 }
 
+// The module held through the given full path by any entry, or null.
+PexilModuleHandle HeldThrough(ComponentRegistry& registry, const std::string& fullPath) {
+    for (const RegistryEntry& entry : registry.entries()) {
+        const EntryState state = registry.StateOf(entry);
+        if (state.resolved && state.module != nullptr && fullPath == state.fullPath)
+            return state.module;
+    }
+    return nullptr;
+}
+
 // Two requests for an entry: the path is resolved once, handed to the loader
-// only when it is whole, and tried again after a failed load.
+// only when it is whole and no entry of the same path holds its module, and
+// tried again after a failed load.
 void CheckEntryRequests(ComponentRegistry& registry, uint32_t id, PathStyle style) {
     RegistryEntry& entry = *registry.FindEntry(id);
     for (int request = 0; request < 2; ++request) {
         const size_t loadsBefore = g_loaderPaths.size();
-        const PexilModuleHandle heldBefore = entry.module;
-        FUZZ_CHECK(registry.CreateByID(id) == nullptr);  // no module has a CreateComponent here
-        FUZZ_CHECK(entry.resolved == 1);
-        CheckEntryFields(id, entry);
-
         const std::string expected = ExpectedFullPath(registry, entry, style);
+        const PexilModuleHandle heldBefore = HeldThrough(registry, expected);
+        FUZZ_CHECK(registry.CreateByID(id) == nullptr);  // no module has a CreateComponent here
+        const EntryState state = registry.StateOf(entry);
+        FUZZ_CHECK(state.resolved);
+        CheckEntryFields(registry, entry);
+
         const bool fits = expected.size() < static_cast<size_t>(kMaxPath);
         const size_t loads = g_loaderPaths.size() - loadsBefore;
         if (!fits) {
             // A path that does not fit is marked and never handed to the loader.
-            FUZZ_CHECK(entry.fullPathCut == 1);
+            FUZZ_CHECK(state.fullPathCut);
             FUZZ_CHECK(loads == 0);
-            FUZZ_CHECK(entry.module == nullptr);
+            FUZZ_CHECK(state.module == nullptr);
             continue;
         }
-        FUZZ_CHECK(entry.fullPathCut == 0);
-        FUZZ_CHECK(expected == entry.fullPath);
+        FUZZ_CHECK(!state.fullPathCut);
+        FUZZ_CHECK(expected == state.fullPath);
         if (heldBefore != nullptr) {
-            FUZZ_CHECK(loads == 0);  // loaded once, then kept
-            FUZZ_CHECK(entry.module == heldBefore);
+            FUZZ_CHECK(loads == 0);  // loaded once for the path, then kept
+            FUZZ_CHECK(state.module == heldBefore);
             continue;
         }
         FUZZ_CHECK(loads == 1);
-        FUZZ_CHECK(g_loaderPaths.back() == entry.fullPath);
+        FUZZ_CHECK(g_loaderPaths.back() == state.fullPath);
         FUZZ_CHECK(EndsWith(g_loaderPaths.back(), entry.dllName));
-        FUZZ_CHECK((entry.module != nullptr) == g_loadsSucceed);
+        FUZZ_CHECK((state.module != nullptr) == g_loadsSucceed);
     }
 }
 
@@ -262,26 +276,29 @@ void CheckDefaultRequests(ComponentRegistry& registry, uint32_t id) {
     }
 }
 
-// Giving back a module: one reference per entry that holds it; the default
-// DLL's own reference stays.
+// Giving back a module: one reference per full path that holds it, however
+// many entries resolved to the path; the default DLL's own reference stays.
 void CheckUnload(ComponentRegistry& registry) {
     std::set<PexilModuleHandle> held;
-    for (const auto& item : registry.entries()) {
-        if (item.second.module != nullptr) held.insert(item.second.module);
+    for (const RegistryEntry& entry : registry.entries()) {
+        const EntryState state = registry.StateOf(entry);
+        if (state.module != nullptr) held.insert(state.module);
     }
     const PexilModuleHandle defaultHandle = registry.defaultDllHandle();
     for (PexilModuleHandle module : held) {
-        size_t holders = 0;
-        for (const auto& item : registry.entries())
-            holders += item.second.module == module ? 1 : 0;
+        std::set<std::string> paths;
+        for (const RegistryEntry& entry : registry.entries()) {
+            const EntryState state = registry.StateOf(entry);
+            if (state.module == module) paths.insert(state.fullPath);
+        }
         const size_t freedBefore = g_freed.size();
         registry.UnloadModule(module);
-        FUZZ_CHECK(g_freed.size() - freedBefore == holders);
+        FUZZ_CHECK(g_freed.size() - freedBefore == paths.size());
         for (size_t i = freedBefore; i < g_freed.size(); ++i) {
             FUZZ_CHECK(g_freed[i] == reinterpret_cast<uintptr_t>(module));
         }
-        for (const auto& item : registry.entries())
-            FUZZ_CHECK(item.second.module != module);
+        for (const RegistryEntry& entry : registry.entries())
+            FUZZ_CHECK(registry.StateOf(entry).module != module);
         FUZZ_CHECK(registry.defaultDllHandle() == defaultHandle);
     }
 }
@@ -348,8 +365,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(g_opens == 2);
         FUZZ_CHECK(SameRegistry(registry, observed));
         FUZZ_CHECK(watcher.stored_.size() == registry.entries().size());
-        for (const auto& item : registry.entries())
-            FUZZ_CHECK(watcher.stored_.count(item.first) == 1);
+        for (const RegistryEntry& entry : registry.entries())
+            FUZZ_CHECK(watcher.stored_.count(entry.componentID) == 1);
         if (!nullFile && registry.fileRead()) FUZZ_CHECK(watcher.sawText);
     }
 
@@ -366,9 +383,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(registry.defaultLogFileMask() <= kAllMasks);
     FUZZ_CHECK(registry.defaultDllHandle() == nullptr);
     if (nullFile) FUZZ_CHECK(registry.entries().empty());
-    for (const auto& item : registry.entries()) {
-        CheckEntryFields(item.first, item.second);
-        FUZZ_CHECK(item.second.resolved == 0 && item.second.module == nullptr);
+    for (const RegistryEntry& entry : registry.entries()) {
+        CheckEntryFields(registry, entry);
+        FUZZ_CHECK(!registry.StateOf(entry).resolved);
     }
 
     // IDs with and without an entry: those of the file, some fixed ones, and
@@ -379,8 +396,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       uint32_t{data[size - 2]} << 16 | uint32_t{data[size - 1]} << 24);
     }
     std::vector<uint32_t> entryIDs;
-    for (const auto& item : registry.entries())
-        entryIDs.push_back(item.first);
+    uint32_t previous = 0;
+    for (const RegistryEntry& entry : registry.entries()) {
+        FUZZ_CHECK(entry.componentID > previous);  // ascending, one per ID
+        previous = entry.componentID;
+        entryIDs.push_back(entry.componentID);
+    }
     for (uint32_t id : entryIDs)
         CheckQueries(registry, id);
     for (uint32_t id : ids)

@@ -13,8 +13,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <map>
-#include <utility>
 #include <vector>
 
 namespace pexil {
@@ -36,33 +34,47 @@ struct ModuleExports {
     CreateComponentFunction createComponent;
 };
 
-// Calls into an entry's module in progress, on any thread. Copied as a value
-// (entries are copied while the file is parsed, before any call).
-struct CallsInProgress {
-    std::atomic<int32_t> count{0};
-    CallsInProgress() = default;
-    CallsInProgress(const CallsInProgress& other) : count(other.count.load()) {}
-    CallsInProgress& operator=(const CallsInProgress& other) {
-        count.store(other.count.load());
-        return *this;
-    }
+// One component section: 24 bytes (16 on 32-bit systems). What the section
+// set is fixed once the file is read; only `binding` changes afterwards.
+struct RegistryEntry {
+    // The DLL path the entry resolved to: 1 + its index among the registry's
+    // bindings, 0 until the first creation resolves it (under the binding
+    // lock). While the file is read: the section's place in the file.
+    uint32_t binding;
+    uint32_t componentID;
+    // The section's "dll" value, as written (at most 259 characters): a view
+    // into the registry's file text, which lives as long as the registry.
+    const char* dllName;
+    uint8_t besideRegistry;  // "notusedefaultdllpath" began with '1'
+    uint8_t hasLogSettings;  // the section set "outputdebugstring" or "writetologfile"
+    uint8_t debugOutputMask;
+    uint8_t logFileMask;
 };
 
-struct RegistryEntry {
-    PexilModuleHandle module;  // null until loaded, and again after UnloadModule
-    int32_t resolved;          // 1 once the full path is computed
-    int32_t besideRegistry;    // "notusedefaultdllpath" began with '1'
-    char dllName[kMaxPath];    // the section's "dll" value, as written
-    char fullPath[kMaxPath];   // computed from the DLL name on first use
-    int32_t hasLogSettings;    // the section set "outputdebugstring" or "writetologfile"
-    uint32_t debugOutputMask;
-    uint32_t logFileMask;
+// A full path that entries of one registry resolved to, and the registry's
+// hold on its DLL: one loader reference, taken by the first load through any
+// of those entries and given back once (UnloadModule). Made at the first
+// creation through the first such entry; never moves or goes away before the
+// registry does.
+struct DllBinding {
+    PexilModuleHandle module = nullptr;  // null until loaded, and again after UnloadModule
+    ModuleExports exports{};             // of module, while the binding holds it
+    // Creations through this path running in its module, on any thread: while
+    // there are any, UnloadModule leaves the reference in place.
+    std::atomic<int32_t> calls{0};
     // The full path did not fit its buffer: it is never handed to the loader.
-    int32_t fullPathCut;
-    ModuleExports exports;  // of module, while the entry holds it
-    // While a creation through this entry runs in its module, UnloadModule
-    // leaves the entry's reference in place: the module stays loaded.
-    CallsInProgress calls;
+    int32_t cut = 0;
+    uint32_t hash = 0;
+    uint32_t length = 0;
+    char fullPath[kMaxPath];  // fixed once made
+};
+
+// What a registry knows of one entry's DLL at run time (for tests and tools).
+struct EntryState {
+    bool resolved;
+    PexilModuleHandle module;
+    const char* fullPath;  // "" until resolved
+    bool fullPathCut;
 };
 
 // A base with one operation that nothing calls or overrides.
@@ -99,26 +111,32 @@ public:
 
     // Any thread may create through a registry, and the factory's unload check
     // may give its modules back on another thread meanwhile (a worker's idle
-    // notification and its timer): the binding lock guards the entries' modules,
-    // their exports and the default DLL. It is never held while the loader or a
-    // module's code runs.
+    // notification and its timer): the binding lock guards the DLL paths the
+    // entries resolved to, their modules and exports, and the default DLL. It
+    // is never held while the loader or a module's code runs.
     RegistryEntry* FindEntry(uint32_t componentID);
+    const RegistryEntry* FindEntry(uint32_t componentID) const;
     IComponent* CreateByID(uint32_t componentID) PEXIL_EXCLUDES(bindingLock_);
     void GetLogMasks(uint32_t componentID, uint32_t* debugOutputMask, uint32_t* logFileMask);
     void UnloadModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
-    // UnloadModule's first half: forgets the module in every entry that holds it
-    // and has no creation in progress, and returns how many references those
-    // entries held, for the caller to give back (FreeLibrary) outside any lock.
+    // UnloadModule's first half: forgets the module in every DLL path that
+    // holds it and has no creation in progress, and returns how many
+    // references those paths held (one each), for the caller to give back
+    // (FreeLibrary) outside any lock.
     int DetachModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
 
     // The path the binding loads the entry's DLL from (kMaxPath bytes); *cut
     // is 1 when the whole path did not fit, and such a path is never loaded.
     void FullPathOf(const RegistryEntry& entry, char* path, int32_t* cut) const;
+    // The entry's DLL path as resolved, and the module the registry holds
+    // through it.
+    EntryState StateOf(const RegistryEntry& entry) PEXIL_EXCLUDES(bindingLock_);
 
     // Read access for tests and tools.
     const char* registryFilePath() const { return registryFilePath_; }
     const char* registryPath() const { return registryPath_; }
-    const std::map<uint32_t, RegistryEntry>& entries() const { return entries_; }
+    // In ascending ID order, one per ID.
+    const std::vector<RegistryEntry>& entries() const { return entries_; }
     uint32_t defaultDebugOutputMask() const { return defaultDebugOutputMask_; }
     uint32_t defaultLogFileMask() const { return defaultLogFileMask_; }
     const char* defaultDllDirectory() const { return defaultDllDirectory_; }
@@ -139,18 +157,24 @@ private:
     template <class Observer>
     int Load(const char* registryPath, const char* registryFilePath, Observer& observer);
     void ReadFile(const char* registryFilePath);
-    void ResolveFullPath(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
+    // Frees what the earlier reading of a file left, when no entry points into it.
+    void RetireFileText();
+    // The entry's DLL path, made and shared with the entries that resolve to
+    // the same full path; null when there is no memory for it.
+    DllBinding* BindingOf(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
     IComponent* CreateThroughEntry(uint32_t componentID, RegistryEntry& entry)
         PEXIL_EXCLUDES(bindingLock_);
     IComponent* CreateThroughDefault(uint32_t componentID) PEXIL_EXCLUDES(bindingLock_);
     IComponent* CallModule(const ModuleExports& exports, uint32_t componentID, bool isDefault,
                            const char* fullPath);
     static ModuleExports LookUpExports(PexilModuleHandle module);
-    // The entry's module's exports: its own, those another entry of the
-    // module looked up, or looked up now and kept for the others.
-    const ModuleExports& ExportsOf(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
-    // The explaining trace's lines for a creation that fails.
-    void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry) const;
+    // The path's module's exports: its own, those another path to the same
+    // module looked up, or looked up now.
+    const ModuleExports& ExportsOf(DllBinding& dll) PEXIL_REQUIRES(bindingLock_);
+    // The explaining trace's lines for a creation that fails (dll: null when
+    // there was no memory for the entry's DLL path).
+    void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry,
+                                 const DllBinding* dll) const;
     void ExplainNoEntry(uint32_t componentID, bool justTried) const;
 
     char registryFilePath_[kMaxPath];
@@ -158,7 +182,11 @@ private:
     uint32_t fileSize_ = 0;
     char* fileText_ = nullptr;
     char* readPosition_ = nullptr;
-    std::map<uint32_t, RegistryEntry> entries_;
+    // Sorted by ID; each entry's DLL name points into fileText_.
+    std::vector<RegistryEntry> entries_;
+    // Texts of earlier loads that entries still point into (a registry is
+    // normally loaded once).
+    std::vector<char*> retiredTexts_;
     uint32_t defaultDebugOutputMask_ = 0;
     uint32_t defaultLogFileMask_ = 0;
     char defaultDllDirectory_[kMaxPath];
@@ -167,11 +195,11 @@ private:
     PexilModuleHandle defaultDllHandle_ PEXIL_GUARDED_BY(bindingLock_) = nullptr;
     // Never freed, so never forgotten.
     ModuleExports defaultDllExports_ PEXIL_GUARDED_BY(bindingLock_) = {};
-    // The exports of each module this registry's entries hold, so that an
-    // entry that loads a module another entry holds already looks up nothing.
-    // Dropped with the module's last reference (UnloadModule).
-    std::vector<std::pair<PexilModuleHandle, ModuleExports>> heldExports_
-        PEXIL_GUARDED_BY(bindingLock_);
+    // The distinct full paths the entries resolved to (owned): one loader
+    // reference each, shared by every entry of the path. Each allocated by
+    // itself, so that it stays where it is while others are added: its full
+    // path and count of calls are read without the lock.
+    std::vector<DllBinding*> bindings_ PEXIL_GUARDED_BY(bindingLock_);
     // The default DLL path did not fit: it counts as a failed default.
     bool defaultDllPathCut_ = false;
     // The file was opened and read whole.

@@ -7,13 +7,22 @@
 
 #include <pexil/module.h>
 
+#include <algorithm>
+#include <cstring>
 #include <new>
+#include <utility>
 
 namespace pexil {
 
+const RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) const {
+    auto it = std::lower_bound(
+        entries_.begin(), entries_.end(), componentID,
+        [](const RegistryEntry& entry, uint32_t id) { return entry.componentID < id; });
+    return it != entries_.end() && it->componentID == componentID ? &*it : nullptr;
+}
+
 RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {
-    auto it = entries_.find(componentID);
-    return it != entries_.end() ? &it->second : nullptr;
+    return const_cast<RegistryEntry*>(std::as_const(*this).FindEntry(componentID));
 }
 
 void ComponentRegistry::FullPathOf(const RegistryEntry& entry, char* path, int32_t* cut) const {
@@ -31,9 +40,62 @@ void ComponentRegistry::FullPathOf(const RegistryEntry& entry, char* path, int32
     }
 }
 
-void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
-    FullPathOf(entry, entry.fullPath, &entry.fullPathCut);
-    entry.resolved = 1;
+namespace {
+
+// FNV-1a: a cheap first comparison of two full paths, which differ mostly at
+// their ends.
+uint32_t HashOf(const char* text, size_t length) {
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(text[i])) * 16777619u;
+    return hash;
+}
+
+}  // namespace
+
+DllBinding* ComponentRegistry::BindingOf(RegistryEntry& entry) {
+    if (entry.binding != 0) return bindings_[entry.binding - 1];
+    // Resolved once: the full path never changes afterwards, not even when
+    // the module is unloaded.
+    char path[kMaxPath];
+    int32_t cut = 0;
+    FullPathOf(entry, path, &cut);
+    const size_t length = std::strlen(path);
+    const uint32_t hash = HashOf(path, length);
+    // Entries whose DLLs resolve to one path share it, and with it one loader
+    // reference. A registry names a few dozen DLLs: a search through them
+    // costs less than the loader's own search for a loaded module.
+    uint32_t index = 0;
+    for (; index < bindings_.size(); ++index) {
+        const DllBinding& dll = *bindings_[index];
+        if (dll.hash == hash && dll.length == length && dll.cut == cut &&
+            std::memcmp(dll.fullPath, path, length) == 0) {
+            break;
+        }
+    }
+    if (index == bindings_.size()) {
+        DllBinding* made = new (std::nothrow) DllBinding;
+        if (made == nullptr) return nullptr;
+        std::memcpy(made->fullPath, path, length + 1);
+        made->length = static_cast<uint32_t>(length);
+        made->hash = hash;
+        made->cut = cut;
+        try {
+            bindings_.push_back(made);
+        } catch (const std::bad_alloc&) {
+            delete made;
+            return nullptr;
+        }
+    }
+    entry.binding = index + 1;
+    return bindings_[index];
+}
+
+EntryState ComponentRegistry::StateOf(const RegistryEntry& entry) {
+    MutexLock guard(bindingLock_);
+    if (entry.binding == 0) return EntryState{false, nullptr, "", false};
+    const DllBinding& dll = *bindings_[entry.binding - 1];
+    return EntryState{true, dll.module, dll.fullPath, dll.cut != 0};
 }
 
 IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
@@ -48,31 +110,38 @@ IComponent* ComponentRegistry::CreateThroughEntry(uint32_t componentID, Registry
     // between its load here and the call into it; it is then loaded again.
     for (;;) {
         bindingLock_.Lock();
-        if (entry.resolved == 0) ResolveFullPath(entry);
-        if (entry.module != nullptr) {
-            const ModuleExports exports = ExportsOf(entry);
-            entry.calls.count.fetch_add(1, std::memory_order_relaxed);
+        DllBinding* dll = BindingOf(entry);
+        if (dll != nullptr && dll->module != nullptr) {
+            const ModuleExports exports = ExportsOf(*dll);
+            dll->calls.fetch_add(1, std::memory_order_relaxed);
             bindingLock_.Unlock();
             // The module's own code runs without the lock: it may ask the
             // factory for further components.
-            IComponent* component = CallModule(exports, componentID, false, entry.fullPath);
-            entry.calls.count.fetch_sub(1, std::memory_order_release);
+            IComponent* component = CallModule(exports, componentID, false, dll->fullPath);
+            dll->calls.fetch_sub(1, std::memory_order_release);
             return component;
         }
-        const bool cut = entry.fullPathCut != 0;
+        const bool cut = dll == nullptr || dll->cut != 0;
         bindingLock_.Unlock();
         // A path cut to fit could name another file: it is never loaded. The
         // loader runs the module's initialisers, so no lock is held across it.
-        PexilModuleHandle loaded = cut ? nullptr : platform::LoadLibrary(entry.fullPath);
+        PexilModuleHandle loaded = cut ? nullptr : platform::LoadLibrary(dll->fullPath);
         if (loaded == nullptr) {
+            char unbound[kMaxPath];
+            const char* path = dll != nullptr ? dll->fullPath : unbound;
+            if (dll == nullptr) {
+                // No memory to keep the path: the DLL is not loaded this time.
+                int32_t unboundCut = 0;
+                FullPathOf(entry, unbound, &unboundCut);
+            }
             DebugPrintf(DebugChannel::Binding, "[Pexil_Error] LoadLibrary Fail.\n");
-            DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", entry.fullPath);
-            if (Explaining()) ExplainEntryLoadFailure(componentID, entry);
+            DebugPrintf(DebugChannel::Binding, "[Pexil_Error] DLL Path:%s\n", path);
+            if (Explaining()) ExplainEntryLoadFailure(componentID, entry, dll);
             return nullptr;
         }
         bindingLock_.Lock();
-        if (entry.module == nullptr) {
-            entry.module = loaded;
+        if (dll->module == nullptr) {
+            dll->module = loaded;
             loaded = nullptr;
         }
         bindingLock_.Unlock();
@@ -131,27 +200,25 @@ ModuleExports ComponentRegistry::LookUpExports(PexilModuleHandle module) {
     return exports;
 }
 
-const ModuleExports& ComponentRegistry::ExportsOf(RegistryEntry& entry) {
-    if (entry.exports.lookedUp != 0) return entry.exports;
-    // Another entry holding the module looked them up already.
-    for (const auto& held : heldExports_) {
-        if (held.first == entry.module) return entry.exports = held.second;
+const ModuleExports& ComponentRegistry::ExportsOf(DllBinding& dll) {
+    if (dll.exports.lookedUp != 0) return dll.exports;
+    // Another path to the same module (spelt otherwise) looked them up already.
+    for (const DllBinding* other : bindings_) {
+        if (other->module == dll.module && other->exports.lookedUp != 0)
+            return dll.exports = other->exports;
     }
-    entry.exports = LookUpExports(entry.module);
-    try {
-        heldExports_.emplace_back(entry.module, entry.exports);
-    } catch (const std::bad_alloc&) {
-        // Not shared: the next entry of the module looks its exports up itself.
-    }
-    return entry.exports;
+    return dll.exports = LookUpExports(dll.module);
 }
 
-void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID,
-                                                const RegistryEntry& entry) const {
+void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry,
+                                                const DllBinding* dll) const {
     if (entry.dllName[0] == '\0') {
         Explain("component %u: its section in %s has no DLL= line, so no DLL is named\n",
                 componentID, registryFilePath_);
-    } else if (entry.fullPathCut != 0) {
+    } else if (dll == nullptr) {
+        Explain("component %u: out of memory for the full path of its DLL %s\n", componentID,
+                entry.dllName);
+    } else if (dll->cut != 0) {
         Explain(
             "component %u: the full path of its DLL %s does not fit in 259 characters, so "
             "it is never loaded\n",
@@ -231,29 +298,16 @@ void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputM
 
 int ComponentRegistry::DetachModule(PexilModuleHandle module) {
     MutexLock guard(bindingLock_);
-    // One reference per entry that took one; the default DLL stays. An entry
-    // whose creation is still running in the module keeps its reference.
+    // One reference per DLL path that took one; the default DLL stays. A path
+    // through which a creation is still running in the module keeps its
+    // reference, and what was looked up in the module.
     int references = 0;
-    bool kept = false;
-    for (auto& item : entries_) {
-        RegistryEntry& entry = item.second;
-        if (entry.module != module) continue;
-        if (entry.calls.count.load(std::memory_order_acquire) != 0) {
-            kept = true;
-            continue;
-        }
-        entry.module = nullptr;
-        entry.exports = ModuleExports{};
+    for (DllBinding* dll : bindings_) {
+        if (dll->module != module) continue;
+        if (dll->calls.load(std::memory_order_acquire) != 0) continue;
+        dll->module = nullptr;
+        dll->exports = ModuleExports{};
         ++references;
-    }
-    // Once no entry holds the module, what was looked up in it is forgotten.
-    if (!kept) {
-        for (auto held = heldExports_.begin(); held != heldExports_.end(); ++held) {
-            if (held->first == module) {
-                heldExports_.erase(held);
-                break;
-            }
-        }
     }
     return references;
 }

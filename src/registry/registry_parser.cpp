@@ -1,16 +1,26 @@
 // LoadFile: the whole registry file read with one read into one buffer and
 // parsed in place. Line ends, key ends, trimmed value ends and header ends
-// become zero bytes, and header lines are lower-cased in the buffer. Nothing is
-// reported: what the parser does not understand is ignored. A tool may watch
-// the parser's decisions through a RegistryObserver (registry_observer.h).
+// become zero bytes, and header lines are lower-cased in the buffer; entries
+// keep their DLL names there. Nothing is reported: what the parser does not
+// understand is ignored. A tool may watch the parser's decisions through a
+// RegistryObserver (registry_observer.h).
 #include "platform/platform.h"
 #include "registry/component_registry.h"
 #include "registry/registry_observer.h"
 #include "registry/registry_rules.h"
 #include "support/path.h"
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstring>
-#include <new>
+#include <exception>
+#include <set>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pexil {
 namespace {
@@ -27,6 +37,159 @@ struct NoObserver {
     void OnStore(uint32_t, bool) {}
 };
 
+// What the line scan tells apart, byte by byte.
+enum ByteClass : uint8_t {
+    kOther,
+    kBlank,   // ' ', '\t', '#': a line of nothing else is blank
+    kEquals,  // the first one makes a key line
+    kOpen,    // '[': a line without '=' that has one is a header
+    kEnd,     // CR, LF, and the zero byte that ends a line's text
+};
+
+constexpr std::array<uint8_t, 256> MakeByteClasses() {
+    std::array<uint8_t, 256> classes{};
+    classes[static_cast<unsigned char>(' ')] = kBlank;
+    classes[static_cast<unsigned char>('\t')] = kBlank;
+    classes[static_cast<unsigned char>('#')] = kBlank;
+    classes[static_cast<unsigned char>('=')] = kEquals;
+    classes[static_cast<unsigned char>('[')] = kOpen;
+    classes[static_cast<unsigned char>('\r')] = kEnd;
+    classes[static_cast<unsigned char>('\n')] = kEnd;
+    classes[0] = kEnd;
+    return classes;
+}
+constexpr std::array<uint8_t, 256> kByteClasses = MakeByteClasses();
+
+inline uint8_t ClassOf(const char* p) {
+    return kByteClasses[static_cast<unsigned char>(*p)];
+}
+
+// The first byte from p on of class kEnd (or, with keyStops, also kEquals or
+// kOpen). The text ends with a zero byte, so the search ends within it; limit
+// is one past that byte. Sixteen bytes at a time where the processor has SSE2.
+template <bool keyStops>
+char* SkipToStop(char* p, const char* limit) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+    const __m128i equals = _mm_set1_epi8('='), open = _mm_set1_epi8('[');
+    while (limit - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i stops = _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf));
+        stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, zero));
+        if (keyStops) {
+            stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, equals));
+            stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, open));
+        }
+        const int found = _mm_movemask_epi8(stops);
+        if (found != 0) return p + __builtin_ctz(static_cast<unsigned>(found));
+        p += 16;
+    }
+#else
+    (void)limit;
+#endif
+    while (keyStops ? ClassOf(p) <= kBlank : ClassOf(p) != kEnd)
+        ++p;
+    return p;
+}
+
+constexpr uint64_t kEveryByte = 0x0101010101010101u;
+
+// The key equals the keyword (small letters) without regard to ASCII case:
+// setting bit 0x20 makes a capital small, and makes no other byte a letter.
+// Eight bytes at a time.
+bool SameLetters(const char* key, const char* keyword, size_t length) {
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t a = 0, b = 0;
+        std::memcpy(&a, key + i, 8);
+        std::memcpy(&b, keyword + i, 8);
+        if ((a | kEveryByte * 0x20) != b) return false;
+    }
+    for (; i < length; ++i) {
+        if (static_cast<char>(key[i] | 0x20) != keyword[i]) return false;
+    }
+    return true;
+}
+
+// The six keywords differ in length: one comparison tells a key apart.
+RegistryObserver::Keyword KeywordOf(const char* key, size_t length) {
+    using Keyword = RegistryObserver::Keyword;
+    switch (length) {
+        case 3:
+            return SameLetters(key, "dll", 3) ? Keyword::Dll : Keyword::None;
+        case 7:
+            return SameLetters(key, "dllpath", 7) ? Keyword::DllPath : Keyword::None;
+        case 10:
+            return SameLetters(key, "defaultdll", 10) ? Keyword::DefaultDll : Keyword::None;
+        case 14:
+            return SameLetters(key, "writetologfile", 14) ? Keyword::WriteToLogFile : Keyword::None;
+        case 17:
+            return SameLetters(key, "outputdebugstring", 17) ? Keyword::OutputDebugString
+                                                             : Keyword::None;
+        case 20:
+            return SameLetters(key, "notusedefaultdllpath", 20) ? Keyword::NotUseDefaultDllPath
+                                                                : Keyword::None;
+        default:
+            return Keyword::None;
+    }
+}
+
+// The text holds the bracketed word (lower case, brackets included) anywhere.
+bool HoldsWord(const char* text, const char* end, const char* word, size_t length) {
+    for (const char* p = text; end - p >= static_cast<ptrdiff_t>(length); ++p) {
+        p = static_cast<const char*>(std::memchr(p, '[', static_cast<size_t>(end - p)));
+        if (p == nullptr) return false;
+        if (end - p >= static_cast<ptrdiff_t>(length) && std::memcmp(p, word, length) == 0)
+            return true;
+    }
+    return false;
+}
+
+// At most how many entries the text can store: each needs a header line of its
+// own, which holds a '[' and takes at least four bytes ("[1]" and a line end),
+// except the last.
+size_t MostEntries(const char* text, uint32_t size) {
+    size_t opens = 0;
+    const char* const end = text + size;
+    for (const char* p = text; p < end; ++p, ++opens) {
+        p = static_cast<const char*>(std::memchr(p, '[', static_cast<size_t>(end - p)));
+        if (p == nullptr) break;
+    }
+    return std::min(opens, (static_cast<size_t>(size) + 1) / 4);
+}
+
+// Entries by ID and, within an ID, by their place in the file: one 64-bit
+// comparison (the two fields side by side, the ID the more significant).
+inline uint64_t SortKey(const RegistryEntry& entry) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    static_assert(offsetof(RegistryEntry, componentID) == offsetof(RegistryEntry, binding) + 4,
+                  "the place, then the ID");
+    uint64_t key = 0;
+    std::memcpy(&key, &entry.binding, sizeof(key));
+    return key;
+#else
+    return uint64_t{entry.componentID} << 32 | entry.binding;
+#endif
+}
+
+struct ByIDThenPlace {
+    bool operator()(const RegistryEntry& a, const RegistryEntry& b) const {
+        return SortKey(a) < SortKey(b);
+    }
+};
+
+struct ByID {
+    bool operator()(const RegistryEntry& a, const RegistryEntry& b) const {
+        return a.componentID < b.componentID;
+    }
+};
+
+RegistryEntry EmptyEntry() {
+    RegistryEntry entry{};
+    entry.dllName = "";
+    return entry;
+}
+
 }  // namespace
 
 template <class Observer>
@@ -37,75 +200,103 @@ public:
     using Header = RegistryObserver::Header;
 
     RegistryParser(ComponentRegistry& registry, Observer& observer)
-        : registry_(registry), observer_(observer) {}
+        : registry_(registry),
+          observer_(observer),
+          earlier_(registry.entries_.size()),
+          pending_(EmptyEntry()) {}
 
     void Run() {
-        if (registry_.readPosition_ != nullptr) {
-            observer_.OnText(registry_.fileText_, registry_.fileSize_);
+        ComponentRegistry& r = registry_;
+        if (r.readPosition_ != nullptr) {
+            observer_.OnText(r.fileText_, r.fileSize_);
+            // Room for every entry the text can hold, so that the entries are
+            // never copied to a larger block while they are read.
+            r.entries_.reserve(earlier_ + MostEntries(r.fileText_, r.fileSize_));
         }
-        while (char* line = NextLine()) {
+        while (char* line = r.readPosition_) {
             ParseLine(line);
             if (currentID_ != previousID_) {
                 if (previousID_ != 0) {
                     Store(previousID_);
-                    pending_ = RegistryEntry{};
+                    pending_ = EmptyEntry();
                 }
                 previousID_ = currentID_;
             }
         }
         if (currentID_ != 0) Store(currentID_);
+        Order();
     }
 
 private:
-    // The next line, terminated in place; null when the text is used up. A line
-    // ends at the first CR or LF, and any run of them ends exactly one line.
-    char* NextLine() {
-        char* line = registry_.readPosition_;
-        if (line == nullptr) return nullptr;
-        char* const end = registry_.fileText_ + registry_.fileSize_;
+    // Takes the next line off the text and parses it. A line ends at the first
+    // CR or LF, and any run of them ends exactly one line; its text ends there
+    // or at a zero byte before. One scan finds the text's end and the first '='
+    // (or, in a line without one, the first '['): all the classification needs.
+    void ParseLine(char* line) {
+        ComponentRegistry& r = registry_;
+        char* const end = r.fileText_ + r.fileSize_;
         char* p = line;
-        while (p < end && *p != '\r' && *p != '\n')
+        char* equals = nullptr;
+        char* open = nullptr;
+        char* const limit = end + 1;
+        while (ClassOf(p) == kBlank)
             ++p;
-        observer_.OnLine(line, static_cast<size_t>(line - registry_.fileText_),
+        const bool blank = ClassOf(p) == kEnd;
+        if (!blank) {
+            for (;;) {
+                p = SkipToStop<true>(p, limit);
+                if (ClassOf(p) != kOpen) break;
+                if (open == nullptr) open = p;
+                ++p;
+            }
+            if (ClassOf(p) == kEquals) {
+                equals = p;
+                p = SkipToStop<false>(p + 1, limit);
+            }
+        }
+        char* const textEnd = p;
+        // A zero byte cut the text short: the rest of the line is skipped.
+        if (*p == '\0') {
+            while (p < end && *p != '\r' && *p != '\n')
+                ++p;
+        }
+        observer_.OnLine(line, static_cast<size_t>(line - r.fileText_),
                          static_cast<size_t>(p - line));
         if (p == end) {
-            registry_.readPosition_ = nullptr;
-            return line;
+            r.readPosition_ = nullptr;
+        } else {
+            *p++ = '\0';
+            while (p < end && (*p == '\r' || *p == '\n'))
+                ++p;
+            r.readPosition_ = p < end ? p : nullptr;
         }
-        *p++ = '\0';
-        while (p < end && (*p == '\r' || *p == '\n'))
-            ++p;
-        registry_.readPosition_ = p < end ? p : nullptr;
-        return line;
-    }
 
-    void ParseLine(char* line) {
-        if (registry::IsBlankLine(line)) return;
-        if (char* equals = std::strchr(line, '=')) {
-            ParseKeyLine(line, equals);
-        } else if (std::strchr(line, '[') != nullptr) {
-            ParseHeader(line);
+        if (blank) return;
+        if (equals != nullptr) {
+            ParseKeyLine(line, equals, textEnd);
+        } else if (open != nullptr) {
+            ParseHeader(line, open, textEnd);
         } else {
             observer_.OnOtherLine(line);
         }
     }
 
-    void ParseHeader(char* line) {
-        for (char* p = line; *p != '\0'; ++p) {
+    void ParseHeader(char* line, char* open, char* textEnd) {
+        for (char* p = line; p < textEnd; ++p) {
             if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
         }
-        if (std::strstr(line, "[logdefault]") != nullptr) {
+        if (HoldsWord(open, textEnd, "[logdefault]", 12)) {
             section_ = Section::LogDefault;
             observer_.OnHeader(line, Header::LogDefault, 0, "");
             return;
         }
-        if (std::strstr(line, "[defaultvalue]") != nullptr) {
+        if (HoldsWord(open, textEnd, "[defaultvalue]", 14)) {
             section_ = Section::DefaultValue;
             observer_.OnHeader(line, Header::DefaultValue, 0, "");
             return;
         }
-        char* open = std::strchr(line, '[');
-        char* close = std::strchr(line, ']');
+        char* close =
+            static_cast<char*>(std::memchr(line, ']', static_cast<size_t>(textEnd - line)));
         if (close == nullptr || close <= open + 1) {
             observer_.OnHeader(line,
                                close == nullptr ? Header::NoClose
@@ -131,97 +322,170 @@ private:
         observer_.OnHeader(line, Header::Component, currentID_, afterNumber);
     }
 
-    void ParseKeyLine(char* line, char* equals) {
+    void ParseKeyLine(char* line, char* equals, char* textEnd) {
         if (equals == line) {
             observer_.OnIgnoredKey("", RegistryObserver::Ignored::EqualsFirst, 0);
             return;
         }
-        const registry::KeyLine split = registry::SplitKeyLine(line, equals);
-        if (*split.key == '\0') {
+        const registry::KeyLine split = registry::SplitKeyLine(line, equals, textEnd);
+        if (split.keyLength == 0) {
             observer_.OnIgnoredKey(split.key, RegistryObserver::Ignored::EmptyKey,
                                    split.valueLength);
             return;
         }
-        // A value too long for the value buffer has no effect on its target.
-        if (!CopyIfFits(value_, kMaxPath, split.value)) {
+        // A value too long for a path buffer has no effect on its target.
+        if (split.valueLength >= static_cast<size_t>(kMaxPath)) {
             observer_.OnIgnoredKey(split.key, RegistryObserver::Ignored::ValueTooLong,
                                    split.valueLength);
             return;
         }
-        ApplyKeyword(split.key);
+        ApplyKeyword(split.key, KeywordOf(split.key, split.keyLength), split.value);
     }
 
-    void ApplyKeyword(const char* key) {
+    // The value is used where it stands in the text, terminated there.
+    void ApplyKeyword(const char* key, Keyword keyword, char* value) {
         ComponentRegistry& r = registry_;
-        Keyword keyword = Keyword::None;
         bool pathCut = false;
-        if (registry::MatchesKeyword(key, "outputdebugstring")) {
-            keyword = Keyword::OutputDebugString;
-            if (section_ == Section::LogDefault) {
-                r.defaultDebugOutputMask_ = registry::ParseMask(value_);
-            } else if (section_ == Section::Component) {
-                pending_.debugOutputMask = registry::ParseMask(value_);
-                pending_.hasLogSettings = 1;
+        switch (keyword) {
+            case Keyword::OutputDebugString:
+                if (section_ == Section::LogDefault) {
+                    r.defaultDebugOutputMask_ = registry::ParseMask(value);
+                } else if (section_ == Section::Component) {
+                    pending_.debugOutputMask = static_cast<uint8_t>(registry::ParseMask(value));
+                    pending_.hasLogSettings = 1;
+                }
+                break;
+            case Keyword::WriteToLogFile:
+                if (section_ == Section::LogDefault) {
+                    r.defaultLogFileMask_ = registry::ParseMask(value);
+                } else if (section_ == Section::Component) {
+                    pending_.logFileMask = static_cast<uint8_t>(registry::ParseMask(value));
+                    pending_.hasLogSettings = 1;
+                }
+                break;
+            case Keyword::DllPath:
+                if (IsAbsolutePath(value, r.base_.style)) {
+                    CopyIfFits(r.defaultDllDirectory_, kMaxPath, value);
+                } else {
+                    int whole = 0;
+                    JoinWithDirectoryOf(r.registryFilePath_, value, r.defaultDllDirectory_,
+                                        kMaxPath, r.base_.style, &whole);
+                    pathCut = whole == 0;
+                }
+                break;
+            case Keyword::Dll:
+                pending_.dllName = value;
+                break;
+            case Keyword::NotUseDefaultDllPath:
+                pending_.besideRegistry = value[0] == '1' ? 1 : 0;
+                break;
+            case Keyword::DefaultDll:
+                if (IsAbsolutePath(value, r.base_.style)) {
+                    CopyIfFits(r.defaultDllPath_, kMaxPath, value);
+                    r.defaultDllPathCut_ = false;
+                } else {
+                    // The default DLL directory as it stands when this line is read.
+                    r.defaultDllPathCut_ = !JoinDirectoryAndName(
+                        r.defaultDllDirectory_, value, r.defaultDllPath_, kMaxPath, r.base_.style);
+                    pathCut = r.defaultDllPathCut_;
+                }
+                break;
+            case Keyword::None:
+                break;
+        }
+        observer_.OnKey(key, value, keyword, section_, pathCut);
+    }
+
+    // Entries are kept in the order of the file while it is read, each with
+    // its place in it; Order sorts them by ID and keeps the last of each ID.
+    void Store(uint32_t componentID) {
+        std::vector<RegistryEntry>& entries = registry_.entries_;
+        if constexpr (!std::is_same_v<Observer, NoObserver>) {
+            const bool earlier = std::binary_search(
+                entries.begin(), entries.begin() + static_cast<ptrdiff_t>(earlier_),
+                RegistryEntry{0, componentID, nullptr, 0, 0, 0, 0}, ByID{});
+            const bool replaced = !storedIDs_.insert(componentID).second || earlier;
+            observer_.OnStore(componentID, replaced);
+        }
+        if (entries.size() > earlier_ && componentID <= entries.back().componentID)
+            inOrder_ = false;
+        RegistryEntry entry = pending_;
+        entry.componentID = componentID;
+        entry.binding = stored_++;
+        entries.push_back(entry);
+    }
+
+    void Order() {
+        std::vector<RegistryEntry>& entries = registry_.entries_;
+        const auto first = entries.begin() + static_cast<ptrdiff_t>(earlier_);
+        if (!inOrder_) {
+            std::sort(first, entries.end(), ByIDThenPlace{});
+            // The last section of an ID replaces the earlier ones as a whole.
+            auto kept = first;
+            for (auto it = first; it != entries.end(); ++it) {
+                if (it + 1 != entries.end() && (it + 1)->componentID == it->componentID) continue;
+                *kept++ = *it;
             }
-        } else if (registry::MatchesKeyword(key, "writetologfile")) {
-            keyword = Keyword::WriteToLogFile;
-            if (section_ == Section::LogDefault) {
-                r.defaultLogFileMask_ = registry::ParseMask(value_);
-            } else if (section_ == Section::Component) {
-                pending_.logFileMask = registry::ParseMask(value_);
-                pending_.hasLogSettings = 1;
-            }
-        } else if (registry::MatchesKeyword(key, "dllpath")) {
-            keyword = Keyword::DllPath;
-            if (IsAbsolutePath(value_, r.base_.style)) {
-                CopyIfFits(r.defaultDllDirectory_, kMaxPath, value_);
-            } else {
-                int whole = 0;
-                JoinWithDirectoryOf(r.registryFilePath_, value_, r.defaultDllDirectory_, kMaxPath,
-                                    r.base_.style, &whole);
-                pathCut = whole == 0;
-            }
-        } else if (registry::MatchesKeyword(key, "dll")) {
-            keyword = Keyword::Dll;
-            CopyIfFits(pending_.dllName, kMaxPath, value_);
-        } else if (registry::MatchesKeyword(key, "notusedefaultdllpath")) {
-            keyword = Keyword::NotUseDefaultDllPath;
-            pending_.besideRegistry = value_[0] == '1' ? 1 : 0;
-        } else if (registry::MatchesKeyword(key, "defaultdll")) {
-            keyword = Keyword::DefaultDll;
-            if (IsAbsolutePath(value_, r.base_.style)) {
-                CopyIfFits(r.defaultDllPath_, kMaxPath, value_);
-                r.defaultDllPathCut_ = false;
-            } else {
-                // The default DLL directory as it stands when this line is read.
-                r.defaultDllPathCut_ = !JoinDirectoryAndName(
-                    r.defaultDllDirectory_, value_, r.defaultDllPath_, kMaxPath, r.base_.style);
-                pathCut = r.defaultDllPathCut_;
+            entries.erase(kept, entries.end());
+        }
+        for (auto it = entries.begin() + static_cast<ptrdiff_t>(earlier_); it != entries.end();
+             ++it)
+            it->binding = 0;
+        if (earlier_ != 0) MergeWithEarlier();
+    }
+
+    // A file read into a registry that has entries already (LoadFile called
+    // again): a section replaces the entry of its ID as a whole.
+    void MergeWithEarlier() {
+        std::vector<RegistryEntry>& entries = registry_.entries_;
+        const auto middle = entries.begin() + static_cast<ptrdiff_t>(earlier_);
+        for (auto it = middle; it != entries.end(); ++it) {
+            const auto found = std::lower_bound(entries.begin(), middle, *it, ByID{});
+            if (found != middle && found->componentID == it->componentID) {
+                *found = *it;
+                it->componentID = 0;  // stored IDs are never 0
             }
         }
-        observer_.OnKey(key, value_, keyword, section_, pathCut);
-    }
-
-    void Store(uint32_t componentID) {
-        auto stored = registry_.entries_.insert_or_assign(componentID, pending_);
-        observer_.OnStore(componentID, !stored.second);
+        entries.erase(std::remove_if(middle, entries.end(),
+                                     [](const RegistryEntry& e) { return e.componentID == 0; }),
+                      entries.end());
+        std::inplace_merge(entries.begin(), entries.begin() + static_cast<ptrdiff_t>(earlier_),
+                           entries.end(), ByID{});
     }
 
     ComponentRegistry& registry_;
     Observer& observer_;
+    const size_t earlier_;  // entries of an earlier load, sorted
     Section section_ = Section::None;
     uint32_t currentID_ = 0;
     uint32_t previousID_ = 0;
-    RegistryEntry pending_{};
-    char value_[kMaxPath];
+    RegistryEntry pending_;
+    uint32_t stored_ = 0;
+    bool inOrder_ = true;
+    std::set<uint32_t> storedIDs_;  // only for an observer
 };
+
+void ComponentRegistry::RetireFileText() {
+    if (fileText_ != nullptr && !entries_.empty()) {
+        // Entries of the earlier load point into it.
+        retiredTexts_.push_back(fileText_);
+    } else {
+        platform::Deallocate(fileText_);
+    }
+    fileText_ = nullptr;
+}
 
 void ComponentRegistry::ReadFile(const char* registryFilePath) {
     fileRead_ = false;
     const platform::Handle file = platform::OpenFileForRead(registryFilePath);
     if (file == platform::kInvalidHandle) return;
-    platform::Deallocate(fileText_);
-    fileText_ = nullptr;
+    try {
+        RetireFileText();
+    } catch (const std::bad_alloc&) {
+        // The earlier text stays: entries still point into it.
+        platform::CloseFile(file);
+        return;
+    }
     fileSize_ = 0;
     readPosition_ = nullptr;
 
@@ -252,10 +516,11 @@ int ComponentRegistry::Load(const char* registryPath, const char* registryFilePa
     ReadFile(registryFilePath);
     try {
         RegistryParser<Observer>(*this, observer).Run();
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         // Without memory for every entry, none: half a registry would bind
         // some IDs and silently not others.
         entries_.clear();
+        readPosition_ = nullptr;
     }
     return 1;
 }

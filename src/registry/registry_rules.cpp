@@ -19,6 +19,10 @@ bool IsBlankLine(const char* line) {
 }
 
 KeyLine SplitKeyLine(char* line, char* equals) {
+    return SplitKeyLine(line, equals, equals + 1 + std::strlen(equals + 1));
+}
+
+KeyLine SplitKeyLine(char* line, char* equals, char* end) {
     *equals = '\0';
     char* key = line;
     while (IsBlankChar(*key))
@@ -28,13 +32,14 @@ KeyLine SplitKeyLine(char* line, char* equals) {
         --keyEnd;
     *keyEnd = '\0';
     char* value = equals + 1;
-    while (IsBlankChar(*value) || *value == '"')
+    while (value < end && (IsBlankChar(*value) || *value == '"'))
         ++value;
-    char* valueEnd = value + std::strlen(value);
+    char* valueEnd = end;
     while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
         --valueEnd;
     *valueEnd = '\0';
-    return KeyLine{key, value, static_cast<size_t>(valueEnd - value)};
+    return KeyLine{key, static_cast<size_t>(keyEnd - key), value,
+                   static_cast<size_t>(valueEnd - value)};
 }
 
 bool MatchesKeyword(const char* key, const char* keyword) {
@@ -49,10 +54,29 @@ bool MatchesKeyword(const char* key, const char* keyword) {
 uint32_t ParseMask(const char* value) {
     uint32_t mask = 0;
     for (; *value != '\0'; ++value) {
-        char c = *value;
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        for (uint32_t bit = 0; kMaskLetters[bit] != '\0'; ++bit) {
-            if (kMaskLetters[bit] == c) mask |= 1u << bit;
+        // Setting bit 0x20 makes an ASCII capital small and leaves a small
+        // letter as it is; no other byte becomes one of the six letters.
+        switch (static_cast<char>(*value | 0x20)) {
+            case 'e':
+                mask |= kMaskE;
+                break;
+            case 't':
+                mask |= kMaskT;
+                break;
+            case 'v':
+                mask |= kMaskV;
+                break;
+            case 'd':
+                mask |= kMaskD;
+                break;
+            case 'w':
+                mask |= kMaskW;
+                break;
+            case 'c':
+                mask |= kMaskC;
+                break;
+            default:
+                break;
         }
     }
     return mask;

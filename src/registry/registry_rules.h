@@ -16,10 +16,14 @@ bool IsBlankLine(const char* line);
 // blanks stood before the '='.
 struct KeyLine {
     char* key;
+    size_t keyLength;
     char* value;
     size_t valueLength;
 };
 KeyLine SplitKeyLine(char* line, char* equals);
+// The same when the caller knows where the line's text ends (its zero byte, or
+// the line end about to become one).
+KeyLine SplitKeyLine(char* line, char* equals, char* end);
 
 // The whole key equals the keyword (lower case) without regard to ASCII case.
 bool MatchesKeyword(const char* key, const char* keyword);

@@ -12,8 +12,9 @@
 
 namespace pexil::testing {
 
-// Calls of operator new so far.
+// Calls of operator new so far, and the bytes they asked for.
 inline std::atomic<long> g_newCalls{0};
+inline std::atomic<long long> g_newBytes{0};
 // How many more allocations succeed; -1: no limit.
 inline std::atomic<long> g_allocationsLeft{-1};
 
@@ -41,6 +42,7 @@ public:
 #endif
 void* operator new(std::size_t size) {
     ++pexil::testing::g_newCalls;
+    pexil::testing::g_newBytes += static_cast<long long>(size);
     std::atomic<long>& left = pexil::testing::g_allocationsLeft;
     long now = left.load();
     while (now >= 0) {

@@ -29,6 +29,9 @@ protected:
     }
     static std::string ProgramDirectory() { return RecomputedHostDirectory(); }
     static std::string Modules() { return "[DefaultValue]\nDllPath=" + ProgramDirectory() + "\n"; }
+    PexilModuleHandle ModuleOf(uint32_t id) {
+        return registry_.StateOf(*registry_.FindEntry(id)).module;
+    }
 
     TempDirectory temp_;
     std::string file_;
@@ -43,60 +46,104 @@ void* CountingLookup(PexilModuleHandle module, const char* name) {
     return platform::OriginalSystem().getProcAddress(module, name);
 }
 
-TEST_F(Binding, TwoEntriesNamingOneDllHoldTwoReferencesAndUnloadFreesBoth) {
+// The loader calls for the test module (a module going idle may load the
+// factory through the same table), and the references given back on it.
+int g_moduleLoads = 0;
+int g_moduleFrees = 0;
+PexilModuleHandle g_module = nullptr;
+PexilModuleHandle CountingModuleLoad(const char* path) {
+    const PexilModuleHandle module = platform::OriginalSystem().loadLibrary(path);
+    const std::string name = path;
+    const std::string tail = "TestComponents.dll";
+    if (name.size() >= tail.size() &&
+        name.compare(name.size() - tail.size(), tail.size(), tail) == 0) {
+        ++g_moduleLoads;
+        g_module = module;
+    }
+    return module;
+}
+int CountingModuleFree(PexilModuleHandle module) {
+    if (module == g_module) ++g_moduleFrees;
+    return platform::OriginalSystem().freeLibrary(module);
+}
+
+// One loader reference per DLL path per registry: taken at the first load
+// through any entry of the path, given back once by UnloadModule. The module
+// is loaded and unloaded at the same moments as with a reference per entry.
+TEST_F(Binding, EntriesNamingOneDllShareOneReferenceGivenBackOnce) {
     Load(Modules() + "[100]\nDLL=TestComponents.dll\n[101]\nDLL=TestComponents.dll\n");
     // The module's three exports are looked up once per load in a registry,
     // whichever of its entries loads it first; the same calls follow at every
     // request.
-    SystemOverride counting(&platform::SystemCalls::getProcAddress, CountingLookup);
-    g_lookups = 0;
+    SystemOverride lookups(&platform::SystemCalls::getProcAddress, CountingLookup);
+    SystemOverride loads(&platform::SystemCalls::loadLibrary, CountingModuleLoad);
+    SystemOverride frees(&platform::SystemCalls::freeLibrary, CountingModuleFree);
+    DebugCapture capture;
+    g_lookups = g_moduleLoads = g_moduleFrees = 0;
     IComponent* first = registry_.CreateByID(100);
     IComponent* second = registry_.CreateByID(101);
     ASSERT_TRUE(first && second);
+    EXPECT_EQ(1, g_moduleLoads);
     EXPECT_EQ(3, g_lookups);
     registry_.CreateByID(101)->Release(0);
+    EXPECT_EQ(1, g_moduleLoads);
     EXPECT_EQ(3, g_lookups);
-    const RegistryEntry* a = registry_.FindEntry(100);
-    const RegistryEntry* b = registry_.FindEntry(101);
-    ASSERT_NE(nullptr, a->module);
-    EXPECT_EQ(a->module, b->module);
-    EXPECT_EQ(ProgramDirectory() + Native("/TestComponents.dll"), a->fullPath);
-    const std::string path = a->fullPath;
+    const EntryState a = registry_.StateOf(*registry_.FindEntry(100));
+    const EntryState b = registry_.StateOf(*registry_.FindEntry(101));
+    ASSERT_NE(nullptr, a.module);
+    EXPECT_EQ(a.module, b.module);
+    EXPECT_EQ(ProgramDirectory() + Native("/TestComponents.dll"), a.fullPath);
+    EXPECT_EQ(std::string(a.fullPath), b.fullPath);
+    const std::string path = a.fullPath;
     first->Release(1);
     second->Release(0);
 
-    registry_.UnloadModule(a->module);
-    EXPECT_EQ(nullptr, a->module);
-    EXPECT_EQ(nullptr, b->module);
-    EXPECT_FALSE(platform::IsModuleLoaded(path.c_str()));  // both references given back
+    registry_.UnloadModule(a.module);
+    EXPECT_EQ(1, g_moduleFrees);
+    EXPECT_EQ(nullptr, ModuleOf(100));
+    EXPECT_EQ(nullptr, ModuleOf(101));
+    EXPECT_FALSE(platform::IsModuleLoaded(path.c_str()));  // the one reference given back
 
     // The next request loads it again from the same path, and looks its
     // exports up anew: the module may lie at another address now.
     IComponent* again = registry_.CreateByID(101);
     ASSERT_NE(nullptr, again);
+    EXPECT_EQ(2, g_moduleLoads);
     EXPECT_EQ(6, g_lookups);
-    EXPECT_NE(nullptr, b->module);
-    EXPECT_EQ(path, b->fullPath);
+    EXPECT_EQ(path, registry_.StateOf(*registry_.FindEntry(101)).fullPath);
     EXPECT_TRUE(platform::IsModuleLoaded(path.c_str()));
 
-    // Another registry holding the same module: freed through both, neither
-    // keeps what it looked up.
+    // Another registry naming the same DLL holds a reference of its own:
+    // freed through one registry, the module stays loaded for the other.
     ComponentRegistry other;
     other.LoadFile("other.ini", file_.c_str());
     IComponent* fromOther = other.CreateByID(100);
     ASSERT_NE(nullptr, fromOther);
+    other.CreateByID(101)->Release(0);
+    EXPECT_EQ(3, g_moduleLoads);
     EXPECT_EQ(9, g_lookups);
     again->Release(0);
     fromOther->Release(1);
-    const PexilModuleHandle module = b->module;
+    const PexilModuleHandle module = ModuleOf(101);
     registry_.UnloadModule(module);
+    EXPECT_EQ(2, g_moduleFrees);
+    EXPECT_TRUE(platform::IsModuleLoaded(path.c_str()));
     other.UnloadModule(module);
+    EXPECT_EQ(3, g_moduleFrees);
     EXPECT_FALSE(platform::IsModuleLoaded(path.c_str()));
+    other.UnloadModule(module);  // nothing held any more
+    EXPECT_EQ(3, g_moduleFrees);
     IComponent* reloaded = other.CreateByID(100);
     ASSERT_NE(nullptr, reloaded);
+    EXPECT_EQ(4, g_moduleLoads);
     EXPECT_EQ(12, g_lookups);
     reloaded->Release(1);
-    other.UnloadModule(other.FindEntry(100)->module);
+    other.UnloadModule(other.StateOf(*other.FindEntry(100)).module);
+    EXPECT_EQ(4, g_moduleFrees);
+    // None of this is reported by the registry (the module, going idle, looks
+    // for a factory this program does not offer, and says so).
+    EXPECT_EQ(std::string::npos, capture.Text().find("LoadLibrary")) << capture.Text();
+    EXPECT_EQ(std::string::npos, capture.Text().find("[Pexil_Error] DLL")) << capture.Text();
 }
 
 TEST_F(Binding, AnEntryThatFailsToLoadReportsAtEveryRequestAndTouchesNoOtherID) {
@@ -112,7 +159,7 @@ TEST_F(Binding, AnEntryThatFailsToLoadReportsAtEveryRequestAndTouchesNoOtherID) 
     EXPECT_NE(nullptr, other);
     EXPECT_EQ(messages + messages, capture.Text());
     if (other != nullptr) other->Release(0);
-    registry_.UnloadModule(registry_.FindEntry(101)->module);
+    registry_.UnloadModule(ModuleOf(101));
 }
 
 TEST_F(Binding, AnEmptyDllNameNamesADirectoryAndNeverFallsBackToTheDefault) {
@@ -154,7 +201,7 @@ TEST_F(Binding, TheDefaultDllServesIDsWithoutEntriesAndIsNeverFreed) {
     viaDefault->Release(1);
     viaEntry->Release(0);
     registry_.UnloadModule(module);
-    EXPECT_EQ(nullptr, registry_.FindEntry(101)->module);
+    EXPECT_EQ(nullptr, ModuleOf(101));
     EXPECT_EQ(module, registry_.defaultDllHandle());
     EXPECT_TRUE(platform::IsModuleLoaded(BesideProgram("TestComponents.dll").c_str()));
     platform::FreeLibrary(module);  // the default's own reference, given back by the test
@@ -187,7 +234,7 @@ TEST_F(Binding, AModuleWithoutTheTwoSettersStillGetsItsCreateComponentCall) {
     EXPECT_EQ(1, component->GetVersion());  // created once
     EXPECT_EQ(component, registry_.CreateByID(300));
     EXPECT_EQ(2, component->GetVersion());
-    registry_.UnloadModule(registry_.FindEntry(300)->module);
+    registry_.UnloadModule(ModuleOf(300));
 }
 
 TEST_F(Binding, ModulesWithoutCreateComponentAreReportedAndStayLoaded) {
@@ -199,9 +246,9 @@ TEST_F(Binding, ModulesWithoutCreateComponentAreReportedAndStayLoaded) {
     EXPECT_EQ("[Pexil_Error] Can't find CreateComponent().\n[Pexil_Error] DLL:" + noExports +
                   "\n[Pexil_Error] Can't find CreateComponent() in Default Component DLL.\n",
               capture.Text());
-    EXPECT_NE(nullptr, registry_.FindEntry(60)->module);
+    EXPECT_NE(nullptr, ModuleOf(60));
     EXPECT_NE(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
-    registry_.UnloadModule(registry_.FindEntry(60)->module);
+    registry_.UnloadModule(ModuleOf(60));
     platform::FreeLibrary(registry_.defaultDllHandle());
 }
 
@@ -214,7 +261,7 @@ TEST_F(Binding, ACreatorReturningNullIsReportedByBothSides) {
         "Pexil[Error]: ComponentID=103 CreatorID=361"
         "[Pexil_Error] CreateComponent(ComponentId=103) return null.\n",
         capture.Text());
-    registry_.UnloadModule(registry_.FindEntry(103)->module);
+    registry_.UnloadModule(ModuleOf(103));
 }
 
 TEST_F(Binding, LogMasksComeBothFromTheEntryOrBothFromTheDefaults) {
@@ -236,9 +283,9 @@ TEST_F(Binding, LogMasksComeBothFromTheEntryOrBothFromTheDefaults) {
 TEST_F(Binding, UnloadingAHandleNoEntryHoldsChangesNothing) {
     Load(Modules() + "[101]\nDLL=TestComponents.dll\n");
     IComponent* component = registry_.CreateByID(101);
-    const PexilModuleHandle module = registry_.FindEntry(101)->module;
+    const PexilModuleHandle module = ModuleOf(101);
     registry_.UnloadModule(reinterpret_cast<PexilModuleHandle>(static_cast<uintptr_t>(0x5000)));
-    EXPECT_EQ(module, registry_.FindEntry(101)->module);
+    EXPECT_EQ(module, ModuleOf(101));
     component->Release(0);
     registry_.UnloadModule(module);
 }
@@ -264,7 +311,7 @@ TEST_F(Binding, APathCutToFitIsNeverHandedToTheLoader) {
     const std::string cut = (directory + Native("/") + name).substr(0, 259);
     EXPECT_EQ("[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + cut + "\n",
               capture.Text());
-    EXPECT_EQ(cut, registry_.FindEntry(70)->fullPath);
+    EXPECT_EQ(cut, registry_.StateOf(*registry_.FindEntry(70)).fullPath);
     // The default DLL path was cut as well: a failed default, nothing loaded.
     EXPECT_EQ(nullptr, registry_.CreateByID(71));
     EXPECT_EQ(ComponentRegistry::FailedHandle(), registry_.defaultDllHandle());
@@ -301,7 +348,7 @@ TEST_F(Binding, APathBesideTheRegistryCutToFitIsNeverHandedToTheLoaderEither) {
     DebugCapture capture;
     EXPECT_EQ(nullptr, registry_.CreateByID(72));
     EXPECT_EQ(0, g_loads);
-    EXPECT_EQ(1, registry_.FindEntry(72)->fullPathCut);
+    EXPECT_TRUE(registry_.StateOf(*registry_.FindEntry(72)).fullPathCut);
     EXPECT_EQ(0u, capture.Text().rfind("[Pexil_Error] LoadLibrary Fail.\n", 0));
 }
 

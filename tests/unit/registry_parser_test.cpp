@@ -286,16 +286,17 @@ TEST_P(RegistryParser, ReadsTheFileAsDocumented) {
     auto actual = registry.entries().begin();
     for (const ExpectedEntry& expected : c.entries) {
         SCOPED_TRACE(expected.id);
-        EXPECT_EQ(expected.id, actual->first);
-        const RegistryEntry& entry = actual->second;
+        const RegistryEntry& entry = *actual;
+        EXPECT_EQ(expected.id, entry.componentID);
         EXPECT_EQ(expected.dllName, entry.dllName);
         EXPECT_EQ(expected.besideRegistry, entry.besideRegistry);
         EXPECT_EQ(expected.hasLogSettings, entry.hasLogSettings);
         EXPECT_EQ(expected.debugOutputMask, entry.debugOutputMask);
         EXPECT_EQ(expected.logFileMask, entry.logFileMask);
-        EXPECT_EQ(nullptr, entry.module);
-        EXPECT_EQ(0, entry.resolved);
-        EXPECT_STREQ("", entry.fullPath);
+        const EntryState state = registry.StateOf(entry);
+        EXPECT_EQ(nullptr, state.module);
+        EXPECT_FALSE(state.resolved);
+        EXPECT_STREQ("", state.fullPath);
         ++actual;
     }
 }

@@ -110,7 +110,7 @@ void CheckFactoryReach(const std::string& file, const ComponentRegistry& registr
         }
         return;
     }
-    if (registry.entries().count(kFactoryComponentID) != 0) return;
+    if (registry.FindEntry(kFactoryComponentID) != nullptr) return;
     if (!registry.entries().empty()) {
         lint.Add(0, "no-factory-entry",
                  "components have sections here but there is no [361] section: the modules "
@@ -178,12 +178,13 @@ int RunRegistryReport(const Arguments& args) {
     const std::string defaultDll = registry.defaultDllPath();
     const bool defaultExists = !defaultDll.empty() && IsFile(defaultDll);
     std::vector<Component> components;
-    for (const auto& item : registry.entries()) {
-        Component c{item.first, reading.HeaderLineOf(item.first), &item.second, "", false, false};
-        if (item.second.dllName[0] != '\0') {
+    for (const RegistryEntry& entry : registry.entries()) {
+        const uint32_t id = entry.componentID;
+        Component c{id, reading.HeaderLineOf(id), &entry, "", false, false};
+        if (entry.dllName[0] != '\0') {
             char path[kMaxPath] = "";
             int32_t cut = 0;
-            registry.FullPathOf(item.second, path, &cut);
+            registry.FullPathOf(entry, path, &cut);
             c.path = path;
             c.tooLong = cut != 0;
             c.exists = !c.tooLong && IsFile(c.path);

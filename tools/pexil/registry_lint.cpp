@@ -243,9 +243,8 @@ void RegistryLint::OnStore(uint32_t componentID, bool replaced) {
 }
 
 void RegistryLint::CheckRunTime(const ComponentRegistry& registry) {
-    for (const auto& item : registry.entries()) {
-        const uint32_t id = item.first;
-        const RegistryEntry& entry = item.second;
+    for (const RegistryEntry& entry : registry.entries()) {
+        const uint32_t id = entry.componentID;
         const int line = HeaderLineOf(id);
         if (entry.dllName[0] == '\0') {
             Add(line, "empty-dll",

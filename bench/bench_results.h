@@ -50,7 +50,7 @@ struct RunResults {
 
     RegistryParsing registryParsing;
     uint64_t registryBytes = 0;
-    PairedResult smallRegistry;  // LoadFile of 200 entries, the floor, inih
+    PairedResult smallRegistry;  // LoadFile of 200 entries, the floor, inih, unordered_map
     uint64_t smallRegistryBytes = 0;
 
     AppStart appStart;

@@ -211,6 +211,20 @@ TEST(OutOfMemory, ARegistryIsStoredWholeOrNotAtAll) {
     whole.LoadFile("", file.c_str());
     EXPECT_NE(nullptr, whole.FindEntry(1));
     EXPECT_NE(nullptr, whole.FindEntry(20));
+
+    // No memory to keep the entry's DLL path at its first creation: the
+    // creation fails as a load does, and the next one resolves the path.
+    const std::string failed =
+        "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + (temp / "m1.dll") + "\n";
+    DebugCapture capture;
+    {
+        AllocationLimit limit(0);
+        EXPECT_EQ(nullptr, whole.CreateByID(1));
+    }
+    EXPECT_FALSE(whole.StateOf(*whole.FindEntry(1)).resolved);
+    EXPECT_EQ(nullptr, whole.CreateByID(1));  // m1.dll is not there
+    EXPECT_TRUE(whole.StateOf(*whole.FindEntry(1)).resolved);
+    EXPECT_EQ(failed + failed, capture.Text());
 }
 
 int g_timerEvents = 0;

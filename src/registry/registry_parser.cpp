@@ -40,7 +40,7 @@ struct NoObserver {
 // What the line scan tells apart, byte by byte.
 enum ByteClass : uint8_t {
     kOther,
-    kBlank,   // ' ', '\t', '#': a line of nothing else is blank
+    kBlank,   // ' ', '\t', '#': a line of nothing else (or of nothing) is blank
     kEquals,  // the first one makes a key line
     kOpen,    // '[': a line without '=' that has one is a header
     kEnd,     // CR, LF, and the zero byte that ends a line's text
@@ -92,23 +92,36 @@ char* SkipToStop(char* p, const char* limit) {
     return p;
 }
 
-constexpr uint64_t kEveryByte = 0x0101010101010101u;
+// Whether the bytes at key and at word agree once bit 0x20 is set in each of
+// the key's: setting it makes an ASCII capital small, and makes no other byte
+// a small letter. Word is all small letters; Chunk is the width compared.
+template <class Chunk>
+bool SameChunk(const char* key, const char* word) {
+    Chunk a = 0, b = 0, small = 0;
+    std::memcpy(&a, key, sizeof(Chunk));
+    std::memcpy(&b, word, sizeof(Chunk));
+    std::memset(&small, 0x20, sizeof(Chunk));
+    return static_cast<Chunk>(a | small) == b;
+}
 
-// The key equals the keyword (small letters) without regard to ASCII case:
-// setting bit 0x20 makes a capital small, and makes no other byte a letter.
-// Eight bytes at a time.
-bool SameLetters(const char* key, const char* keyword, size_t length) {
-    size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t a = 0, b = 0;
-        std::memcpy(&a, key + i, 8);
-        std::memcpy(&b, keyword + i, 8);
-        if ((a | kEveryByte * 0x20) != b) return false;
+// The key (of the keyword's length) is the keyword without regard to ASCII
+// case: compared in a few wide, overlapping chunks.
+template <size_t size>
+bool IsKeyword(const char* key, const char (&word)[size]) {
+    constexpr size_t length = size - 1;
+    static_assert(length >= 2, "keywords are longer");
+    if constexpr (length >= 8) {
+        for (size_t at = 0; at + 8 < length; at += 8) {
+            if (!SameChunk<uint64_t>(key + at, word + at)) return false;
+        }
+        return SameChunk<uint64_t>(key + length - 8, word + length - 8);
+    } else if constexpr (length >= 4) {
+        return SameChunk<uint32_t>(key, word) &&
+               SameChunk<uint32_t>(key + length - 4, word + length - 4);
+    } else {
+        return SameChunk<uint16_t>(key, word) &&
+               SameChunk<uint16_t>(key + length - 2, word + length - 2);
     }
-    for (; i < length; ++i) {
-        if (static_cast<char>(key[i] | 0x20) != keyword[i]) return false;
-    }
-    return true;
 }
 
 // The six keywords differ in length: one comparison tells a key apart.
@@ -116,26 +129,26 @@ RegistryObserver::Keyword KeywordOf(const char* key, size_t length) {
     using Keyword = RegistryObserver::Keyword;
     switch (length) {
         case 3:
-            return SameLetters(key, "dll", 3) ? Keyword::Dll : Keyword::None;
+            return IsKeyword(key, "dll") ? Keyword::Dll : Keyword::None;
         case 7:
-            return SameLetters(key, "dllpath", 7) ? Keyword::DllPath : Keyword::None;
+            return IsKeyword(key, "dllpath") ? Keyword::DllPath : Keyword::None;
         case 10:
-            return SameLetters(key, "defaultdll", 10) ? Keyword::DefaultDll : Keyword::None;
+            return IsKeyword(key, "defaultdll") ? Keyword::DefaultDll : Keyword::None;
         case 14:
-            return SameLetters(key, "writetologfile", 14) ? Keyword::WriteToLogFile : Keyword::None;
+            return IsKeyword(key, "writetologfile") ? Keyword::WriteToLogFile : Keyword::None;
         case 17:
-            return SameLetters(key, "outputdebugstring", 17) ? Keyword::OutputDebugString
-                                                             : Keyword::None;
+            return IsKeyword(key, "outputdebugstring") ? Keyword::OutputDebugString : Keyword::None;
         case 20:
-            return SameLetters(key, "notusedefaultdllpath", 20) ? Keyword::NotUseDefaultDllPath
-                                                                : Keyword::None;
+            return IsKeyword(key, "notusedefaultdllpath") ? Keyword::NotUseDefaultDllPath
+                                                          : Keyword::None;
         default:
             return Keyword::None;
     }
 }
 
 // The text holds the bracketed word (lower case, brackets included) anywhere.
-bool HoldsWord(const char* text, const char* end, const char* word, size_t length) {
+inline bool HoldsWord(const char* text, const char* end, const char* word, size_t length) {
+    if (end - text < static_cast<ptrdiff_t>(length)) return false;  // most headers: "[123]"
     for (const char* p = text; end - p >= static_cast<ptrdiff_t>(length); ++p) {
         p = static_cast<const char*>(std::memchr(p, '[', static_cast<size_t>(end - p)));
         if (p == nullptr) return false;

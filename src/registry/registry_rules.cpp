@@ -11,35 +11,8 @@ static_assert(pexil::kMaskE == 1u << 0 && pexil::kMaskT == 1u << 1 && pexil::kMa
 
 namespace pexil::registry {
 
-bool IsBlankLine(const char* line) {
-    for (; *line != '\0'; ++line) {
-        if (*line != ' ' && *line != '\t' && *line != '#') return false;
-    }
-    return true;
-}
-
 KeyLine SplitKeyLine(char* line, char* equals) {
     return SplitKeyLine(line, equals, equals + 1 + std::strlen(equals + 1));
-}
-
-KeyLine SplitKeyLine(char* line, char* equals, char* end) {
-    *equals = '\0';
-    char* key = line;
-    while (IsBlankChar(*key))
-        ++key;
-    char* keyEnd = equals;
-    while (keyEnd > key && IsBlankChar(keyEnd[-1]))
-        --keyEnd;
-    *keyEnd = '\0';
-    char* value = equals + 1;
-    while (value < end && (IsBlankChar(*value) || *value == '"'))
-        ++value;
-    char* valueEnd = end;
-    while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
-        --valueEnd;
-    *valueEnd = '\0';
-    return KeyLine{key, static_cast<size_t>(keyEnd - key), value,
-                   static_cast<size_t>(valueEnd - value)};
 }
 
 bool MatchesKeyword(const char* key, const char* keyword) {

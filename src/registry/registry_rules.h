@@ -3,13 +3,12 @@
 #ifndef PEXIL_REGISTRY_REGISTRY_RULES_H
 #define PEXIL_REGISTRY_REGISTRY_RULES_H
 
+#include "support/text.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
 namespace pexil::registry {
-
-// A line of nothing but spaces, tabs and '#' is blank.
-bool IsBlankLine(const char* line);
 
 // A key line split in place at its '=': the key trimmed of blanks, the value
 // trimmed of blanks and double quotes at both ends. The key is empty when only
@@ -22,8 +21,26 @@ struct KeyLine {
 };
 KeyLine SplitKeyLine(char* line, char* equals);
 // The same when the caller knows where the line's text ends (its zero byte, or
-// the line end about to become one).
-KeyLine SplitKeyLine(char* line, char* equals, char* end);
+// the line end about to become one). Inline: the parser splits every key line.
+inline KeyLine SplitKeyLine(char* line, char* equals, char* end) {
+    *equals = '\0';
+    char* key = line;
+    while (IsBlankChar(*key))
+        ++key;
+    char* keyEnd = equals;
+    while (keyEnd > key && IsBlankChar(keyEnd[-1]))
+        --keyEnd;
+    *keyEnd = '\0';
+    char* value = equals + 1;
+    while (value < end && (IsBlankChar(*value) || *value == '"'))
+        ++value;
+    char* valueEnd = end;
+    while (valueEnd > value && (IsBlankChar(valueEnd[-1]) || valueEnd[-1] == '"'))
+        --valueEnd;
+    *valueEnd = '\0';
+    return KeyLine{key, static_cast<size_t>(keyEnd - key), value,
+                   static_cast<size_t>(valueEnd - value)};
+}
 
 // The whole key equals the keyword (lower case) without regard to ASCII case.
 bool MatchesKeyword(const char* key, const char* keyword);

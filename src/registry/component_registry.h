@@ -159,9 +159,13 @@ private:
     void ReadFile(const char* registryFilePath);
     // Frees what the earlier reading of a file left, when no entry points into it.
     void RetireFileText();
-    // The entry's DLL path, made and shared with the entries that resolve to
-    // the same full path; null when there is no memory for it.
-    DllBinding* BindingOf(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
+    // The entry's DLL path, made at the first creation through the entry and
+    // shared with the entries that resolve to the same full path; null when
+    // there is no memory for it.
+    DllBinding* BindingOf(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_) {
+        return entry.binding != 0 ? bindings_[entry.binding - 1] : Resolve(entry);
+    }
+    DllBinding* Resolve(RegistryEntry& entry) PEXIL_REQUIRES(bindingLock_);
     IComponent* CreateThroughEntry(uint32_t componentID, RegistryEntry& entry)
         PEXIL_EXCLUDES(bindingLock_);
     IComponent* CreateThroughDefault(uint32_t componentID) PEXIL_EXCLUDES(bindingLock_);

@@ -15,10 +15,21 @@
 namespace pexil {
 
 const RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) const {
-    auto it = std::lower_bound(
-        entries_.begin(), entries_.end(), componentID,
-        [](const RegistryEntry& entry, uint32_t id) { return entry.componentID < id; });
-    return it != entries_.end() && it->componentID == componentID ? &*it : nullptr;
+    // A binary search over the sorted block.
+    const RegistryEntry* first = entries_.data();
+    size_t count = entries_.size();
+    while (count > 0) {
+        const size_t half = count / 2;
+        if (first[half].componentID < componentID) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return first != entries_.data() + entries_.size() && first->componentID == componentID
+               ? first
+               : nullptr;
 }
 
 RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {
@@ -53,8 +64,7 @@ uint32_t HashOf(const char* text, size_t length) {
 
 }  // namespace
 
-DllBinding* ComponentRegistry::BindingOf(RegistryEntry& entry) {
-    if (entry.binding != 0) return bindings_[entry.binding - 1];
+DllBinding* ComponentRegistry::Resolve(RegistryEntry& entry) {
     // Resolved once: the full path never changes afterwards, not even when
     // the module is unloaded.
     char path[kMaxPath];

@@ -53,11 +53,11 @@ void ComponentRegistry::FullPathOf(const RegistryEntry& entry, char* path, int32
 
 namespace {
 
-// FNV-1a: a cheap first comparison of two full paths, which differ mostly at
-// their ends.
+// A cheap first comparison of two full paths: FNV-1a over their last 32 bytes,
+// where the paths of one registry differ (their directories are mostly one).
 uint32_t HashOf(const char* text, size_t length) {
     uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < length; ++i)
+    for (size_t i = length > 32 ? length - 32 : 0; i < length; ++i)
         hash = (hash ^ static_cast<unsigned char>(text[i])) * 16777619u;
     return hash;
 }

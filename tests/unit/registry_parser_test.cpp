@@ -380,6 +380,22 @@ TEST(RegistryJoinRule, AddsASeparatorUnlessTheDirectoryEndsWithOne) {
     EXPECT_EQ(0, JoinDirectoryAndName(directory.c_str(), "component.dll", buffer, kMaxPath,
                                       PathStyle::Windows));
     EXPECT_EQ(259u, std::string(buffer).size());
+    EXPECT_EQ((directory + "\\component.dll").substr(0, 259), buffer);
+
+    // At the edge: 259 characters fit, 260 do not, with or without a separator added.
+    const std::string d250 = "D:\\" + std::string(247, 'd');  // 250 characters
+    EXPECT_EQ(1,
+              JoinDirectoryAndName(d250.c_str(), "12345678", buffer, kMaxPath, PathStyle::Windows));
+    EXPECT_EQ(d250 + "\\12345678", buffer);
+    EXPECT_EQ(
+        0, JoinDirectoryAndName(d250.c_str(), "123456789", buffer, kMaxPath, PathStyle::Windows));
+    EXPECT_EQ(d250 + "\\12345678", buffer);
+    EXPECT_EQ(1, JoinDirectoryAndName((d250 + "\\").c_str(), "12345678", buffer, kMaxPath,
+                                      PathStyle::Windows));
+    EXPECT_EQ(d250 + "\\12345678", buffer);
+    EXPECT_EQ(0, JoinDirectoryAndName((d250 + "\\").c_str(), "123456789", buffer, kMaxPath,
+                                      PathStyle::Windows));
+    EXPECT_EQ(d250 + "\\12345678", buffer);
 }
 
 }  // namespace

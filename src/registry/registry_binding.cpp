@@ -7,7 +7,6 @@
 
 #include <pexil/module.h>
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>

@@ -39,7 +39,8 @@ struct ModuleExports {
 struct RegistryEntry {
     // The DLL path the entry resolved to: 1 + its index among the registry's
     // bindings, 0 until the first creation resolves it (under the binding
-    // lock). While the file is read: the section's place in the file.
+    // lock). While the file is read: the section's place in the file (first,
+    // so that place and ID sort as one 64-bit number).
     uint32_t binding;
     uint32_t componentID;
     // The section's "dll" value, as written (at most 259 characters): a view

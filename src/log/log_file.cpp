@@ -53,7 +53,15 @@ void OpenLogFile(const char* rootPath, LogSink& sink) {
     if (directoryReady == 0 && Explaining()) {
         platform::LastErrorText(directoryError, sizeof(directoryError));
     }
-    sink.file = platform::OpenLogFile(name);
+    int locked = 1;
+    sink.file = platform::OpenLogFile(name, &locked);
+    if (sink.file != platform::kInvalidHandle && locked == 0) {
+        Explain(
+            "the log file %s is written without its lock: another process has held the "
+            "file's lock for longer than a deleter does, so pruning elsewhere may delete it "
+            "while it is written\n",
+            name);
+    }
     if (sink.file == platform::kInvalidHandle && Explaining()) {
         char error[256] = "";
         platform::LastErrorText(error, sizeof(error));

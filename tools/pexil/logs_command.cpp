@@ -67,6 +67,22 @@ std::string FormatTime(uint64_t fileTime) {
     return text;
 }
 
+// Why an entry of the log directory is no log file to pruning.
+const char* ReasonFor(log::LogEntryKind kind) {
+    switch (kind) {
+        case log::LogEntryKind::Directory:
+            return "a directory";
+        case log::LogEntryKind::PathTooLong:
+            return "full path longer than 259 characters";
+        case log::LogEntryKind::NotRegularFile:
+            return "a link or a special file: pruning never deletes or follows one";
+        case log::LogEntryKind::LogFile:
+        case log::LogEntryKind::OtherFile:
+            break;
+    }
+    return "extension is not exactly \".log\"";
+}
+
 }  // namespace
 
 int RunLogs(const Arguments& args) {
@@ -102,10 +118,7 @@ int RunLogs(const Arguments& args) {
         if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
         const log::LogEntryKind kind = log::KindOfLogEntry(directory, entry);
         if (kind != log::LogEntryKind::LogFile) {
-            others.push_back({entry.name, kind == log::LogEntryKind::Directory ? "a directory"
-                                          : kind == log::LogEntryKind::PathTooLong
-                                              ? "full path longer than 259 characters"
-                                              : "extension is not exactly \".log\""});
+            others.push_back({entry.name, ReasonFor(kind)});
             continue;
         }
         const auto added = listed.emplace(entry.lastWriteTime, entry.name);

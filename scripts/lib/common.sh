@@ -52,7 +52,8 @@ consume_package() {
     shift
     cmake -DEXAMPLE_DIR="$REPO/docs/examples" \
         -DEXPECTED_OUTPUT="$REPO/tests/package/expected_host_output.txt" \
-        -DCHECK_EXPORTS="$REPO/tests/check_module_exports.sh" -DGENERATOR=Ninja \
+        -DCHECK_EXPORTS="$REPO/tests/check_module_exports.sh" \
+        -DCHECK_RUN_PATHS="$REPO/tests/check_run_paths.sh" -DGENERATOR=Ninja \
         -DMAKE_PROGRAM="$(command -v ninja)" -DPEXIL_VERSION="$PEXIL_VERSION" "$@" \
         -P "$REPO/tests/package/package_test.cmake" >"$log" 2>&1
 }

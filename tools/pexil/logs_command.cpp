@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "json_writer.h"
 #include "log/log_files.h"
+#include "output_text.h"
 #include "tool.h"
 
 #include <algorithm>
@@ -166,25 +167,25 @@ int RunLogs(const Arguments& args) {
         return problem.empty() ? kExitOk : kExitNo;
     }
 
-    std::string out = "log directory: " + std::string(directory) +
+    std::string out = "log directory: " + Shown(directory) +
                       (exists            ? ""
                        : problem.empty() ? " (missing: the factory makes it at its first log file)"
                                          : "") +
                       "\n";
-    if (!problem.empty()) out += "  " + problem + "\n";
+    if (!problem.empty()) out += "  " + Shown(problem) + "\n";
     if (exists && files.empty()) out += "  no log files\n";
     for (const LogFile& file : files) {
         std::string action = file.action;
         action.resize(8, ' ');
-        out += "  " + action + FormatTime(file.time) + "  " + file.name;
+        out += "  " + action + FormatTime(file.time) + "  " + Shown(file.name);
         if (!file.sameTimeAs.empty()) {
-            out += " (same time as " + file.sameTimeAs + ": pruning does not list it)";
+            out += " (same time as " + Shown(file.sameTimeAs) + ": pruning does not list it)";
         }
         out += "\n";
     }
     if (!others.empty()) out += "not log files:\n";
     for (const OtherEntry& other : others)
-        out += "  " + other.name + " (" + other.reason + ")\n";
+        out += "  " + Shown(other.name) + " (" + other.reason + ")\n";
     WriteOut(out);
     return problem.empty() ? kExitOk : kExitNo;
 }

@@ -59,7 +59,7 @@ consume_package() {
 }
 
 # The fuzz targets of fuzz/, in the order scripts/fuzz runs them.
-FUZZ_TARGETS=(registry_fuzzer profile_reader_fuzzer strings_fuzzer)
+FUZZ_TARGETS=(registry_fuzzer profile_reader_fuzzer strings_fuzzer tool_output_fuzzer)
 
 WINE_LOADER=/usr/lib/wine/wine64
 WINE_SERVER=/usr/lib/wine/wineserver

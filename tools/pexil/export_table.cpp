@@ -223,6 +223,13 @@ ExportFound FindExport(const std::string& path, const char* name, std::string* p
     if (problem == nullptr) problem = &ignored;
     std::vector<unsigned char> file;
     if (!ReadWhole(path, file, problem)) return ExportFound::NotAModule;
+    return FindExportIn(file, name, problem);
+}
+
+ExportFound FindExportIn(const std::vector<unsigned char>& file, const char* name,
+                         std::string* problem) {
+    std::string ignored;
+    if (problem == nullptr) problem = &ignored;
     if (file.size() >= 16 && file[0] == 0x7f && file[1] == 'E' && file[2] == 'L' &&
         file[3] == 'F') {
         return FindInElf(file, name, problem);

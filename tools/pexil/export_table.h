@@ -6,6 +6,7 @@
 #define PEXIL_TOOLS_PEXIL_EXPORT_TABLE_H
 
 #include <string>
+#include <vector>
 
 namespace pexil::tool {
 
@@ -16,6 +17,9 @@ enum class ExportFound { Yes, No, NotAModule };
 // NotAModule when the file cannot be read, is no ELF or PE file, or its
 // table cannot be read: *problem (when given) says why.
 ExportFound FindExport(const std::string& path, const char* name, std::string* problem);
+// The same for a file's bytes.
+ExportFound FindExportIn(const std::vector<unsigned char>& file, const char* name,
+                         std::string* problem);
 
 }  // namespace pexil::tool
 

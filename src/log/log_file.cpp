@@ -20,6 +20,20 @@ bool MakeLogDirectory(const char* rootPath, char* buffer, int size) {
 void OpenLogFile(const char* rootPath, LogSink& sink) {
     char directory[kMaxPath];
     if (!MakeLogDirectory(rootPath, directory, kMaxPath)) {
+        // The host's executable path could not be had or did not fit.
+        if (!IsAbsolutePath(rootPath) && RecomputedHostDirectory()[0] == '\0') {
+            if (rootPath == nullptr || rootPath[0] == '\0') {
+                Explain(
+                    "no log file: the root path is the host directory, which is unknown; its "
+                    "log lines are lost\n");
+            } else {
+                Explain(
+                    "no log file: the root path %s lies in the host directory, which is "
+                    "unknown; its log lines are lost\n",
+                    rootPath);
+            }
+            return;
+        }
         Explain(
             "no log file: the log directory under the root path %s does not fit in 259 "
             "characters; its log lines are lost\n",
@@ -57,9 +71,9 @@ void OpenLogFile(const char* rootPath, LogSink& sink) {
     sink.file = platform::OpenLogFile(name, &locked);
     if (sink.file != platform::kInvalidHandle && locked == 0) {
         Explain(
-            "the log file %s is written without its lock: another process has held the "
-            "file's lock for longer than a deleter does, so pruning elsewhere may delete it "
-            "while it is written\n",
+            "the log file %s is written without its lock (another process has held it for "
+            "longer than a deleter does, or the file system has no locks), so pruning "
+            "elsewhere may delete it while it is written\n",
             name);
     }
     if (sink.file == platform::kInvalidHandle && Explaining()) {

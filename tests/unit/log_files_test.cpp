@@ -136,6 +136,32 @@ TEST_F(LogFiles, PruningSkipsAFileThatIsInUse) {
               remaining);
 }
 
+int NoExecutablePath(char* buffer, int) {
+    buffer[0] = '\0';
+    return 0;
+}
+
+// A host directory that is unknown (its executable's path could not be had,
+// or did not fit) is the root path of no log: no PexilLog is made anywhere,
+// least of all at the file system's root.
+TEST_F(LogFiles, NoLogFileWhereTheHostDirectoryIsUnknown) {
+    SystemOverride unknown(&platform::SystemCalls::getExecutablePath, NoExecutablePath);
+    const Explaining explaining;
+    platform::testing::DebugCapture capture;
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile("", sink);
+    log::OpenLogFile("logs", sink);
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_EQ(
+        "Pexil[Explain]: no log file: the root path is the host directory, which is unknown; its "
+        "log lines are lost\n"
+        "Pexil[Explain]: no log file: the root path logs lies in the host directory, which is "
+        "unknown; its log lines are lost\n",
+        capture.Text());
+    EXPECT_FALSE(fs::exists(Native("/PexilLog")));
+    EXPECT_FALSE(fs::exists(Native("/logs")));
+}
+
 int FailLocalTime(int64_t, platform::LocalTime*) {
     return 0;
 }
@@ -372,9 +398,9 @@ TEST_F(LogFiles, AfterWaitingOutADeleterTheNameMustStillGiveTheFileElseItIsOpene
         platform::testing::DebugCapture capture;
         openAndWrite("unlocked\n");
         EXPECT_EQ("Pexil[Explain]: the log file " + log +
-                      " is written without its lock: another process has held the file's lock "
-                      "for longer than a deleter does, so pruning elsewhere may delete it while "
-                      "it is written\n",
+                      " is written without its lock (another process has held it for longer "
+                      "than a deleter does, or the file system has no locks), so pruning "
+                      "elsewhere may delete it while it is written\n",
                   capture.Text());
     }
     EXPECT_EQ(20, g_waits);

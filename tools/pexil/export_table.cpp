@@ -173,9 +173,13 @@ ExportFound FindInPe(const std::vector<unsigned char>& file, const char* name,
         return ExportFound::NotAModule;
     }
     // A relative virtual address as an offset in the file; false when no
-    // section holds it in the file.
+    // section holds it in the file. Section tables and name tables can both
+    // be long: a file that would make the search through them endless is
+    // not read (a real module needs a few thousand steps).
+    uint64_t steps = 0;
+    constexpr uint64_t kMostSteps = uint64_t{1} << 26;
     auto offsetOf = [&](uint64_t rva, uint64_t* offset) {
-        for (uint64_t k = 0; k < sectionCount; ++k) {
+        for (uint64_t k = 0; k < sectionCount && ++steps <= kMostSteps; ++k) {
             const uint64_t at = sections + k * 40;
             const uint64_t address = in.Read(at + 12, 4);
             const uint64_t rawSize = in.Read(at + 16, 4);
@@ -205,7 +209,11 @@ ExportFound FindInPe(const std::vector<unsigned char>& file, const char* name,
     }
     for (uint64_t k = 0; k < nameCount; ++k) {
         uint64_t nameAt = 0;
-        if (!offsetOf(in.Read(names + 4 * k, 4), &nameAt)) continue;
+        if (!offsetOf(in.Read(names + 4 * k, 4), &nameAt)) {
+            if (steps <= kMostSteps) continue;
+            *problem = "its export tables are too large to search";
+            return ExportFound::NotAModule;
+        }
         if (!in.NameAt(nameAt, file.size(), name)) continue;
         const uint64_t ordinal = in.Read(ordinals + 2 * k, 2);
         // A name whose address slot is empty or missing exports nothing.

@@ -80,7 +80,8 @@ int OpenRegularFile(const char* path, int flags, bool noFollow, struct stat* inf
     if (fd < 0) {
         // Something else took the name since the look: say what.
         const int error = errno;
-        if ((error == ELOOP || error == ENXIO) && ::lstat(path, &seen) == 0 &&
+        const bool odd = error == ENXIO || (noFollow && error == ELOOP);
+        if (odd && (noFollow ? ::lstat(path, &seen) : ::stat(path, &seen)) == 0 &&
             !S_ISREG(seen.st_mode)) {
             RefuseKind(seen.st_mode);
         }
@@ -225,11 +226,20 @@ Handle OpenLogFile(const char* path, int* locked) {
         // opened the same file (two hosts started in the same second name it
         // alike) appends too, and a line written in one write is never split.
         // Created 0644: never writable by others, whatever the umask.
+        // A file this call makes is its own, whoever the file system says
+        // owns it (an NFS server may map root to nobody); one that was there
+        // is checked.
         struct stat info;
-        const int fd =
-            OpenRegularFile(systemPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, true, &info);
+        constexpr int kAppend = O_WRONLY | O_APPEND;
+        bool made = true;
+        int fd = OpenRegularFile(systemPath.c_str(), kAppend | O_CREAT | O_EXCL, true, &info);
+        if (fd < 0 && errno == EEXIST) {
+            made = false;
+            fd = OpenRegularFile(systemPath.c_str(), kAppend, true, &info);
+            if (fd < 0 && errno == ENOENT) continue;  // a deleter removed it meanwhile
+        }
         if (fd < 0) return kInvalidHandle;
-        if (!IsOwnLogFile(info)) {
+        if (!made && !IsOwnLogFile(info)) {
             ::close(fd);
             return kInvalidHandle;
         }

@@ -242,8 +242,9 @@ TEST(BadInput, AFifoOrPipeWhereAFileIsReadReadsAsMissingWithoutBlocking) {
 TEST(BadInput, AFileTooLargeToReadIsUnreadable) {
     TempDirectory temp;
     const std::string big = temp.Write("big.ini", "[5]\nDLL=x.dll\n");
+    // Over the limit; 3 GiB, more than a 32-bit string holds; 4 GiB and more.
     for (const uint64_t size :
-         {uint64_t{platform::kMaxReadFileSize} + 1, (uint64_t{1} << 32) + 14}) {
+         {uint64_t{platform::kMaxReadFileSize} + 1, uint64_t{3} << 30, (uint64_t{1} << 32) + 14}) {
         SCOPED_TRACE(size);
         fs::resize_file(big, size);
         const Explaining explaining;

@@ -173,6 +173,15 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
             iniFile);
         return;
     }
+    // There, but no file to read (a FIFO, a device): it reads as empty.
+    const platform::Handle readable = platform::OpenFileForRead(iniFile);
+    if (readable == platform::kInvalidHandle) {
+        char why[256] = "";
+        platform::LastErrorText(why, sizeof(why));
+        Explain("the ini file %s cannot be read: %s; it reads as missing\n", iniFile, why);
+        return;
+    }
+    platform::CloseFile(readable);
     char value[kMaxPath] = "";
     ReadValue("361", "DLL", "", value, kMaxPath, iniFile);
     if (IsBlank(value)) {

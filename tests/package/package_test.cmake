@@ -11,6 +11,8 @@
 #                     library (a tree meant for /usr has no run path)
 #   -DBUILD_ONLY=ON   build and check the exports, run nothing (a build no
 #                     emulator here runs)
+#   -DCHECK_RUN_PATHS=..  natively: the script that checks the run paths of
+#                     the installed and deployed binaries
 #
 # Run by CTest (tests/package/CMakeLists.txt) and by scripts/test.
 cmake_minimum_required(VERSION 3.20)
@@ -91,6 +93,12 @@ run("the export check" sh ${CHECK_EXPORTS} ${export_kind} ${moved} ${OBJDUMP})
 expect("the export check" "2 modules export exactly the seven entry points\n" "${out}")
 if(TOOLCHAIN)
   return()
+endif()
+
+# No installed or deployed binary has a run path the current directory can
+# answer (an empty or relative entry).
+if(CHECK_RUN_PATHS)
+  run("the run path check" sh ${CHECK_RUN_PATHS} ${prefix} ${moved})
 endif()
 
 # The installed pexil command runs from the prefix (the module's announcements

@@ -108,6 +108,45 @@ TEST(HostDirectory, RecomputedVariantFollowsTheSystemAtEveryCall) {
     EXPECT_STRNE("", RecomputedHostDirectory());
 }
 
+// The executable's path as GetModuleFileNameA and readlink give one that does
+// not fit: cut to the buffer.
+std::string g_executable;
+int CutExecutablePath(char* buffer, int size) {
+    const int length = static_cast<int>(g_executable.size()) < size
+                           ? static_cast<int>(g_executable.size())
+                           : size - 1;
+    g_executable.copy(buffer, static_cast<size_t>(length));
+    buffer[length] = '\0';
+    return length;
+}
+
+// Cut, the executable's path names a parent of the host's directory: the host
+// directory is unknown then, and nothing is read or made beside it (a join to
+// it is never whole, so neither root nor parent is taken for it).
+TEST(HostDirectory, AnExecutablePathThatDoesNotFitLeavesItUnknown) {
+    testing::SystemOverride cut(&platform::SystemCalls::getExecutablePath, CutExecutablePath);
+    const char sep = Separator(PathStyle::Native);
+    const std::string top = sep == '\\' ? "C:" : "";
+    // 259 characters: it fits, and its directory is the host directory.
+    g_executable = top + sep + std::string(253 - top.size(), 'd') + sep + "host";
+    ASSERT_EQ(259u, g_executable.size());
+    EXPECT_EQ(top + sep + std::string(253 - top.size(), 'd'), RecomputedHostDirectory());
+    // One more, and the host directory is unknown.
+    g_executable = top + sep + std::string(254 - top.size(), 'd') + sep + "host";
+    GuardedBuffer<kMaxPath> buffer("old");
+    EXPECT_EQ(0, ComputeHostDirectory(buffer.data(), kMaxPath));
+    EXPECT_EQ("", buffer.str());
+    EXPECT_STREQ("", RecomputedHostDirectory());
+    int whole = 1;
+    EXPECT_EQ(1, JoinToHostDirectory(kFactoryBase, "Pexil.ini", buffer.data(), kMaxPath, &whole));
+    EXPECT_EQ(0, whole);
+    EXPECT_EQ(0, ToAbsolutePath(kFactoryBase, "PexilLog", buffer.data(), kMaxPath, &whole) != 0 &&
+                     whole != 0);
+    EXPECT_EQ(0, PathExists(kFactoryBase, ""));  // the root, were it joined
+    EXPECT_EQ(0, CreateDirectoryIfMissing(kFactoryBase, "PexilLog"));
+    EXPECT_TRUE(buffer.guardIntact());
+}
+
 // A base directory that points at a test's temporary directory.
 std::string g_base;
 const char* TestBaseDirectory() {

@@ -14,6 +14,11 @@
 #include <iterator>
 #include <set>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace pexil::testing {
 namespace fs = std::filesystem;
 namespace {
@@ -251,6 +256,33 @@ std::set<std::string> StampsBetween(std::time_t from, std::time_t to) {
     }
     return stamps;
 }
+
+#if !defined(_WIN32)
+// In a set-user-ID host the environment belongs to whoever started it:
+// PEXIL_EXPLAIN is not read there (secure_getenv), so nobody can make the host
+// write paths and loader messages to them.
+TEST_F(FactoryScenario, ASetUserIDHostReadsNoExplainingVariable) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can make a program set-user-ID to another user";
+    if (platform::GetEnvironmentVariable("PEXIL_TEST_EMULATOR") != nullptr) {
+        GTEST_SKIP() << "an emulator runs the host as its caller: the set-user-ID bit is not used";
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    // It cannot read its options there either: the default build runs this test.
+    GTEST_SKIP() << "LeakSanitizer stops a set-user-ID process";
+#endif
+    WritePexilIni("");
+    const ScenarioResult plain = Run({"fcreate 4711", "shutdown"}, true);
+    EXPECT_NE(std::string::npos, plain.debug.find("Pexil[Explain]: component 4711: "))
+        << plain.debug;
+    const std::string host = scenario_.Path(Scenario::kHost);
+    ASSERT_EQ(0, ::chown(host.c_str(), 65534, 65534));
+    ASSERT_EQ(0, ::chmod(host.c_str(), 04755));
+    const ScenarioResult setUserID = Run({"fcreate 4711", "shutdown"}, true);
+    EXPECT_EQ("#1 = null\nshutdown\n", setUserID.output);
+    EXPECT_EQ("", setUserID.debug);
+}
+#endif
 
 TEST_F(FactoryScenario, LogSettingsAndOneSharedLogFile) {
     WritePexilIni(

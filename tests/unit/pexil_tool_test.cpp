@@ -14,6 +14,10 @@
 #include <filesystem>
 #include <set>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace pexil::testing {
 namespace fs = std::filesystem;
 namespace {
@@ -377,6 +381,27 @@ TEST_F(PexilTool, LintFollowsTheParserWhereItSurprises) {
     EXPECT_EQ("", missing.out);
     EXPECT_EQ(Native("pexil inspect: cannot read <dir>/nothing.ini\n"), missing.err);
     EXPECT_EQ(3, missing.exitCode);
+
+#if !defined(_WIN32)
+    // A FIFO reads as missing, at once, wherever a file is read.
+    ASSERT_EQ(0, ::mkfifo((dir_ / "fifo.ini").c_str(), 0666));
+    const ToolResult fifo = Run({"inspect", "fifo.ini"});
+    EXPECT_EQ("pexil inspect: cannot read <dir>/fifo.ini: it is not a regular file but a FIFO\n",
+              fifo.err);
+    EXPECT_EQ(3, fifo.exitCode);
+    EXPECT_EQ("fallback\n", Run({"ini", "fifo.ini", "s", "k", "--default", "fallback"}).out);
+    dir_.Write("to-fifo.ini", "[Redirect]\nPath=fifo.ini\n[1]\nDLL=fifo.ini\n[361]\nDLL=x\n");
+    const ToolResult lint = Run({"inspect", "to-fifo.ini", "--lint"});
+    EXPECT_NE(std::string::npos,
+              lint.out.find("  line 2: <dir>/to-fifo.ini redirects to <dir>/fifo.ini, which cannot "
+                            "be read: it is not a regular file but a FIFO: the factory search "
+                            "finds no factory DLL\n"))
+        << lint.out;
+    EXPECT_NE(std::string::npos,
+              lint.out.find("  line 3: component 1: its DLL <dir>/fifo.ini cannot be read: it is "
+                            "not a regular file but a FIFO\n"))
+        << lint.out;
+#endif
 }
 
 TEST_F(PexilTool, LocateFollowsTheRedirectChainToTheFactory) {
@@ -806,6 +831,118 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
     }
 }
 
+// A module's constructors run when it is loaded: with --no-load, why and
+// locate read the export tables from the files (ELF or PE) and load nothing.
+// MinimalModule.dll says so when it is loaded.
+TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
+    dir_.Write(Native("nl/Pexil.ini"),
+               "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"
+               "[100]\nDLL=MinimalModule.dll\n[101]\nDLL=NoExports.dll\n"
+               "[102]\nDLL=text.dll\n");
+    Copy("Brelnor.dll", Native("nl/Brelnor.dll"));
+    Copy(Native("plain/MinimalModule.dll"), Native("nl/MinimalModule.dll"));
+    Copy(Native("plain/NoExports.dll"), Native("nl/NoExports.dll"));
+    dir_.Write(Native("nl/text.dll"), "not a library");
+
+    const ToolResult loaded = Run({"why", "100", "--dir", "nl"});
+    EXPECT_EQ("MinimalModule.dll loaded\n", loaded.err);  // what --no-load must prevent
+    const ToolResult unloaded = Run({"why", "100", "--dir", "nl", "--no-load"});
+    EXPECT_EQ(
+        Native("component 100 for a host in <dir>/nl\n"
+               "  ok    pexil-ini     <dir>/nl/Pexil.ini\n"
+               "  ok    redirect      <dir>/nl/Pexil.ini has no [Redirect]: the search reads "
+               "it\n"
+               "  ok    factory-dll   <dir>/nl/Brelnor.dll exports CreateComponent (read from "
+               "the file; not loaded: --no-load)\n"
+               "  ok    registry      <dir>/nl/Pexil.ini, the default registry (Pexil.ini "
+               "after its redirects)\n"
+               "  ok    entry         section [100] of <dir>/nl/Pexil.ini: "
+               "DLL=MinimalModule.dll\n"
+               "  ok    dll-file      <dir>/nl/MinimalModule.dll\n"
+               "  ok    dll-load      skipped (--no-load)\n"
+               "  ok    export        <dir>/nl/MinimalModule.dll exports CreateComponent "
+               "(read from the file)\n"
+               "  ok    create        skipped (--no-load)\n"
+               "  ok    factory-entry <dir>/nl/Pexil.ini names the factory in [361]\n"
+               "every step passed\n"),
+        unloaded.out);
+    EXPECT_EQ("", unloaded.err);
+    EXPECT_EQ(0, unloaded.exitCode);
+
+    const struct {
+        const char* id;
+        std::string detail;
+    } failing[] = {
+        {"101", Native("<dir>/nl/NoExports.dll") +
+                    " exports no CreateComponent: build it with pexil_add_module, which exports "
+                    "the seven entry points"},
+        {"102", Native("<dir>/nl/text.dll") + " is no module: it is neither an ELF nor a PE file"},
+    };
+    for (const auto& c : failing) {
+        const ToolResult result = Run({"why", c.id, "--dir", "nl", "--no-load"});
+        EXPECT_NE(std::string::npos, result.out.find("  ok    dll-load      skipped (--no-load)\n"
+                                                     "  FAIL  export        " +
+                                                     c.detail + "\nfails at the step export\n"))
+            << result.out;
+        EXPECT_EQ(1, result.exitCode);
+    }
+
+    const ToolResult located = Run({"locate", "--host", "nl", "--no-load"});
+    EXPECT_NE(std::string::npos,
+              located.out.find(Native("factory DLL: <dir>/nl/Brelnor.dll\n") +
+                               "  exists: yes\n  loads: skipped (--no-load)\n"
+                               "  exports CreateComponent: yes (read from the file)\n"))
+        << located.out;
+    EXPECT_EQ(0, located.exitCode);
+    dir_.Write(Native("nl/x.ini"), "[361]\nDLL=text.dll\nNotUseDefaultDllPath=1\n");
+    const ToolResult json = Run({"locate", "x.ini", "--host", "nl", "--no-load", "--json"});
+    EXPECT_NE(std::string::npos, json.out.find("  \"exists\": true,\n  \"loads\": null,\n"
+                                               "  \"exportsCreateComponent\": false,\n"))
+        << json.out;
+    EXPECT_EQ(1, json.exitCode);
+}
+
+// Names and values come from files others may write: in text a control
+// character is written as \xHH (a line end cannot forge a line, an escape
+// sequence never reaches the terminal); JSON is valid UTF-8, whatever bytes
+// a file holds (overlong forms and surrogates are no UTF-8).
+TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
+    dir_.Write("r.ini",
+               "[5]\nDLL=\x1b]0;owned\x07x\x9b.dll\n"
+               "[6]\nDLL=\xc2\x9b\xed\xa0\x80\xc0\xaf\xe2\x82\xac.dll\n");
+    const ToolResult text = Run({"inspect", "r.ini"});
+    EXPECT_NE(std::string::npos, text.out.find("  DLL: \\x1b]0;owned\\x07x\\x9b.dll\n"))
+        << text.out;
+    EXPECT_NE(std::string::npos,
+              text.out.find("  DLL: \\xc2\\x9b\xed\xa0\\x80\xc0\xaf\xe2\x82\xac.dll\n"))
+        << text.out;
+    EXPECT_EQ(std::string::npos, text.out.find('\x1b'));
+    const ToolResult json = Run({"inspect", "r.ini", "--json"});
+    EXPECT_NE(std::string::npos,
+              json.out.find("\"dll\": \"\\u001b]0;owned\\u0007x\\u009b.dll\",\n"))
+        << json.out;
+    EXPECT_NE(
+        std::string::npos,
+        json.out.find("\"dll\": \"\\u009b\\u00ed\\u00a0\\u0080\\u00c0\\u00af\xe2\x82\xac.dll\","
+                      "\n"))
+        << json.out;
+
+    dir_.Write("v.ini", "[s]\nk=\x1b[2Jcleared\n");
+    EXPECT_EQ("\\x1b[2Jcleared\n", Run({"ini", "v.ini", "s", "k"}).out);
+    const ToolResult missing = Run({"inspect", "\x1b[2J.ini"});
+    EXPECT_EQ(Native("pexil inspect: cannot read <dir>/") + "\\x1b[2J.ini\n", missing.err);
+#if !defined(_WIN32)
+    // A log file whose name holds a line end and a forged line.
+    const std::string forged = "a.log\n  keep    2026-01-01T00:00:00.0000000Z  forged.log";
+    dir_.Write(Native("PexilLog/" + forged), "x");
+    const ToolResult logs = Run({"logs"});
+    EXPECT_NE(std::string::npos,
+              logs.out.find("a.log\\x0a  keep    2026-01-01T00:00:00.0000000Z  forged.log\n"))
+        << logs.out;
+    EXPECT_EQ(std::string::npos, logs.out.find("\n  keep    2026-01-01")) << logs.out;
+#endif
+}
+
 TEST_F(PexilTool, CommandLineConventions) {
     // The overview, and each command's own help, from every spelling.
     const ToolResult help = Run({"--help"});
@@ -815,7 +952,7 @@ TEST_F(PexilTool, CommandLineConventions) {
     EXPECT_EQ(help.out, Run({"help"}).out);
     const ToolResult why = Run({"why", "--help"});
     EXPECT_EQ(0u, why.out.find("usage: pexil why ID [--registry FILE] [--dir HOSTDIR] "
-                               "[--no-create] [--json]\n"));
+                               "[--no-create] [--no-load] [--json]\n"));
     EXPECT_EQ(0, why.exitCode);
     EXPECT_EQ(why.out, Run({"help", "why"}).out);
     EXPECT_EQ(why.out, Run({"--help", "why"}).out);

@@ -3,6 +3,7 @@
 // GetPrivateProfileStringA), read into a buffer of N bytes (default 1024).
 #include "commands.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -46,7 +47,7 @@ int RunIni(const Arguments& args) {
         json.BeginObject().Key("value").String(value).Key("length").Number(length).EndObject();
         WriteOut(json.Text());
     } else {
-        WriteOut(value + "\n");
+        WriteOut(Shown(value) + "\n");
     }
     return kExitOk;
 }

@@ -3,6 +3,7 @@
 // entry points, the profile-string reader and the log pruning rules.
 #include "commands.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -20,7 +21,7 @@ namespace pexil::tool {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"why",
-         "ID [--registry FILE] [--dir HOSTDIR] [--no-create]",
+         "ID [--registry FILE] [--dir HOSTDIR] [--no-create] [--no-load]",
          "every step a creation of component ID takes, up to the first that fails",
          "Follows the path a creation of component ID takes for a host whose executable\n"
          "lies in HOSTDIR (default: the current directory), with the framework's own\n"
@@ -39,11 +40,15 @@ const std::vector<Command>& Commands() {
          "                 (skipped with --no-create)\n"
          "  factory-entry  the registry has a [361] section, so the module can reach the\n"
          "                 factory\n"
+         "It loads the factory DLL and the module, which runs their code (the constructors\n"
+         "of their static objects; create runs a component's too): use it on modules you\n"
+         "trust, or with --no-load, which reads each export table from the file and loads\n"
+         "nothing (dll-load and create are then skipped).\n"
          "With --json: {\"id\": N, \"ok\": true|false, \"failed_step\": null|\"NAME\",\n"
          "\"steps\": [{\"step\": \"NAME\", \"ok\": true|false, \"detail\": \"...\"}, ...]}, the\n"
          "steps after a failure left out.\n"
          "Exit status: 0 every step passed, 1 a step failed, 2 bad arguments.\n",
-         {{"--registry", true}, {"--dir", true}, {"--no-create", false}},
+         {{"--registry", true}, {"--dir", true}, {"--no-create", false}, {"--no-load", false}},
          1,
          1,
          RunWhy},
@@ -62,22 +67,25 @@ const std::vector<Command>& Commands() {
          1,
          RunRegistryReport},
         {"locate",
-         "[INI] [--host DIR]",
+         "[INI] [--host DIR] [--no-load]",
          "the factory search a host makes",
          "The factory search a host makes: INI (default Pexil.ini) in the host\n"
          "directory DIR (default: the current directory), its [Redirect] chain, the\n"
          "values that name the factory DLL, and whether that DLL loads and exports\n"
          "CreateComponent.\n"
+         "Loading the DLL runs its code (the constructors of its static objects): with\n"
+         "--no-load its export table is read from the file instead, and nothing is loaded.\n"
          "Exit status: 0 the factory is found; 1 it is not.\n",
-         {{"--host", true}},
+         {{"--host", true}, {"--no-load", false}},
          0,
          1,
          RunLocate},
         {"module",
          "DLL",
          "a module's entry points and component IDs",
-         "Loads the module DLL and lists which of the seven entry points it exports and\n"
-         "the component IDs its creator table holds.\n"
+         "Loads the module DLL, which runs its code (the constructors of its static\n"
+         "objects), and lists which of the seven entry points it exports and the\n"
+         "component IDs its creator table holds.\n"
          "Exit status: 0; 1 when an entry point is missing.\n",
          {},
          1,
@@ -128,7 +136,8 @@ std::string Overview() {
         "  --help      this text, or a command's (pexil COMMAND --help)\n"
         "  --version   the package version\n"
         "\n"
-        "Relative paths are taken against the current directory.\n"
+        "Relative paths are taken against the current directory. Names and values from\n"
+        "files are written as they are, their control characters as \\xHH.\n"
         "Exit status: 0 done; 1 the answer is no; 2 bad arguments; 3 the command could\n"
         "not be carried out.\n";
     return text;
@@ -160,7 +169,7 @@ int Fail(int status, bool json, const std::string& line, const std::string& mess
 
 int UsageFailure(bool json, const std::string& message, const std::string& command) {
     const std::string help = command.empty() ? "pexil --help" : "pexil " + command + " --help";
-    return Fail(kExitUsage, json, "pexil: " + message + "\nsee '" + help + "'", message);
+    return Fail(kExitUsage, json, "pexil: " + Shown(message) + "\nsee '" + help + "'", message);
 }
 
 }  // namespace
@@ -232,7 +241,7 @@ int Main(const std::vector<std::string>& words) {
     } catch (const UsageError& error) {
         return UsageFailure(json, name + ": " + error.what(), name);
     } catch (const std::exception& error) {  // CommandFailed and anything unforeseen
-        return Fail(kExitFailed, json, "pexil " + name + ": " + error.what(), error.what());
+        return Fail(kExitFailed, json, "pexil " + name + ": " + Shown(error.what()), error.what());
     }
 }
 

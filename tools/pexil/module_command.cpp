@@ -2,6 +2,7 @@
 // exports and the component IDs its creator table holds (GetComponentIDs).
 #include "commands.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -63,7 +64,7 @@ int RunModule(const Arguments& args) {
         json.Key("debugOutput").Strings(debugLines).EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "module: " + path + "\nexports:\n";
+        std::string out = "module: " + Shown(path) + "\nexports:\n";
         for (size_t i = 0; i < present.size(); ++i) {
             std::string name = kEntryPoints[i];
             name.resize(22, ' ');
@@ -78,7 +79,7 @@ int RunModule(const Arguments& args) {
             out += "\n";
         }
         for (const std::string& line : debugLines)
-            out += "debug output: " + line + "\n";
+            out += "debug output: " + Shown(line) + "\n";
         WriteOut(out);
     }
     return complete ? kExitOk : kExitNo;

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "component/factory_locator.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "registry/component_registry.h"
 #include "registry_lint.h"
@@ -79,6 +80,7 @@ void CheckFactoryReach(const std::string& file, const ComponentRegistry& registr
     }
     using Hop = RedirectObserver::Hop;
     bool reached = true;
+    std::string why;
     for (const ChainRecorder::Step& step : chain.steps) {
         if (step.hop == Hop::Loop) {
             lint.Add(line, "redirect-loop",
@@ -92,10 +94,12 @@ void CheckFactoryReach(const std::string& file, const ComponentRegistry& registr
                          "fails");
             reached = false;
         } else if ((step.hop == Hop::Absolute || step.hop == Hop::Relative) &&
-                   !IsFile(step.target)) {
+                   !IsFile(step.target, &why)) {
+            // A FIFO or a device there reads as missing.
             lint.Add(line, "redirect-missing",
                      step.file + " redirects to " + step.target +
-                         ", which does not exist: the factory search finds no factory DLL");
+                         (why.empty() ? ", which does not exist" : ", which cannot be read" + why) +
+                         ": the factory search finds no factory DLL");
             reached = false;
         }
     }
@@ -161,12 +165,18 @@ std::string Masks(uint32_t debugOutput, uint32_t logFile) {
 int RunRegistryReport(const Arguments& args) {
     const bool lint = args.Has("--lint");
     const std::string file = AbsolutePath(args.positional[0]);
-    if (!IsFile(file)) throw CommandFailed("cannot read " + file);
+    std::string why;
+    if (!IsFile(file, &why)) throw CommandFailed("cannot read " + file + why);
 
     // The framework's parser reads the file; the lint watches it.
     ComponentRegistry registry(CurrentDirectoryBase());
     RegistryLint reading;
     reading.Read(registry, args.positional[0].c_str(), file.c_str());
+    if (!registry.fileRead()) {
+        throw CommandFailed("cannot read " + file + ": it is larger than " +
+                            std::to_string(platform::kMaxReadFileSize) +
+                            " bytes, or could not be read whole");
+    }
     if (lint) {
         reading.CheckRunTime(registry);
         CheckFactoryReach(file, registry, reading);
@@ -256,16 +266,16 @@ int RunRegistryReport(const Arguments& args) {
         json.EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "registry file: " + file + "\n";
+        std::string out = "registry file: " + Shown(file) + "\n";
         if (redirected) {
-            out += "redirect: Path=" + redirect.value + ": the factory reads " + redirect.target +
-                   " instead of this file\n";
+            out += "redirect: Path=" + Shown(redirect.value) + ": the factory reads " +
+                   Shown(redirect.target) + " instead of this file\n";
         }
-        out += "default DLL directory: " + std::string(registry.defaultDllDirectory()) + "\n";
+        out += "default DLL directory: " + Shown(registry.defaultDllDirectory()) + "\n";
         if (defaultDll.empty()) {
             out += "default DLL: none (components without a section fail)\n";
         } else {
-            out += "default DLL: " + defaultDll + " (" +
+            out += "default DLL: " + Shown(defaultDll) + " (" +
                    FileState(registry.defaultDllPathCut(), defaultExists) + ")\n";
         }
         out += "default masks: " +
@@ -276,9 +286,9 @@ int RunRegistryReport(const Arguments& args) {
             if (e.dllName[0] == '\0') {
                 out += "  DLL: none: requests for it fail\n";
             } else {
-                out += "  DLL: " + std::string(e.dllName) +
+                out += "  DLL: " + Shown(e.dllName) +
                        (e.besideRegistry != 0 ? ", beside the registry file" : "") + "\n";
-                out += "  loads: " + c.path + " (" + FileState(c.tooLong, c.exists) + ")\n";
+                out += "  loads: " + Shown(c.path) + " (" + FileState(c.tooLong, c.exists) + ")\n";
             }
             uint32_t debugOutput = 0;
             uint32_t logFile = 0;
@@ -295,7 +305,7 @@ int RunRegistryReport(const Arguments& args) {
             }
             for (const LintFinding& finding : findingList) {
                 out += (finding.line > 0 ? "  line " + std::to_string(finding.line) : "  file") +
-                       ": " + (finding.counts ? "" : "note: ") + finding.message + "\n";
+                       ": " + (finding.counts ? "" : "note: ") + Shown(finding.message) + "\n";
             }
         }
         WriteOut(out);

@@ -261,9 +261,10 @@ void RegistryLint::CheckRunTime(const ComponentRegistry& registry) {
             Add(line, "dll-too-long",
                 "component " + std::to_string(id) + ": the full path of its DLL " + entry.dllName +
                     " does not fit in 259 characters: it is never loaded");
-        } else if (!IsFile(path)) {
+        } else if (std::string why; !IsFile(path, &why)) {
             Add(line, "dll-missing",
-                "component " + std::to_string(id) + ": its DLL " + path + " does not exist");
+                "component " + std::to_string(id) + ": its DLL " + path +
+                    (why.empty() ? " does not exist" : " cannot be read" + why));
         }
     }
     const std::string defaultDll = registry.defaultDllPath();

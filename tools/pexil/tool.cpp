@@ -114,9 +114,16 @@ bool FileExists(const std::string& path) {
     return platform::Access(path.c_str(), 0) == 0;
 }
 
-bool IsFile(const std::string& path) {
+bool IsFile(const std::string& path, std::string* why) {
     const platform::Handle file = platform::OpenFileForRead(path.c_str());
-    if (file == platform::kInvalidHandle) return false;
+    if (file == platform::kInvalidHandle) {
+        if (why != nullptr) {
+            char reason[256] = "";
+            platform::LastErrorText(reason, sizeof(reason));
+            *why = FileExists(path) ? std::string(": ") + reason : std::string();
+        }
+        return false;
+    }
     platform::CloseFile(file);
     return true;
 }

@@ -78,8 +78,11 @@ std::string AbsolutePath(const std::string& path);
 std::string HostDirectoryOption(const Arguments& args, const char* option);
 // The path names something, asked as the framework asks (_access).
 bool FileExists(const std::string& path);
-// The path names a file that can be opened for reading: never a directory.
-bool IsFile(const std::string& path);
+// The path names a file that can be opened for reading: never a directory,
+// a FIFO or a device. *why (when given) receives ": <the reason>" when the
+// path names something that is no such file, and stays empty when it names
+// nothing.
+bool IsFile(const std::string& path, std::string* why = nullptr);
 
 // Mask bits as their letters in the order E T V D W C; "none" for 0.
 std::string MaskLetters(uint32_t mask);

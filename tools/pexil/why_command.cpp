@@ -5,8 +5,10 @@
 // that fails, with what to change.
 #include "commands.h"
 #include "component/factory_locator.h"
+#include "export_table.h"
 #include "factory/component_factory.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "registry/component_registry.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
@@ -60,6 +62,10 @@ std::string LoaderReason() {
     return reason[0] != '\0' ? reason : "the loader gives no reason";
 }
 
+const char* const kNoCreateComponent =
+    " exports no CreateComponent: build it with pexil_add_module, which exports the seven entry "
+    "points";
+
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
@@ -67,12 +73,13 @@ std::string Quoted(const std::string& text) {
 class Why {
 public:
     Why(uint32_t id, const std::string& hostDirectory, const std::string& registryArgument,
-        bool create)
+        bool create, bool load)
         : id_(id),
           idText_(std::to_string(id)),
           host_(hostDirectory),
           registryArgument_(registryArgument),
-          create_(create) {}
+          create_(create),
+          load_(load) {}
 
     Why(const Why&) = delete;
     Why& operator=(const Why&) = delete;
@@ -184,6 +191,21 @@ private:
             return Fail("factory-dll", std::string("the factory DLL ") + dll + ", which " +
                                            iniFile + " names in [361], does not exist");
         }
+        if (!load_) {
+            switch (ExportOf(dll)) {
+                case ExportFound::Yes:
+                    return Pass("factory-dll", std::string(dll) +
+                                                   " exports CreateComponent (read from the "
+                                                   "file; not loaded: --no-load)");
+                case ExportFound::No:
+                    return Fail("factory-dll", std::string(dll) +
+                                                   " exports no CreateComponent: [361] must name "
+                                                   "the factory, Brelnor.dll");
+                case ExportFound::NotAModule:
+                    return Fail("factory-dll", std::string("the factory DLL ") + dll +
+                                                   " is no module: " + exportProblem_);
+            }
+        }
         factoryModule_ = platform::LoadLibrary(dll);
         if (factoryModule_ == nullptr) {
             return Fail("factory-dll", std::string("the factory DLL ") + dll +
@@ -266,6 +288,18 @@ private:
         }
         Pass("dll-file", dllPath_);
 
+        if (!load_) {
+            Pass("dll-load", "skipped (--no-load)");
+            switch (ExportOf(dllPath_)) {
+                case ExportFound::Yes:
+                    Pass("export", dllPath_ + " exports CreateComponent (read from the file)");
+                    return Pass("create", "skipped (--no-load)");
+                case ExportFound::No:
+                    return Fail("export", dllPath_ + kNoCreateComponent);
+                case ExportFound::NotAModule:
+                    return Fail("export", dllPath_ + " is no module: " + exportProblem_);
+            }
+        }
         componentModule_ = platform::LoadLibrary(dllPath_.c_str());
         if (componentModule_ == nullptr) {
             return Fail("dll-load", dllPath_ + " does not load: " + LoaderReason());
@@ -274,11 +308,7 @@ private:
 
         auto create = reinterpret_cast<CreateComponentFunction>(
             platform::GetProcAddress(componentModule_, "CreateComponent"));
-        if (create == nullptr) {
-            return Fail("export", dllPath_ +
-                                      " exports no CreateComponent: build it with "
-                                      "pexil_add_module, which exports the seven entry points");
-        }
+        if (create == nullptr) return Fail("export", dllPath_ + kNoCreateComponent);
         Pass("export", dllPath_ + " exports CreateComponent");
 
         if (!create_) return Pass("create", "skipped (--no-create)");
@@ -302,6 +332,11 @@ private:
         return Pass("create", "component " + idText_ + " created and released");
     }
 
+    // Read from the file's export table, for --no-load.
+    ExportFound ExportOf(const std::string& file) {
+        return FindExport(file, "CreateComponent", &exportProblem_);
+    }
+
     void FactoryEntryStep() {
         if (registry_->FindEntry(kFactoryComponentID) == nullptr) {
             Fail("factory-entry",
@@ -319,6 +354,8 @@ private:
     std::string host_;
     std::string registryArgument_;
     bool create_;
+    bool load_;
+    std::string exportProblem_;
     std::vector<Step> steps_;
     PexilModuleHandle factoryModule_ = nullptr;
     PexilModuleHandle componentModule_ = nullptr;
@@ -337,7 +374,7 @@ int RunWhy(const Arguments& args) {
     if (args.Has("--registry") && registry.empty()) {
         throw UsageError("--registry needs a file name (leave it out for the default registry)");
     }
-    Why why(id, host, registry, !args.Has("--no-create"));
+    Why why(id, host, registry, !args.Has("--no-create"), !args.Has("--no-load"));
     const std::vector<Step>& steps = why.Run();
     const Step* failed = nullptr;
     for (const Step& step : steps) {
@@ -361,11 +398,13 @@ int RunWhy(const Arguments& args) {
         json.EndArray().EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "component " + std::to_string(id) + " for a host in " + host + "\n";
+        std::string out =
+            "component " + std::to_string(id) + " for a host in " + Shown(host) + "\n";
         for (const Step& step : steps) {
             std::string name = step.name;
             name.resize(14, ' ');
-            out += std::string(step.ok ? "  ok    " : "  FAIL  ") + name + step.detail + "\n";
+            out +=
+                std::string(step.ok ? "  ok    " : "  FAIL  ") + name + Shown(step.detail) + "\n";
         }
         out += failed != nullptr ? std::string("fails at the step ") + failed->name + "\n"
                                  : "every step passed\n";

@@ -32,6 +32,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <list>
 #include <memory>
 #include <new>
@@ -74,12 +75,14 @@ bool ReadText(const char* file, std::string& text, FileState* state, bool* haveS
     Handle handle = OpenFileForRead(file);
     if (handle == kInvalidHandle) return false;
     uint32_t size = GetFileSize(handle);
-    bool ok = size != UINT32_MAX;
+    // A file too large to read (4 GiB or more, over the limit, or more than a
+    // string holds in 32 bits) reads as missing.
     std::string bytes;
+    bool ok = size != UINT32_MAX && size <= kMaxReadFileSize && size < bytes.max_size();
     if (ok) {
         try {
             bytes.resize(size);
-        } catch (const std::bad_alloc&) {
+        } catch (...) {
             CloseFile(handle);
             throw;
         }
@@ -330,9 +333,10 @@ uint32_t GetPrivateProfileString(const char* section, const char* key, const cha
     if (buffer == nullptr) return 0;
     try {
         return ReadProfileString(section, key, defaultValue, buffer, size, file);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         // Every module calls in here: no exception may leave. Without memory
-        // to read the file, nothing is read.
+        // to read the file (std::bad_alloc, or std::length_error for a size no
+        // string holds), nothing is read.
         if (size > 0) buffer[0] = '\0';
         return 0;
     }

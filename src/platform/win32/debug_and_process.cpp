@@ -1,5 +1,6 @@
 // Debug output, the executable's path and running a program on Windows.
 #include "platform/backend.h"
+#include "platform/refusal.h"
 
 #include "platform/win32/windows_api.h"
 
@@ -110,7 +111,9 @@ int SystemMessage(unsigned long error, char* buffer, int size) {
 }
 
 void LastErrorText(char* buffer, int size) {
-    SystemMessage(::GetLastError(), buffer, size);
+    const DWORD error = ::GetLastError();
+    if (RefusalText(buffer, size)) return;
+    SystemMessage(error, buffer, size);
 }
 
 }  // namespace pexil::platform::backend

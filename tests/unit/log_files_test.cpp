@@ -81,7 +81,7 @@ int RefuseCreateDirectory(const char* path) {
     g_touched.push_back(std::string("create ") + path);
     return 0;
 }
-platform::Handle RefuseOpenLogFile(const char* path) {
+platform::Handle RefuseOpenLogFile(const char* path, int*) {
     g_touched.push_back(std::string("open ") + path);
     return platform::kInvalidHandle;
 }

@@ -2,6 +2,7 @@
 
 #include "module/idle_notification.h"
 #include "module/live_map_storage.h"
+#include "module/quarantine.h"
 #include "platform/platform.h"
 #include "support/debug_print.h"
 #include "support/path.h"
@@ -42,15 +43,17 @@ void ReportUnknownRemoval(const IComponent* component) {
 
 // Removes the record from its shard (whose lock the caller holds). True when
 // the factory is to be told that the module may be idle: the map became empty,
-// or the record was not found while the map is empty.
+// or the record was not found while the map is empty. *creatorID (when given)
+// receives the removed record's creator ID.
 bool RemoveFromShard(LiveComponentMap& map, LiveShard& shard, IComponent* component,
-                     int notifyFactory) PEXIL_REQUIRES(shard.lock) {
+                     int notifyFactory, uint32_t* creatorID = nullptr) PEXIL_REQUIRES(shard.lock) {
     auto it = shard.records.find(component);
     uint32_t left = 0;
     if (it == shard.records.end()) {
         ReportUnknownRemoval(component);
         left = map.count.load(std::memory_order_relaxed);
     } else {
+        if (creatorID != nullptr) *creatorID = it->second.creatorID;
         shard.records.erase(it);
         left = map.count.fetch_sub(1, std::memory_order_relaxed) - 1;
     }
@@ -232,12 +235,20 @@ ComponentDeletion* TakeDeletion(module::LiveShard& shard, const void* memory)
     return deletion;
 }
 
+void Deallocate(void* memory, module::Deallocation deallocation) {
+    if (deallocation.plain != nullptr) {
+        deallocation.plain(memory);
+    } else {
+        ::operator delete(memory, deallocation.alignment);
+    }
+}
+
 // Frees a component's memory with the deallocation its class asked for; for a
 // component whose deletion Release began, removes its record in the same step,
 // under the lock of the record's shard: no other thread records a new
-// component at this address before its old record is gone.
-template <class Deallocate>
-void FreeNotedMemory(void* memory, Deallocate deallocate) {
+// component at this address before its old record is gone. In the explaining
+// mode such a component's memory goes to the quarantine instead.
+void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
     module::LiveComponentMap& map = module::LiveMap();
     // The deletion is noted in the shard of its record's key, which is the
     // memory's own address unless the component's interface is not its
@@ -251,26 +262,32 @@ void FreeNotedMemory(void* memory, Deallocate deallocate) {
             shard.lock.Leave();
             continue;
         }
-        deallocate(memory);
         deletion->next = nullptr;
         deletion->freed = 1;
+        uint32_t creatorID = 0;
         const bool idle =
-            module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory);
+            module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory, &creatorID);
+        if (module::Quarantining()) {
+            module::Quarantine(memory, deletion->key, deletion->componentID, creatorID,
+                               deallocation);
+        } else {
+            Deallocate(memory, deallocation);
+        }
         shard.lock.Leave();
         if (idle) module::NotifyIfIdle(map);
         return;
     }
-    deallocate(memory);  // not deleted by Release: the record, if any, stays
+    Deallocate(memory, deallocation);  // not deleted by Release: the record, if any, stays
 }
 
 }  // namespace
 
 void FreeComponentMemory(void* memory, void (*deallocate)(void*)) {
-    FreeNotedMemory(memory, deallocate);
+    FreeNotedMemory(memory, module::Deallocation{deallocate, std::align_val_t{}});
 }
 
 void FreeComponentMemory(void* memory, std::align_val_t alignment) {
-    FreeNotedMemory(memory, [alignment](void* block) { ::operator delete(block, alignment); });
+    FreeNotedMemory(memory, module::Deallocation{nullptr, alignment});
 }
 
 void EndComponentDeletion(ComponentDeletion* deletion) {

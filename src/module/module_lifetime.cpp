@@ -6,6 +6,7 @@
 // other files initialise the module lock on first use, whichever runs first.)
 #include "module/live_map_storage.h"
 #include "module/module_state.h"
+#include "module/quarantine.h"
 #include "platform/platform.h"
 #include "support/debug_print.h"
 
@@ -23,6 +24,7 @@ struct ModuleLifetime {
     ~ModuleLifetime() {
         if (ModuleLockInitialised() == 0) return;
         ReportLeaks();
+        EmptyQuarantine();
         DeleteModuleLock();
     }
 };

@@ -70,6 +70,9 @@ std::atomic<int> g_destructorTarget{0};
 std::atomic<int> g_destructorsRunning{0};
 std::atomic<int> g_mostDestructorsRunning{0};
 std::atomic<int> g_callsIntoDying{0};
+std::atomic<IComponent*> g_dyingSlow{nullptr};
+std::atomic<int> g_creatorsWaiting{0};
+std::atomic<int> g_creatorsGo{1};
 
 // Waits (at most 20 s, so that a fault shows as a failure, not a hang).
 template <class Condition>
@@ -110,11 +113,13 @@ public:
     SlowDestructor() : TestComponent<kSlowDestructor>("slow") { SetFlags(0, 0); }
     ~SlowDestructor() override {
         dying_ = true;
+        g_dyingSlow = this;
         const int running = ++g_destructorsRunning;
         for (int most = g_mostDestructorsRunning.load(); most < running;)
             g_mostDestructorsRunning.compare_exchange_weak(most, running);
         // Once as many have run at once, all may end.
         WaitFor([] { return g_mostDestructorsRunning.load() >= g_destructorTarget.load(); });
+        g_dyingSlow = nullptr;
         --g_destructorsRunning;
     }
     int GetFreeMapFlag() override {
@@ -203,6 +208,11 @@ public:
                 return g_mostDestructorsRunning.load();
             case kCallsIntoDying:
                 return g_callsIntoDying.load();
+            case kCreatorsWaiting:
+                return g_creatorsWaiting.load();
+            case kLetCreatorsGo:
+                g_creatorsGo = argument;
+                return 1;
             default:
                 return 0;
         }
@@ -214,6 +224,20 @@ IComponent* CreatePlain() {
     auto* component = new TestComponent<kPlainComponent>("plain");
     component->SetFlags(0, 0);
     return component;
+}
+
+// Hands out the kSlowDestructor whose destructor is running: a creator that
+// returns a component another thread is deleting.
+IComponent* HandOutTheDyingOne() {
+    return g_dyingSlow.load();
+}
+
+// Waits until the test lets it go, then makes a plain component.
+IComponent* CreateAfterWaiting() {
+    ++g_creatorsWaiting;
+    WaitFor([] { return g_creatorsGo.load() != 0; });
+    --g_creatorsWaiting;
+    return CreatePlain();
 }
 IComponent* CreateNoDelete() {
     auto* component = new TestComponent<kNoDeleteComponent>("no-delete");
@@ -267,6 +291,8 @@ PEXIL_REGISTER_CREATOR(kAskingComponent, NewComponent<AskingComponent>);
 PEXIL_REGISTER_CREATOR(kSlowDestructor, NewComponent<SlowDestructor>);
 PEXIL_REGISTER_CREATOR(kOwnDelete, CreateOwnDelete);
 PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
+PEXIL_REGISTER_CREATOR(kDyingHandout, HandOutTheDyingOne);
+PEXIL_REGISTER_CREATOR(kBlockingCreator, CreateAfterWaiting);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

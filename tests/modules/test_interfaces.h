@@ -25,6 +25,10 @@ constexpr uint32_t kAskingComponent = 108;
 constexpr uint32_t kSlowDestructor = 109;
 constexpr uint32_t kOwnDelete = 110;
 constexpr uint32_t kOverAligned = 111;
+// Its creator hands out the kSlowDestructor whose destructor is running.
+constexpr uint32_t kDyingHandout = 112;
+// Its creator waits until the test lets it go (kLetCreatorsGo).
+constexpr uint32_t kBlockingCreator = 113;
 constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
 
 // IModuleProbe::Scenario commands.
@@ -34,6 +38,8 @@ enum ScenarioCommand : int {
     kSetDestructorWait = 3,      // argument: kSlowDestructor destructors wait for that many to run
     kDestructorsRunning = 4,     // most kSlowDestructor destructors running at once, since 3
     kCallsIntoDying = 5,         // calls a kSlowDestructor took while its destructor ran
+    kCreatorsWaiting = 6,        // kBlockingCreator creators waiting now
+    kLetCreatorsGo = 7,          // argument 1 lets them go, 0 makes the next ones wait
 };
 
 // A test component: tags itself and logs its life into the module's event log.

@@ -118,6 +118,38 @@ TEST_F(Factory, UnloadIfIdleAsksTheModuleFirst) {
     alive->Release(0);
 }
 
+// The unload check (called here as a worker's unload timer would call it)
+// while a creation runs in the module: the entry that creates keeps its
+// loader reference, so the module stays loaded until the creation is done.
+TEST_F(Factory, AModuleStaysLoadedWhileACreationRunsInIt) {
+    TempDirectory temp;
+    const std::string path = BesideProgram("TestComponents.dll");
+    const std::string registry =
+        temp.Write("Blocking.ini", "[113]\nDLL=" + path + "\n[199]\nDLL=" + path + "\n");
+    auto scenario = [&](int command, int argument) {
+        auto* probe = static_cast<IModuleProbe*>(
+            factory_->CreateComponentByID(kModuleProbe, registry.c_str()));
+        const int answer = probe != nullptr ? probe->Scenario(command, argument) : -1;
+        if (probe != nullptr) probe->Release(0);  // none alive while the check runs
+        return answer;
+    };
+    ASSERT_EQ(1, scenario(kLetCreatorsGo, 0));
+    IComponent* made = nullptr;
+    std::thread creator(
+        [&] { made = factory_->CreateComponentByID(kBlockingCreator, registry.c_str()); });
+    while (scenario(kCreatorsWaiting, 0) != 1)
+        std::this_thread::yield();
+    const PexilModuleHandle module = platform::GetModuleHandle(path.c_str());
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(1, factory_->UnloadDllIfIdle(module));  // idle: nothing recorded yet
+    EXPECT_TRUE(platform::IsModuleLoaded(path.c_str()));
+    EXPECT_EQ(1, scenario(kLetCreatorsGo, 1));
+    creator.join();
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(kPlainComponent, made->GetComponentID());
+    made->Release(0);
+}
+
 // The log lock is handed to every module through the log sink, and anyone may
 // hold it while creating or releasing components; a module going idle tells
 // the factory while it holds its own module lock. So scheduling an unload must

@@ -48,6 +48,25 @@ install(TARGETS Brelnor
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/pexil DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
+# MinGW: the compiler's thread model, which a consumer's compiler must share
+# (the libraries' std::mutex needs the posix one); PexilConfig.cmake checks it.
+set(PEXIL_THREAD_MODEL "")
+set(PEXIL_TOOLCHAIN_FILE "")
+if(MINGW)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -v OUTPUT_QUIET ERROR_VARIABLE _pexil_compiler_says)
+  if(_pexil_compiler_says MATCHES "Thread model: ([a-z0-9]+)")
+    set(PEXIL_THREAD_MODEL ${CMAKE_MATCH_1})
+  endif()
+  # The toolchain file of this width, for consumers to use as it is.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(PEXIL_TOOLCHAIN_FILE mingw-x86_64.cmake)
+  else()
+    set(PEXIL_TOOLCHAIN_FILE mingw-i686.cmake)
+  endif()
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/toolchains/${PEXIL_TOOLCHAIN_FILE}
+    DESTINATION ${PEXIL_INSTALL_CMAKEDIR}/toolchains)
+endif()
+
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PexilConfig.cmake.in
   ${PROJECT_BINARY_DIR}/package/PexilConfig.cmake
   INSTALL_DESTINATION ${PEXIL_INSTALL_CMAKEDIR})

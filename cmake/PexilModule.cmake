@@ -87,9 +87,13 @@ function(pexil_deploy host)
   if(ARG_PEXIL_INI)
     get_filename_component(ini ${ARG_PEXIL_INI} ABSOLUTE)
   else()
-    # Written only when its text changes.
+    # Written only when its text changes; with CR LF for Windows, as Notepad writes.
     set(ini ${CMAKE_CURRENT_BINARY_DIR}/pexil_deploy/${host}/Pexil.ini)
-    file(CONFIGURE OUTPUT ${ini} CONTENT
+    set(newlines UNIX)
+    if(WIN32)
+      set(newlines CRLF)
+    endif()
+    file(CONFIGURE OUTPUT ${ini} NEWLINE_STYLE ${newlines} CONTENT
 "; Written by pexil_deploy: the factory lies beside the host.
 [361]
 DLL=Brelnor.dll

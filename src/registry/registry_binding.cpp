@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "registry/component_registry.h"
 #include "support/debug_print.h"
+#include "support/windows_mistakes.h"
 
 #include <pexil/module.h>
 
@@ -160,6 +161,16 @@ void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID,
         char reason[512] = "";
         platform::LoadFailureReason(reason, sizeof(reason));
         Explain("component %u: the loader says: %s\n", componentID, reason);
+        ExplainUnrepresentable("the DLL", entry.fullPath);
+        char directory[kMaxPath];
+        if (entry.besideRegistry != 0 && !IsAbsolutePath(entry.dllName, base_.style) &&
+            DirectoryCutBeforeSlash(registryFilePath_, directory, kMaxPath, base_.style)) {
+            Explain(
+                "component %u: its DLL is looked for beside the registry file, in %s: the "
+                "directory of %s ends at its last backslash, and a '/' after it does not "
+                "count; write the registry path with backslashes only\n",
+                componentID, directory, registryFilePath_);
+        }
     }
 }
 

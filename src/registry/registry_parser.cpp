@@ -9,6 +9,7 @@
 #include "registry/registry_rules.h"
 #include "support/debug_print.h"
 #include "support/path.h"
+#include "support/windows_mistakes.h"
 
 #include <cstring>
 #include <new>
@@ -229,6 +230,7 @@ void ComponentRegistry::ReadFile(const char* registryFilePath) {
                 Explain("the registry file %s cannot be read: %s; it reads as missing\n",
                         registryFilePath, why);
             }
+            ExplainUnrepresentable("the registry file", registryFilePath);
         }
         return;
     }
@@ -257,6 +259,7 @@ void ComponentRegistry::ReadFile(const char* registryFilePath) {
         if (platform::ReadFile(file, fileText_, size, &read) != 0 && read == size) {
             readPosition_ = fileText_;
             fileRead_ = true;
+            ExplainUtf16File(registryFilePath, fileText_, size);
         }
     }
     platform::CloseFile(file);

@@ -4,6 +4,7 @@
 #include "support/bounded_string.h"
 #include "support/debug_print.h"
 #include "support/format.h"
+#include "support/windows_mistakes.h"
 
 #include <atomic>
 #include <cstring>
@@ -41,6 +42,8 @@ private:
 
 // This module has said once that its host directory is unknown.
 std::atomic<bool> g_cutPathExplained{false};
+// ... and that its path holds a character the code page could not represent.
+std::atomic<bool> g_unrepresentableExplained{false};
 
 HostDirectoryCache g_moduleHostDirectory;
 HostDirectoryCache g_loadedLocatorHostDirectory;
@@ -68,6 +71,10 @@ int ComputeHostDirectory(char* buffer, int size, PathStyle style) {
         return 0;
     }
     std::memcpy(buffer, path, static_cast<size_t>(length) + 1);
+    if (Explaining() && HasUnrepresentableCharacter(path) &&
+        !g_unrepresentableExplained.exchange(true)) {
+        ExplainUnrepresentable("the host's executable path", path);
+    }
     char* cut = ResolveStyle(style) == PathStyle::Windows ? std::strrchr(buffer, '\\')
                                                           : std::strrchr(buffer, '/');
     if (cut != nullptr) *cut = '\0';

@@ -5,7 +5,8 @@
 #
 #   -DBUILD_DIR=...   install this build into WORK_DIR/prefix first, or
 #   -DPREFIX=...      use a tree installed already (an unpacked package)
-#   -DTOOLCHAIN=...   cross build with this toolchain file, run through
+#   -DTOOLCHAIN=...   cross build with the installed toolchain file of this
+#                     name, run through
 #   -DEMULATOR=...    this program (Wine); the exports are then checked as PE
 #   -DLIBRARY_PATH=.. where the installed pexil command finds the platform
 #                     library (a tree meant for /usr has no run path)
@@ -56,9 +57,14 @@ set(configure_args -S ${EXAMPLE_DIR} -B ${build} -G ${GENERATOR}
   -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DCMAKE_BUILD_TYPE=RelWithDebInfo
   "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror" -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON)
 if(TOOLCHAIN)
-  # A cross build searches packages only below the MinGW root: the package
-  # directory is named itself.
-  list(APPEND configure_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DPexil_DIR=${package_dir})
+  # The toolchain file installed with the SDK, as a consumer uses it: it finds
+  # the package itself.
+  get_filename_component(toolchain_name ${TOOLCHAIN} NAME)
+  set(toolchain ${package_dir}/toolchains/${toolchain_name})
+  if(NOT EXISTS ${toolchain})
+    message(FATAL_ERROR "the SDK tree has no toolchain file ${toolchain}")
+  endif()
+  list(APPEND configure_args -DCMAKE_TOOLCHAIN_FILE=${toolchain})
   set(host tally_host.exe)
   set(export_kind pe)
 else()

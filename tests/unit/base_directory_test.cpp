@@ -1,9 +1,12 @@
 #include "support/base_directory.h"
 
+#include "platform/debug_capture.h"
 #include "platform/platform.h"
+#include "support/explaining.h"
 #include "support/guarded_buffer.h"
 #include "support/system_override.h"
 #include "support/temp_directory.h"
+#include "support/windows_mistakes.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +149,28 @@ TEST(HostDirectory, AnExecutablePathThatDoesNotFitLeavesItUnknown) {
     EXPECT_EQ(0, CreateDirectoryIfMissing(kFactoryBase, "PexilLog"));
     EXPECT_TRUE(buffer.guardIntact());
 }
+
+#if defined(_WIN32)
+// GetModuleFileNameA writes '?' for each character of the path that the ANSI
+// code page cannot represent (C:\日本\app): the directory is kept as the
+// system gave it, and the trace says why nothing beside it is found, once.
+TEST(HostDirectory, AnExecutablePathTheCodePageCannotWriteIsExplainedOnce) {
+    testing::SystemOverride lossy(&platform::SystemCalls::getExecutablePath, CutExecutablePath);
+    g_executable = "C:\\??\\app\\host.exe";
+    const testing::Explaining explaining;
+    platform::testing::DebugCapture capture;
+    EXPECT_STREQ("C:\\??\\app", RecomputedHostDirectory());
+    EXPECT_STREQ("C:\\??\\app", RecomputedHostDirectory());
+    EXPECT_EQ(
+        "Pexil[Explain]: the host's executable path C:\\??\\app\\host.exe holds '?' where the "
+        "ANSI code page could not represent a character of a name: the framework's ANSI calls "
+        "cannot reach that file; use a directory whose name the code page can write (plain ASCII "
+        "always can)\n",
+        capture.Text());
+    // A long path's own prefix is no such character.
+    EXPECT_EQ(0, HasUnrepresentableCharacter("\\\\?\\C:\\app\\host.exe"));
+}
+#endif
 
 // A base directory that points at a test's temporary directory.
 std::string g_base;

@@ -107,6 +107,43 @@ TEST_F(LocatorScenario, AHostWhosePathDoesNotFitReadsNoFileBesideACutPath) {
 }
 #endif
 
+#if defined(_WIN32)
+// A host in a directory whose name the ANSI code page cannot write (C:\日本):
+// GetModuleFileNameA gives '?' for those characters, the path names nothing,
+// and the trace says why. The host is started by a relative name from inside
+// that directory, since no ANSI path reaches it.
+TEST_F(LocatorScenario, AHostInADirectoryTheCodePageCannotWriteIsExplained) {
+    const std::filesystem::path unicode =
+        scenario_.directory().path() / std::filesystem::u8path("\xe6\x97\xa5\xe6\x9c\xac");
+    std::filesystem::create_directory(unicode);
+    std::filesystem::copy_file(BesideProgram(Scenario::kHost), unicode / Scenario::kHost);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(unicode);
+    platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", "1");
+    const char* const arguments[] = {"locate", nullptr};
+    const std::string out = scenario_.Path("out.txt");
+    const std::string err = scenario_.Path("err.txt");
+    const platform::ProcessOptions options{Scenario::kHost, arguments, nullptr, out.c_str(),
+                                           err.c_str()};
+    const int exitCode = platform::RunProcess(&options);
+    platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", nullptr);
+    std::filesystem::current_path(before);
+    EXPECT_EQ(0, exitCode);
+    EXPECT_EQ("locate: null\n", ReadFileBytes(out));
+    const std::string lossy = scenario_.Path("??");
+    const std::string cannotWrite =
+        " holds '?' where the ANSI code page could not represent a character of a name: the "
+        "framework's ANSI calls cannot reach that file; use a directory whose name the code page "
+        "can write (plain ASCII always can)\n";
+    EXPECT_EQ("Pexil[Explain]: the host's executable path " + lossy + "\\" + Scenario::kHost +
+                  cannotWrite + kLoadFail + "Pexil[Explain]: no ini file at " + lossy +
+                  "\\Pexil.ini: put a Pexil.ini beside the host whose [361] section names the "
+                  "factory (DLL=Brelnor.dll)\nPexil[Explain]: the ini file " +
+                  lossy + "\\Pexil.ini" + cannotWrite,
+              ReadFileBytes(err));
+}
+#endif
+
 TEST_F(LocatorScenario, RedirectLoopsEndAsAFailedSearch) {
     const std::string a = scenario_.Path("a.ini");
     const std::string pexil = scenario_.Path("Pexil.ini");

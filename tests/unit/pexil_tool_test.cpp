@@ -42,6 +42,22 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
+// The text as Notepad saves it as "Unicode": UTF-16 LE after its byte-order
+// mark, with CR LF line ends.
+std::string Utf16(const std::string& text) {
+    std::string bytes = "\xff\xfe";
+    for (char c : ReplaceAll(text, "\n", "\r\n")) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+const char* const kUtf16Problem =
+    "the file is UTF-16 LE text (it begins with that byte-order mark, as Notepad's \"Unicode\" "
+    "writes): the registry parser reads bytes, so no line of it is understood and it binds no "
+    "component; save it as ANSI or UTF-8";
+
 // A path as JSON writes it.
 std::string J(const std::string& text) {
     return ReplaceAll(text, "\\", "\\\\");
@@ -300,6 +316,13 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
                                                "      \"note\": true\n"))
         << json.out;
     EXPECT_EQ(1, json.exitCode);
+
+    // A registry as Notepad's "Unicode" saves it: every line ignored, and why.
+    dir_.Write("u.ini", Utf16("[100]\nDLL=A.dll\n"));
+    const ToolResult utf16 = Run({"inspect", "u.ini", "--lint"});
+    EXPECT_NE(std::string::npos, utf16.out.find(std::string("  line 1: ") + kUtf16Problem + "\n"))
+        << utf16.out;
+    EXPECT_EQ(1, utf16.exitCode);
 
     // What breaks the factory search: a [Redirect] chain that ends nowhere,
     // that loops, whose last file has no [361]; a Pexil.ini without [361].
@@ -579,8 +602,25 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
     dir_.Write("text.dll", "not a library");
     const ToolResult bad = Run({"module", "text.dll"});
     EXPECT_EQ("", bad.out);
-    EXPECT_EQ(Native("pexil module: cannot load <dir>/text.dll\n"), bad.err);
+    // With the loader's own reason.
+    char reason[512] = "";
+    EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / "text.dll").c_str()));
+    platform::LoadFailureReason(reason, sizeof(reason));
+    EXPECT_EQ(Native("pexil module: cannot load <dir>/text.dll: ") +
+                  ReplaceAll(reason, dir_.str(), "<dir>") + "\n",
+              bad.err);
     EXPECT_EQ(3, bad.exitCode);
+#if defined(_WIN32)
+    // A module of the other width: why, in plain words.
+    Copy("plain\\OtherWidth.dll", "OtherWidth.dll");
+    const ToolResult wide = Run({"module", "OtherWidth.dll"});
+    EXPECT_EQ(0u, wide.err.find("pexil module: cannot load <dir>\\OtherWidth.dll: ")) << wide.err;
+    const std::string widths = sizeof(void*) == 8
+                                   ? "a 32-bit module cannot be loaded by a 64-bit program\n"
+                                   : "a 64-bit module cannot be loaded by a 32-bit program\n";
+    EXPECT_NE(std::string::npos, wide.err.find(" (error 193): " + widths)) << wide.err;
+    EXPECT_EQ(3, wide.exitCode);
+#endif
 }
 
 TEST_F(PexilTool, IniPrintsTheValueAsTheReaderReturnsIt) {
@@ -589,7 +629,27 @@ TEST_F(PexilTool, IniPrintsTheValueAsTheReaderReturnsIt) {
     EXPECT_EQ("abc\n", Run({"ini", "v.ini", "Sec", "Other", "--size", "4"}).out);
     EXPECT_EQ("\n", Run({"ini", "v.ini", "Sec", "Other", "--size", "0"}).out);
     EXPECT_EQ("fallback\n", Run({"ini", "v.ini", "Sec", "None", "--default", "fallback"}).out);
-    EXPECT_EQ("fallback\n", Run({"ini", "no.ini", "Sec", "Key", "--default", "fallback"}).out);
+    // A missing file gives the default, as a missing key does; the command
+    // says the file does not exist.
+    const ToolResult missing = Run({"ini", "no.ini", "Sec", "Key", "--default", "fallback"});
+    EXPECT_EQ("fallback\n", missing.out);
+    EXPECT_EQ(Native("pexil ini: <dir>/no.ini does not exist\n"), missing.err);
+    EXPECT_EQ(1, missing.exitCode);
+#if defined(_WIN32)
+    // Under Wine a POSIX path, as a Linux shell passes one, names the Unix
+    // file (drive Z: is the Unix root); it is not glued to the current
+    // directory (C:\...\/tmp/...).
+    if (platform::GetEnvironmentVariable("WINEPREFIX") != nullptr && fs::is_directory("Z:\\tmp")) {
+        const std::string name = "pexil-ini-" + dir_.path().filename().string() + ".ini";
+        const fs::path unixFile = fs::path("Z:\\tmp") / name;
+        std::ofstream(unixFile, std::ios::binary) << "[Sec]\nKey=from /tmp\n";
+        const ToolResult fromTmp = Run({"ini", "/tmp/" + name, "sec", "KEY"});
+        fs::remove(unixFile);
+        EXPECT_EQ("from /tmp\n", fromTmp.out);
+        EXPECT_EQ("", fromTmp.err);
+        EXPECT_EQ(0, fromTmp.exitCode);
+    }
+#endif
     const ToolResult json = Run({"ini", "--json", "v.ini", "Sec", "Other", "--size", "3"});
     EXPECT_EQ("{\n  \"value\": \"ab\",\n  \"length\": 2\n}\n", json.out);
     EXPECT_EQ(0, json.exitCode);
@@ -758,6 +818,31 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
     EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
     platform::LoadFailureReason(reason, sizeof(reason));
     const std::string loader = ReplaceAll(reason, dir_.str(), "<dir>");
+    // Pexil.ini as Notepad's "Unicode" saves it: the factory search reads it
+    // (the profile reader decodes UTF-16), the registry parser does not.
+    dir_.Write(Native("utf16/Pexil.ini"), Utf16(good + "[100]\nDLL=TestComponents.dll\n"));
+    host("utf16", "");
+#if defined(_WIN32)
+    // A registry path with a '/' after its last backslash: a DLL beside the
+    // registry is looked for at that backslash, in the host directory.
+    host("mixed", good);
+    fs::remove(dir_.path() / "mixed" / "TestComponents.dll");
+    dir_.Write("conf2\\geo.ini", good + "[100]\nDLL=TestComponents.dll\nNotUseDefaultDllPath=1\n");
+    Copy("TestComponents.dll", "conf2\\TestComponents.dll");
+    // A module of the other width: the loader's reason, filled in and explained.
+    host("wide", good + "[100]\nDLL=OtherWidth.dll\n");
+    Copy("plain\\OtherWidth.dll", "wide\\OtherWidth.dll");
+    const std::string otherWidth = dir_ / "wide\\OtherWidth.dll";
+    EXPECT_EQ(nullptr, platform::LoadLibrary(otherWidth.c_str()));
+    platform::LoadFailureReason(reason, sizeof(reason));
+    const std::string wideReason = ReplaceAll(reason, dir_.str(), "<dir>");
+    EXPECT_NE(std::string::npos, wideReason.find("<dir>\\wide\\OtherWidth.dll")) << wideReason;
+    EXPECT_EQ(std::string::npos, wideReason.find("%1")) << wideReason;
+    const std::string widths = sizeof(void*) == 8
+                                   ? "a 32-bit module cannot be loaded by a 64-bit program"
+                                   : "a 64-bit module cannot be loaded by a 32-bit program";
+    EXPECT_NE(std::string::npos, wideReason.find(" (error 193): " + widths)) << wideReason;
+#endif
     const struct {
         std::vector<std::string> words;
         const char* step;
@@ -791,6 +876,22 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         {{"100", "--dir", "text"},
          "dll-load",
          Native("<dir>/text/text.dll does not load: ") + loader},
+        {{"100", "--dir", "utf16"},
+         "registry",
+         Native("<dir>/utf16/Pexil.ini, the default registry (Pexil.ini after its redirects): ") +
+             kUtf16Problem},
+#if defined(_WIN32)
+        {{"100", "--dir", "mixed", "--registry", "../conf2/geo.ini"},
+         "dll-file",
+         "<dir>\\mixed\\TestComponents.dll does not exist: build or copy the module there, or "
+         "correct the DLL name in <dir>\\mixed\\../conf2/geo.ini; it is looked for beside the "
+         "registry file, in <dir>\\mixed: the directory of <dir>\\mixed\\../conf2/geo.ini ends at "
+         "its last backslash, and a '/' after it does not count; write the registry path with "
+         "backslashes only"},
+        {{"100", "--dir", "wide"},
+         "dll-load",
+         "<dir>\\wide\\OtherWidth.dll does not load: " + wideReason},
+#endif
         {{"100", "--dir", "plain"},
          "export",
          Native("<dir>/plain/../plain/NoExports.dll exports no CreateComponent: build it with "

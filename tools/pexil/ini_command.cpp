@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 #include "tool.h"
 
+#include <cstdio>
+
 namespace pexil::tool {
 namespace {
 
@@ -48,6 +50,12 @@ int RunIni(const Arguments& args) {
         WriteOut(json.Text());
     } else {
         WriteOut(Shown(value) + "\n");
+    }
+    // The reader answers a missing file with the default, as it answers a
+    // missing key: only the command can tell the two apart.
+    if (!FileExists(file)) {
+        std::fputs(("pexil ini: " + Shown(file) + " does not exist\n").c_str(), stderr);
+        return kExitNo;
     }
     return kExitOk;
 }

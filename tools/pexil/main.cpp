@@ -95,7 +95,8 @@ const std::vector<Command>& Commands() {
          "FILE SECTION KEY [--default TEXT] [--size N]",
          "a value exactly as the profile reader returns it",
          "The value of KEY in SECTION of FILE as the framework's profile-string reader\n"
-         "returns it into a buffer of N bytes (default 1024), and nothing else.\n",
+         "returns it into a buffer of N bytes (default 1024), and nothing else.\n"
+         "Exit status: 0; 1 when FILE does not exist (the value is then the default).\n",
          {{"--default", true}, {"--size", true}},
          3,
          3,

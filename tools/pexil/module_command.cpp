@@ -28,7 +28,11 @@ int RunModule(const Arguments& args) {
     {
         DebugOutputCollector capture;
         const PexilModuleHandle module = platform::LoadLibrary(path.c_str());
-        if (module == nullptr) throw CommandFailed("cannot load " + path);
+        if (module == nullptr) {
+            char reason[512] = "";
+            platform::LoadFailureReason(reason, sizeof(reason));
+            throw CommandFailed("cannot load " + path + (reason[0] != '\0' ? ": " : "") + reason);
+        }
         for (const char* name : kEntryPoints)
             present.push_back(platform::GetProcAddress(module, name) != nullptr);
         if (auto getIDs = reinterpret_cast<GetComponentIDsFunction>(

@@ -1,6 +1,7 @@
 #include "registry_lint.h"
 
 #include "tool.h"
+#include "windows_hints.h"
 
 #include "registry/registry_rules.h"
 #include "support/text.h"
@@ -60,6 +61,8 @@ int RegistryLint::HeaderLineOf(uint32_t componentID) const {
 
 void RegistryLint::OnText(const char* text, size_t size) {
     text_.assign(text, size);
+    const std::string utf16 = Utf16Problem(text, size);
+    if (!utf16.empty()) Add(1, "utf-16", utf16);
 }
 
 void RegistryLint::OnLine(const char* text, size_t offset, size_t length) {
@@ -264,7 +267,8 @@ void RegistryLint::CheckRunTime(const ComponentRegistry& registry) {
         } else if (std::string why; !IsFile(path, &why)) {
             Add(line, "dll-missing",
                 "component " + std::to_string(id) + ": its DLL " + path +
-                    (why.empty() ? " does not exist" : " cannot be read" + why));
+                    (why.empty() ? " does not exist" : " cannot be read" + why) +
+                    BesideRegistryNote(registry, entry));
         }
     }
     const std::string defaultDll = registry.defaultDllPath();

@@ -87,6 +87,14 @@ const PathBase& DirectoryBase(const std::string& directory) {
 }
 
 std::string AbsolutePath(const PathBase& base, const std::string& path) {
+    if (ResolveStyle(base.style) == PathStyle::Windows && !path.empty() && path[0] == '/') {
+        // Rooted on the current drive, as Windows (and Wine, for a POSIX path
+        // typed in a shell) reads it; the framework's rule would glue it to
+        // the directory.
+        std::error_code error;
+        const std::string rooted = std::filesystem::absolute(path, error).string();
+        if (!error && !rooted.empty() && rooted[0] != '/') return AbsolutePath(base, rooted);
+    }
     char buffer[kMaxPath];
     // A relative path joined and cut to fit would name another file.
     int whole = 0;

@@ -12,6 +12,7 @@
 #include "registry/component_registry.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
+#include "windows_hints.h"
 
 #include <pexil/module.h>
 
@@ -244,6 +245,8 @@ private:
                                         " does not exist or cannot be read: the factory would "
                                         "use an empty registry; create it or correct the path");
         }
+        const std::string utf16 = Utf16ProblemOfFile(registryFile_);
+        if (!utf16.empty()) return Fail("registry", source + ": " + utf16);
         Pass("registry", source);
 
         registry_ = std::make_unique<ComponentRegistry>(host);
@@ -259,6 +262,7 @@ private:
             registry_->FullPathOf(*entry, path, &cut);
             dllPath_ = path;
             dllPathCut_ = cut != 0;
+            whereNote_ = BesideRegistryNote(*registry_, *entry);
             return Pass("entry", "section [" + idText_ + "] of " + registryFile_ +
                                      ": DLL=" + entry->dllName);
         }
@@ -284,9 +288,9 @@ private:
             return Fail("dll-file", dllPath_ +
                                         " does not exist: build or copy the module there, or "
                                         "correct the DLL name in " +
-                                        registryFile_);
+                                        registryFile_ + whereNote_);
         }
-        Pass("dll-file", dllPath_);
+        Pass("dll-file", dllPath_ + whereNote_);
 
         if (!load_) {
             Pass("dll-load", "skipped (--no-load)");
@@ -363,6 +367,7 @@ private:
     std::string registryFile_;
     std::string dllPath_;
     bool dllPathCut_ = false;
+    std::string whereNote_;
 };
 
 }  // namespace

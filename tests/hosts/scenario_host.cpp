@@ -180,8 +180,10 @@ bool RunFactoryCommand(const std::vector<std::string>& words) {
         factory->GetRootPath(root);
         std::printf("root: %s\n", Shown(root).c_str());
     } else if (command == "globals") {
-        factory->ReleaseGlobalComponents();
+        // Taken before: the unload timer starts inside the release, and a
+        // loaded machine may return from it long after.
         g_lastRelease = std::chrono::steady_clock::now();
+        factory->ReleaseGlobalComponents();
         std::printf("globals released\n");
     } else if (command == "schedule") {
         const uint32_t timer = factory->ScheduleDllUnload(Module(arg(1)));
@@ -227,8 +229,8 @@ bool Run(const std::vector<std::string>& words) {
     } else if (command == "release") {
         IComponent* component = Component(arg(1));
         if (component == nullptr) return false;
+        g_lastRelease = std::chrono::steady_clock::now();  // before: the timer starts inside
         component->Release(std::stoi(arg(2)));
-        g_lastRelease = std::chrono::steady_clock::now();
         std::printf("release %s %s\n", arg(1).c_str(), arg(2).c_str());
     } else if (command == "flag") {
         IComponent* component = Component(arg(1));

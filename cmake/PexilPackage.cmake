@@ -11,8 +11,10 @@ set(CPACK_PACKAGE_VENDOR "The Pexil developers")
 set(PEXIL_MAINTAINER "Pexil maintainers <maintainers@pexil.invalid>")
 set(CPACK_PACKAGE_CONTACT "${PEXIL_MAINTAINER}")
 
-# The changelog's newest version is the one being packaged.
+# The changelog's newest version is the one being built.
 include(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.cmake)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 pexil_read_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md _pexil_releases)
 list(GET _pexil_releases 0 _pexil_newest)
 if(NOT _pexil_newest MATCHES "^${PROJECT_VERSION} ")
@@ -115,8 +117,6 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
 set(_pexil_changelog ${PROJECT_BINARY_DIR}/debian/changelog)
 pexil_write_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${_pexil_changelog}
   "${PEXIL_MAINTAINER}")
-set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 find_program(PEXIL_GZIP gzip REQUIRED)
 add_custom_command(OUTPUT ${_pexil_changelog}.gz
   COMMAND ${PEXIL_GZIP} -9nkf ${_pexil_changelog}

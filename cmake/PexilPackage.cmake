@@ -10,6 +10,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Pexil developers")
 set(PEXIL_MAINTAINER "Pexil maintainers <maintainers@pexil.invalid>")
 set(CPACK_PACKAGE_CONTACT "${PEXIL_MAINTAINER}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # The changelog's newest version is the one being built.
 include(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.cmake)

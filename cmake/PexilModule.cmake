@@ -106,7 +106,8 @@ NotUseDefaultDllPath=1
   set(beside $<TARGET_FILE:Pexil::Brelnor>)
   get_target_property(platform_type Pexil::platform TYPE)
   if(platform_type STREQUAL "SHARED_LIBRARY")
-    list(APPEND beside $<TARGET_FILE:Pexil::platform>)
+    # Under its SONAME (libpexil_platform.so.0), the name the host looks for.
+    list(APPEND beside $<TARGET_SONAME_FILE:Pexil::platform>)
   endif()
   list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different ${beside} ${directory})
 

@@ -32,7 +32,8 @@ ensure_packages() {
 }
 
 # What building and testing the native and Windows builds needs.
-BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev googletest)
+# (make and pkgconf: the guides' example is also built by its Makefile.)
+BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev googletest make pkgconf)
 WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
 # The Linux build in 32 bits and the emulator that runs it.
 I386_PACKAGES=(g++-multilib qemu-user)

@@ -4,12 +4,18 @@
 # output, the modules' exports and, natively, the installed pexil command.
 #
 #   -DBUILD_DIR=...   install this build into WORK_DIR/prefix first, or
-#   -DPREFIX=...      use a tree installed already (an unpacked package)
+#   -DPREFIX=...      use a tree installed already (an unpacked package), or
+#   -DCPACK_CONFIG=.. make this build's zip (CPackConfig.cmake) with
+#   -DCPACK_COMMAND=. cpack, which must be named ZIP_NAME.zip and hold the
+#   -DZIP_NAME=...    licence and the docs, and use the tree unpacked from it
 #   -DTOOLCHAIN=...   cross build with the installed toolchain file of this
 #                     name, run through
 #   -DEMULATOR=...    this program (Wine); the exports are then checked as PE
 #   -DLIBRARY_PATH=.. where the installed pexil command finds the platform
 #                     library (a tree meant for /usr has no run path)
+#   -DMAKE=... -DPKG_CONFIG=...  natively, build the example again with its
+#                     Makefile, which knows Pexil only through pkg-config, and
+#                     run that host too
 #   -DBUILD_ONLY=ON   build and check the exports, run nothing (a build no
 #                     emulator here runs)
 #   -DCHECK_RUN_PATHS=..  natively: the script that checks the run paths of
@@ -42,6 +48,20 @@ endfunction()
 
 if(PREFIX)
   set(prefix ${PREFIX})
+elseif(CPACK_CONFIG)
+  run("cpack" ${CPACK_COMMAND} -G ZIP --config ${CPACK_CONFIG} -B ${WORK_DIR}/zip)
+  set(zip ${WORK_DIR}/zip/${ZIP_NAME}.zip)
+  if(NOT EXISTS ${zip})
+    file(GLOB made ${WORK_DIR}/zip/*.zip)
+    message(FATAL_ERROR "cpack made ${made}, not ${zip}")
+  endif()
+  file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${WORK_DIR}/unzipped)
+  set(prefix ${WORK_DIR}/unzipped/${ZIP_NAME})
+  foreach(file LICENSE CHANGELOG.md README.md host-guide.md module-guide.md examples/CMakeLists.txt)
+    if(NOT EXISTS ${prefix}/share/doc/pexil/${file})
+      message(FATAL_ERROR "${ZIP_NAME}.zip holds no share/doc/pexil/${file}")
+    endif()
+  endforeach()
 else()
   set(prefix ${WORK_DIR}/prefix)
   run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
@@ -105,6 +125,38 @@ endif()
 # answer (an empty or relative entry).
 if(CHECK_RUN_PATHS)
   run("the run path check" sh ${CHECK_RUN_PATHS} ${prefix} ${moved})
+endif()
+
+# The same example built by its Makefile, which finds Pexil through pkg-config
+# alone (the files' prefix set to where this tree lies), runs the same way.
+if(DEFINED MAKE)
+  if(NOT MAKE OR NOT PKG_CONFIG)
+    message(FATAL_ERROR "the Makefile route needs make and pkg-config (${MAKE}, ${PKG_CONFIG})")
+  endif()
+  file(GLOB_RECURSE pc ${prefix}/*/pexil.pc)
+  if(NOT pc)
+    message(FATAL_ERROR "no pexil.pc below ${prefix}")
+  endif()
+  get_filename_component(pc_dir ${pc} DIRECTORY)
+  file(MAKE_DIRECTORY ${WORK_DIR}/make)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${pc_dir} PKG_CONFIG_PATH=
+      ${MAKE} -f ${EXAMPLE_DIR}/Makefile "CXX=${CXX_COMPILER}" "CXXFLAGS=-O2 -Wall -Wextra -Werror"
+      "PKG_CONFIG=${PKG_CONFIG} --define-variable=prefix=${prefix}"
+    WORKING_DIRECTORY ${WORK_DIR}/make
+    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "make with pkg-config failed (${result}):\n${out}${err}")
+  endif()
+  file(COPY ${WORK_DIR}/make/app/ DESTINATION ${WORK_DIR}/make-moved)
+  execute_process(COMMAND ${WORK_DIR}/make-moved/${host} WORKING_DIRECTORY ${WORK_DIR}/make-moved
+    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  expect("tally_host's output (made with pkg-config)" "${expected}" "${out}")
+  expect("tally_host's exit status (made with pkg-config)" "0" "${result}")
+  expect("tally_host's debug output (made with pkg-config)" "" "${err}")
+  run("the export check (made with pkg-config)" sh ${CHECK_EXPORTS} elf ${WORK_DIR}/make-moved)
+  expect("the export check (made with pkg-config)"
+    "2 modules export exactly the seven entry points\n" "${out}")
 endif()
 
 # The installed pexil command runs from the prefix (the module's announcements

@@ -447,7 +447,9 @@ TEST_F(LogFiles, AfterWaitingOutADeleterTheNameMustStillGiveTheFileElseItIsOpene
 }
 
 // Pruning considers regular files only: a link is neither followed, nor
-// counted, nor deleted; a FIFO neither.
+// counted, nor deleted; a FIFO neither. A name that holds a backslash is no
+// name the framework can give back (it reads the backslash as a separator):
+// "d\victim.log", with a link d beside it, would name a file elsewhere.
 TEST_F(LogFiles, PruningLeavesLinksAndSpecialFilesAloneAndDoesNotCountThem) {
     const std::string directory = temp_ / "PexilLog";
     fs::create_directory(directory);
@@ -462,15 +464,20 @@ TEST_F(LogFiles, PruningLeavesLinksAndSpecialFilesAloneAndDoesNotCountThem) {
     fs::create_symlink(target, directory + "/0.log");
     fs::create_symlink("/dev/null", directory + "/device.log");
     ASSERT_EQ(0, ::mkfifo((directory + "/fifo.log").c_str(), 0666));
+    const std::string victim = temp_.Write("elsewhere/victim.log", "kept\n");
+    fs::create_directory_symlink(temp_ / "elsewhere", directory + "/d");
+    const std::string backslashed = temp_.Write("PexilLog/d\\victim.log", "x");
+    fs::last_write_time(backslashed, now - std::chrono::hours(100));
     log::LogDirectoryCallback callback;
     log::PruneLogFiles(temp_.str().c_str(), callback);
     std::set<std::string> remaining;
     for (const auto& entry : fs::directory_iterator(directory))
         remaining.insert(entry.path().filename().string());
-    EXPECT_EQ((std::set<std::string>{"0.log", "1.log", "2.log", "3.log", "4.log", "5.log",
-                                     "device.log", "fifo.log"}),
+    EXPECT_EQ((std::set<std::string>{"0.log", "1.log", "2.log", "3.log", "4.log", "5.log", "d",
+                                     "d\\victim.log", "device.log", "fifo.log"}),
               remaining);
     EXPECT_EQ("kept\n", Read(target));
+    EXPECT_EQ("kept\n", Read(victim));
 }
 #endif
 

@@ -28,6 +28,10 @@ bool NextMatch(Search* search, FindData* data) {
     while (dirent* entry = ::readdir(search->directory)) {
         if (::fnmatch(search->namePattern.c_str(), entry->d_name, 0) != 0) continue;
         if (std::strlen(entry->d_name) >= sizeof(data->name)) continue;
+        // Handed back to a file call, a backslash in the name is a separator:
+        // "d\x.log" would name x.log in d, which may be a link to elsewhere.
+        // No Windows name holds one; such an entry is not reported.
+        if (std::strchr(entry->d_name, '\\') != nullptr) continue;
         // The entry itself, as FindFirstFileA reports it: a link is no file
         // of its target's kind, and its target is never looked at.
         struct stat info;

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "support/base_directory.h"
 #include "support/debug_print.h"
+#include "support/diagnostic_text.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
 
@@ -171,6 +172,7 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
             "no ini file at %s: put a Pexil.ini beside the host whose [361] section names the "
             "factory (DLL=Brelnor.dll)\n",
             iniFile);
+        ExplainOtherCase(iniFile);
         return;
     }
     // There, but no file to read (a FIFO, a device): it reads as empty.
@@ -189,6 +191,7 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
                 iniFile);
     } else if (platform::Access(failure.dllPath, 0) != 0) {
         Explain("the factory DLL %s, which %s names, does not exist\n", failure.dllPath, iniFile);
+        ExplainOtherCase(failure.dllPath);
     } else {
         char reason[512] = "";
         platform::LoadFailureReason(reason, sizeof(reason));

@@ -5,6 +5,7 @@
 #include "module/live_components.h"
 
 #include <pexil/component_base.h>
+#include <pexil/holder.h>
 #include <pexil/module.h>
 
 #include <atomic>
@@ -207,6 +208,10 @@ public:
                 return 0;
         }
     }
+    int ReachesFactory() override {
+        ReleasingFactoryHolder holder;
+        return holder.component != nullptr ? 1 : 0;
+    }
     void Shutdown() override {}
 };
 
@@ -222,6 +227,9 @@ IComponent* CreateNoDelete() {
 }
 IComponent* CreateNull() {
     return nullptr;
+}
+IComponent* CreateWrongClass() {
+    return new TestComponent<kTestComponent>("wrong-class");
 }
 IComponent* CreateFirst() {
     return new TestComponent<kTwiceRegistered>("first");
@@ -267,6 +275,7 @@ PEXIL_REGISTER_CREATOR(kAskingComponent, NewComponent<AskingComponent>);
 PEXIL_REGISTER_CREATOR(kSlowDestructor, NewComponent<SlowDestructor>);
 PEXIL_REGISTER_CREATOR(kOwnDelete, CreateOwnDelete);
 PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
+PEXIL_REGISTER_CREATOR(kWrongClass, CreateWrongClass);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

@@ -25,6 +25,8 @@ constexpr uint32_t kAskingComponent = 108;
 constexpr uint32_t kSlowDestructor = 109;
 constexpr uint32_t kOwnDelete = 110;
 constexpr uint32_t kOverAligned = 111;
+// Its creator makes a component of another ID (100): the wrong class.
+constexpr uint32_t kWrongClass = 112;
 constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
 
 // IModuleProbe::Scenario commands.
@@ -86,6 +88,9 @@ public:
     virtual void DestroyDirectly(IComponent* component) = 0;  // slot 14
     // Drives and reads the thread scenarios (ScenarioCommand).
     virtual int Scenario(int command, int argument) = 0;  // slot 15
+    // 1 when a holder of this module gets the factory (component 361) through
+    // the module's registry path, as its log settings and idle notice would.
+    virtual int ReachesFactory() = 0;  // slot 16
 
 protected:
     ~IModuleProbe() = default;

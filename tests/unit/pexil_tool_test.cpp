@@ -547,8 +547,8 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
                   "  PexilSetDllSafe       yes\n"
                   "  GetComponentIDs       yes\n"
                   // In registration order, the one registered twice twice.
-                  "component IDs (14): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
-                  "199\n",
+                  "component IDs (15): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
+                  "112 199\n",
               full.out);
     EXPECT_EQ("", full.err);
     EXPECT_EQ(0, full.exitCode);
@@ -739,10 +739,20 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                 "      \"ok\": true,\n      \"detail\": \"" +
                                 J(Native("<dir>/ok/Pexil.ini")) + "\"\n    },\n"))
         << json.out;
-    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": true,\n"
+    // A step not taken is neither passed nor failed.
+    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": null,\n"
                                                "      \"detail\": \"skipped (--no-create)\"\n"))
         << json.out;
     EXPECT_EQ(0, json.exitCode);
+    const ToolResult notCreated = Run({"why", "100", "--dir", "ok", "--no-create"});
+    EXPECT_NE(std::string::npos,
+              notCreated.out.find("  skip  create        skipped (--no-create)\n"
+                                  "  ok    factory-entry " +
+                                  Native("<dir>/ok/Pexil.ini") +
+                                  " names the factory in [361]\n"
+                                  "every step taken passed; not taken: create\n"))
+        << notCreated.out;
+    EXPECT_EQ(0, notCreated.exitCode);
 
     host("no-ini", "");
     host("redirect", "[Redirect]\nPath=gone.ini\n");
@@ -752,8 +762,19 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
     host("text", good + "[100]\nDLL=text.dll\n");
     Copy(Native("plain/NoExports.dll"), Native("plain/NoExports.dll"));
     host("plain", good + "[100]\nDLL=" + Native("../plain/NoExports.dll") + "\n");
-    host("null", good + "[103]\nDLL=TestComponents.dll\n");
+    host("null", good +
+                     "[103]\nDLL=TestComponents.dll\n[7001]\nDLL=TestComponents.dll\n"
+                     "[112]\nDLL=TestComponents.dll\n");
     dir_.Write(Native("ok/plugins.ini"), "[100]\nDLL=TestComponents.dll\n");
+    // [361] found by the factory search, and emptied or rebound for the
+    // factory's own lookup, which every holder makes: a later line that holds
+    // a header, a DLL= line under [DefaultValue] (still [361]'s).
+    host("rebound", good + "[100]\nDLL=TestComponents.dll\n; [361] above must stay first\n");
+    dir_.Write(Native("ok/rebound.ini"), good +
+                                             "[DefaultValue]\nDLL=TestComponents.dll\n"
+                                             "[100]\nDLL=TestComponents.dll\n");
+    fs::create_directories(dir_.path() / "ok" / "conf.d");
+    host("to-directory", "[Redirect]\nPath=" + dir_.str() + Native("/ok/conf.d") + "\n");
     char reason[512] = "";
     EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
     platform::LoadFailureReason(reason, sizeof(reason));
@@ -797,8 +818,43 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                 "pexil_add_module, which exports the seven entry points")},
         {{"103", "--dir", "null"},
          "create",
-         Native("CreateComponent(103, 361) gave null: <dir>/null/TestComponents.dll has no "
-                "creator for 103, or its creator failed (see its messages)")},
+         Native("CreateComponent(103, 361) gave null: the creator <dir>/null/TestComponents.dll "
+                "has for 103 made nothing (it returned null or threw; see its messages)")},
+        {{"7001", "--dir", "null"},
+         "create",
+         Native("CreateComponent(7001, 361) gave null: <dir>/null/TestComponents.dll registers "
+                "100, 101, 102, 103, 104, 105, 106, 107 and 6 more, not 7001: bind 7001 to the "
+                "module that registers it, or register a creator for it in this one")},
+        {{"112", "--dir", "null"},
+         "create",
+         Native("CreateComponent(112, 361) gave component 100, not 112: the creator "
+                "<dir>/null/TestComponents.dll has for 112 makes another class, and Create<T> "
+                "releases such a component and gives nothing; correct the creator, or bind 112 "
+                "to the module whose creator makes it")},
+        {{"100", "--dir", "rebound"},
+         "factory-entry",
+         Native("<dir>/rebound/Pexil.ini binds component 361 to no DLL: line 6 of "
+                "<dir>/rebound/Pexil.ini (\"; [361] above must stay first\") starts its section "
+                "anew (a line that holds a header is a header, whatever stands before its '[': "
+                "registry files have no comments), and that section, which has no DLL= line, "
+                "replaces the one of line 1 as a whole; so every holder the host makes asks the "
+                "factory for component 361 through this registry and gets none: the host gets no "
+                "factory at all; bind [361] to the factory (DLL=Brelnor.dll) in one section that "
+                "no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "ok", "--registry", "rebound.ini"},
+         "factory-entry",
+         Native("<dir>/ok/rebound.ini binds component 361 to <dir>/ok/TestComponents.dll, which "
+                "gives no component 361 (the factory DLL is <dir>/ok/Brelnor.dll): line 5 of "
+                "<dir>/ok/rebound.ini (\"DLL=TestComponents.dll\") binds it to "
+                "TestComponents.dll (it stands under the \"[DefaultValue]\" header of line 4, but "
+                "a DLL= line belongs to the component section above it); so the module's holders "
+                "ask this registry for the factory and get nothing, so its components get no log "
+                "settings and it is never unloaded; bind [361] to the factory (DLL=Brelnor.dll) "
+                "in one section that no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "to-directory"},
+         "redirect",
+         Native("<dir>/to-directory/Pexil.ini redirects to <dir>/ok/conf.d, which is a "
+                "directory, not a file: create it or correct [Redirect] Path=<dir>/ok/conf.d")},
         {{"100", "--dir", "ok", "--registry", "plugins.ini"},
          "factory-entry",
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "
@@ -812,23 +868,47 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         EXPECT_EQ(1, text.exitCode) << c.step;
         std::string failLine = std::string("  FAIL  ") + c.step;
         failLine.resize(22, ' ');
-        EXPECT_NE(std::string::npos,
-                  text.out.find(failLine + c.detail + "\nfails at the step " + c.step + "\n"))
-            << text.out;
+        EXPECT_NE(std::string::npos, text.out.find(failLine + c.detail + "\n")) << text.out;
+        const std::string last = std::string("\nfails at the step ") + c.step + "\n";
+        EXPECT_EQ(text.out.size() - last.size(), text.out.rfind(last)) << text.out;
         words.push_back("--json");
         const ToolResult json = Run(words);
         EXPECT_NE(std::string::npos,
                   json.out.find(std::string("  \"ok\": false,\n  \"failed_step\": \"") + c.step +
                                 "\",\n"))
             << json.out;
-        // The failed step is the last one listed.
-        EXPECT_NE(std::string::npos,
-                  json.out.find(std::string("      \"step\": \"") + c.step +
-                                "\",\n      \"ok\": false,\n      \"detail\": \"" +
-                                ReplaceAll(J(c.detail), "\"", "\\\"") + "\"\n    }\n  ]\n}\n"))
+        // The failed step is the last one listed (with what its module wrote).
+        const std::string failed = std::string("      \"step\": \"") + c.step +
+                                   "\",\n      \"ok\": false,\n      \"detail\": \"" +
+                                   ReplaceAll(J(c.detail), "\"", "\\\"") + "\"";
+        const size_t at = json.out.find(failed);
+        EXPECT_NE(std::string::npos, at) << json.out;
+        EXPECT_TRUE(
+            at != std::string::npos &&
+            (json.out.compare(at + failed.size(), std::string::npos, "\n    }\n  ]\n}\n") == 0 ||
+             json.out.find(",\n      \"debugOutput\": [", at + failed.size()) ==
+                 at + failed.size()))
             << json.out;
         EXPECT_EQ(1, json.exitCode) << c.step;
     }
+#if !defined(_WIN32)
+    // The module's own messages of the step (on Windows they go to the
+    // system's debug channel of the module's own platform code).
+    EXPECT_NE(
+        std::string::npos,
+        Run({"why", "7001", "--dir", "null"})
+            .out.find("\n        debug output: Pexil[Error]: Can't find the factory method of "
+                      "Component\n        debug output: Pexil[Error]: ComponentID=7001 "
+                      "CreatorID=361\nfails at the step create\n"));
+    // A name that differs only in case names another file here.
+    host("case", good + "[100]\nDLL=testcomponents.dll\n");
+    EXPECT_NE(std::string::npos,
+              Run({"why", "100", "--dir", "case"})
+                  .out.find("  FAIL  dll-file      <dir>/case/testcomponents.dll does not exist "
+                            "(but <dir>/case/TestComponents.dll exists: file names are "
+                            "case-sensitive on this system): build or copy the module there, or "
+                            "correct the DLL name in <dir>/case/Pexil.ini\n"));
+#endif
 }
 
 // A module's constructors run when it is loaded: with --no-load, why and
@@ -859,12 +939,12 @@ TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
                "  ok    entry         section [100] of <dir>/nl/Pexil.ini: "
                "DLL=MinimalModule.dll\n"
                "  ok    dll-file      <dir>/nl/MinimalModule.dll\n"
-               "  ok    dll-load      skipped (--no-load)\n"
+               "  skip  dll-load      skipped (--no-load)\n"
                "  ok    export        <dir>/nl/MinimalModule.dll exports CreateComponent "
                "(read from the file)\n"
-               "  ok    create        skipped (--no-load)\n"
+               "  skip  create        skipped (--no-load)\n"
                "  ok    factory-entry <dir>/nl/Pexil.ini names the factory in [361]\n"
-               "every step passed\n"),
+               "every step taken passed; not taken: dll-load, create\n"),
         unloaded.out);
     EXPECT_EQ("", unloaded.err);
     EXPECT_EQ(0, unloaded.exitCode);
@@ -880,7 +960,7 @@ TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
     };
     for (const auto& c : failing) {
         const ToolResult result = Run({"why", c.id, "--dir", "nl", "--no-load"});
-        EXPECT_NE(std::string::npos, result.out.find("  ok    dll-load      skipped (--no-load)\n"
+        EXPECT_NE(std::string::npos, result.out.find("  skip  dll-load      skipped (--no-load)\n"
                                                      "  FAIL  export        " +
                                                      c.detail + "\nfails at the step export\n"))
             << result.out;

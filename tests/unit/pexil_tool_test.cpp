@@ -404,6 +404,68 @@ TEST_F(PexilTool, LintFollowsTheParserWhereItSurprises) {
 #endif
 }
 
+// pexil lint: without a file, every file a host here reads (its Pexil.ini and
+// the redirect's target); the modules they name are loaded and asked for
+// their IDs, unless --no-load.
+TEST_F(PexilTool, LintChecksWhatAHostReadsAndTheModulesItNames) {
+    dir_.Write("Pexil.ini", "[Redirect]\nPath=" + Native("system/Pexil.ini") + "\n");
+    dir_.Write(Native("system/Pexil.ini"),
+               "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"
+               "[100]\nDLL=TestComponents.dll\n"
+               "[7001]\nDLL=TestComponents.dll\n"
+               "[5]\nDLL=NoExports.dll\n"
+               "; [361] stays first\n");
+    Copy("TestComponents.dll", Native("system/TestComponents.dll"));
+    Copy(Native("plain/NoExports.dll"), Native("system/NoExports.dll"));
+    const std::string chain =
+        Native("registry file: <dir>/Pexil.ini\n") +
+        "lint: 0 findings, 2 notes\n"
+        "  line 1: note: [Redirect] is read by the factory search, not by the registry parser: "
+        "the section before continues\n"
+        "  line 2: note: Path under [Redirect] is read by the factory search, not by the "
+        "registry parser\n" +
+        Native("registry file: <dir>/system/Pexil.ini\n");
+    const std::string rebound =
+        "  line 10: this comment is a header (there is no comment syntax): it starts the section "
+        "of component 361\n"
+        "  line 10: the section of component 361 replaces the one at line 1 as a whole\n"
+        "  line 10: component 361 has no DLL name: requests for it fail (a component with a "
+        "section never falls back to the default DLL)\n"
+        "  line 10: the factory search reads DLL=Brelnor.dll in [361], but the parser, through "
+        "which every holder asks the factory for component 361, binds it otherwise: line 10 of " +
+        Native("<dir>/system/Pexil.ini") +
+        " (\"; [361] stays first\") starts its section anew (a line that holds a header is a "
+        "header, whatever stands before its '[': registry files have no comments), and that "
+        "section, which has no DLL= line, replaces the one of line 1 as a whole; so the holders "
+        "that ask this registry for the factory get none\n";
+    const ToolResult loaded = Run({"lint"});
+    EXPECT_EQ(chain + "lint: 6 findings, 0 notes\n" +
+                  Native("  line 6: component 7001: its DLL <dir>/system/TestComponents.dll") +
+                  " registers 100, 101, 102, 103, 104, 105, 106, 107 and 6 more, not 7001: "
+                  "requests for it get nothing\n" +
+                  Native("  line 8: component 5: its DLL <dir>/system/NoExports.dll") +
+                  " exports no CreateComponent: it is no module\n" + rebound,
+              loaded.out);
+    EXPECT_EQ(1, loaded.exitCode);
+    const ToolResult unloaded = Run({"lint", "--no-load"});
+    EXPECT_EQ(chain + "lint: 4 findings, 0 notes\n" + rebound, unloaded.out);
+    EXPECT_EQ(1, unloaded.exitCode);
+
+    // Named files, in JSON; one that cannot be read ends the command.
+    dir_.Write("clean.ini", "[LogDefault]\nOutputDebugString=E\n");
+    const ToolResult json = Run({"lint", "clean.ini", "Pexil.ini", "--json"});
+    EXPECT_EQ("{\n  \"files\": [\n    {\n      \"file\": \"" + J(Native("<dir>/clean.ini")) +
+                  "\",\n      \"lint\": []\n    },\n    {\n      \"file\": \"" +
+                  J(Native("<dir>/Pexil.ini")) +
+                  "\",\n      \"lint\": [\n        {\n          \"line\": 1,\n"
+                  "          \"kind\": \"redirect\",\n",
+              json.out.substr(0, json.out.find("          \"message\"")));
+    EXPECT_EQ(0, json.exitCode);  // notes are no findings
+    const ToolResult missing = Run({"lint", "clean.ini", "nothing.ini"});
+    EXPECT_EQ(Native("pexil lint: cannot read <dir>/nothing.ini does not exist\n"), missing.err);
+    EXPECT_EQ(3, missing.exitCode);
+}
+
 TEST_F(PexilTool, LocateFollowsTheRedirectChainToTheFactory) {
     dir_.Write("Pexil.ini", "[Redirect]\nPath=" + Native("system/Pexil.ini") + "\n");
     dir_.Write(Native("system/Pexil.ini"),
@@ -524,6 +586,26 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
                   Native("factory DLL: <dir>/Brelnor.dll\n") + "  exists: no\n",
               missing.out);
     EXPECT_EQ(1, missing.exitCode);
+
+    // Found by the search, but [361] started anew (emptied) for the factory's
+    // own lookup: the holder's request through the same file gets nothing.
+    Copy("Brelnor.dll", "Brelnor.dll");
+    dir_.Write("rebound.ini", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n[5]\n[361]\n");
+    const ToolResult rebound = Run({"locate", "rebound.ini"});
+    EXPECT_NE(std::string::npos,
+              rebound.out.find("  exports CreateComponent: yes\n"
+                               "the holder's request for component 361: fails: " +
+                               Native("<dir>/rebound.ini binds component 361 to no DLL: line 5 "
+                                      "of <dir>/rebound.ini") +
+                               " (\"[361]\") starts its section anew, and that section, which has "
+                               "no DLL= line, replaces the one of line 1 as a whole; so the "
+                               "module's holders ask this registry for the factory and get "
+                               "nothing, so its components get no log settings and it is never "
+                               "unloaded; bind [361] to the factory (DLL=Brelnor.dll) in one "
+                               "section that no later line starts anew or binds elsewhere\n"))
+        << rebound.out;
+    EXPECT_EQ(1, rebound.exitCode);
+    fs::remove(dir_.path() / "Brelnor.dll");
 
     // A library without the entry points where the factory should be.
     Copy(Native("plain/NoExports.dll"), "Brelnor.dll");
@@ -675,6 +757,30 @@ TEST_F(PexilTool, LogsMarksWhatTheNextPruningDeletes) {
                      "file there\n"),
               taken.out);
     EXPECT_EQ(1, taken.exitCode);
+    // A root that is a file, and one the factory cannot make PexilLog in.
+    dir_.Write("plain-file", "a file");
+    const ToolResult file = Run({"logs", "plain-file"});
+    EXPECT_EQ(Native("log directory: <dir>/plain-file/PexilLog/\n"
+                     "  the root path <dir>/plain-file is not a directory: the factory cannot "
+                     "make PexilLog in it, so it cannot open a log file there\n"),
+              file.out);
+    EXPECT_EQ(1, file.exitCode);
+    fs::create_directory(dir_.path() / "read-only");
+    fs::permissions(dir_.path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
+    // The system's own reason; the superuser may write anywhere.
+    if (platform::Access((dir_ / "read-only").c_str(), 2) != 0) {
+        char reason[256] = "";
+        platform::LastErrorText(reason, sizeof(reason));
+        EXPECT_EQ(Native("log directory: <dir>/read-only/PexilLog/\n  <dir>/read-only/PexilLog "
+                         "cannot be created: ") +
+                      reason + "; the factory cannot open a log file there\n",
+                  Run({"logs", "read-only"}).out);
+    } else {
+        EXPECT_EQ(Native("log directory: <dir>/read-only/PexilLog/ (missing: the factory makes "
+                         "it at its first log file)\n"),
+                  Run({"logs", "read-only"}).out);
+    }
+    fs::permissions(dir_.path() / "read-only", fs::perms::owner_all);
     fs::create_directory(dir_.path() / "fresh");
     const ToolResult fresh = Run({"logs", "fresh"});
     EXPECT_EQ(Native("log directory: <dir>/fresh/PexilLog/ (missing: the factory makes it at its "

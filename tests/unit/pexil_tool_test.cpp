@@ -73,17 +73,9 @@ protected:
     TempDirectory outputs_;
 };
 
-const char* const kDocsExample =
-    "; Pexil.ini beside the host.\n"
-    "[Redirect]\nPath=\n\n"
-    "[DefaultValue]\nDllPath=Components\nDefaultDll=Base.dll\n\n"
-    "[LogDefault]\nOutputDebugString=EW\nWriteToLogFile=\n\n"
-    "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n\n"
-    "[42]\nDLL = Sub Dir\\X.dll\nOutputDebugString=ew\nWriteToLogFile=E\n\n"
-    "[991]\nDLL=Config.dll\n";
-
+// The registry file guide's example (docs/examples/registry-file.ini).
 TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
-    dir_.Write("Pexil.ini", kDocsExample);
+    Copy("registry-file.ini", "Pexil.ini");
     dir_.Write(Native("Components/Base.dll"), "");
     dir_.Write("Brelnor.dll", "");
     dir_.Write(Native("Components/Config.dll"), "");
@@ -95,25 +87,24 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
                      "default DLL directory: <dir>/Components\n"
                      "default DLL: <dir>/Components/Base.dll (exists)\n") +
                   "default masks: debug output EW, log file none\n"
-                  "component 42 (line 17)\n"
+                  "component 42 (line 16)\n"
                   "  DLL: Sub Dir\\X.dll\n"
                   "  loads: " +
                   x +
                   " (exists)\n"
                   "  masks: debug output EW, log file E\n"
-                  "component 361 (line 13)\n"
+                  "component 361 (line 12)\n"
                   "  DLL: Brelnor.dll, beside the registry file\n" +
                   Native("  loads: <dir>/Brelnor.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "component 991 (line 22)\n"
+                  "component 991 (line 21)\n"
                   "  DLL: Config.dll\n" +
                   Native("  loads: <dir>/Components/Config.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "lint: 0 findings, 3 notes\n"
-                  "  line 1: note: a comment (no '=' and no '['): ignored\n"
-                  "  line 2: note: [Redirect] is read by the factory search, not by the registry "
+                  "lint: 0 findings, 2 notes\n"
+                  "  line 1: note: [Redirect] is read by the factory search, not by the registry "
                   "parser: the section before continues\n"
-                  "  line 3: note: Path under [Redirect] is read by the factory search, not by "
+                  "  line 2: note: Path under [Redirect] is read by the factory search, not by "
                   "the registry parser\n",
               text.out);
     EXPECT_EQ("", text.err);
@@ -152,7 +143,7 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
     const std::string entry42 =
         "    {\n"
         "      \"id\": 42,\n"
-        "      \"line\": 17,\n"
+        "      \"line\": 16,\n"
         "      \"dll\": \"Sub Dir\\\\X.dll\",\n"
         "      \"besideRegistry\": false,\n"
         "      \"path\": \"" +

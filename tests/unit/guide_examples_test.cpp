@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -137,22 +137,26 @@ TEST(GuideExamples, EveryCodeBlockIsABuiltFile) {
     files.push_back("examples/layout/Pexil.ini");
     files.push_back("examples/layout/plugins.ini");
     files.push_back("examples/layout/system/Pexil.ini");
-    const std::regex interface("class (I[A-Za-z]+) : public pexil::I[A-Za-z]+ \\{");
-    const std::regex commentLine("(^|\n)[ \t]*[;#]");
     for (const std::string& path : files) {
         const std::string file = Read(path);
         if (path.size() > 4 && path.compare(path.size() - 4, 4, ".ini") == 0) {
-            EXPECT_FALSE(std::regex_search(file, commentLine))
-                << path << " has a line that looks like a comment: registry files have none";
+            for (const std::string& line : Lines(file)) {
+                const size_t first = line.find_first_not_of(" \t");
+                EXPECT_FALSE(first != std::string::npos &&
+                             (line[first] == ';' || line[first] == '#'))
+                    << path << ": \"" << line
+                    << "\" looks like a comment, and registry files have none";
+            }
         }
-        for (auto it = std::sregex_iterator(file.begin(), file.end(), interface);
-             it != std::sregex_iterator(); ++it) {
-            const size_t end = file.find("\n};", static_cast<size_t>(it->position()));
-            const std::string body = file.substr(static_cast<size_t>(it->position()),
-                                                 end - static_cast<size_t>(it->position()));
-            EXPECT_NE(std::string::npos,
-                      body.find("protected:\n    ~" + (*it)[1].str() + "() = default;"))
-                << path << ": the interface " << (*it)[1] << " has no protected destructor";
+        // "class INAME : public pexil::I...": its body needs a protected destructor.
+        for (size_t at = file.find("class I"); at != std::string::npos;
+             at = file.find("class I", at + 1)) {
+            const size_t nameEnd = file.find(' ', at + 6);
+            const std::string name = file.substr(at + 6, nameEnd - at - 6);
+            if (file.compare(nameEnd, 18, " : public pexil::I") != 0) continue;
+            const std::string body = file.substr(at, file.find("\n};", at) - at);
+            EXPECT_NE(std::string::npos, body.find("protected:\n    ~" + name + "() = default;"))
+                << path << ": the interface " << name << " has no protected destructor";
         }
     }
 }
@@ -267,16 +271,25 @@ std::vector<Message> FrameworkMessages() {
 
 // The message's fixed parts, between its conversions, without line ends.
 std::vector<std::string> FixedParts(const std::string& message) {
-    static const std::regex conversion("%[-+ #0]*(\\*|[0-9]+)?(\\.[0-9]+)?(l|ll|z)?[diouxXsp]");
-    std::vector<std::string> parts;
-    std::sregex_token_iterator it(message.begin(), message.end(), conversion, -1);
-    for (; it != std::sregex_token_iterator(); ++it) {
-        std::string part = *it;
-        while (!part.empty() && part.back() == '\n')
-            part.pop_back();
-        if (part.find_first_not_of(' ') != std::string::npos) parts.push_back(part);
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < message.size(); ++i) {
+        if (message[i] != '%' || message.compare(i, 2, "%%") == 0) {
+            if (message[i] != '\n') parts.back() += message[i];
+            i += message.compare(i, 2, "%%") == 0 ? 1 : 0;
+            continue;
+        }
+        // A conversion: flags, width, precision, length, then its letter.
+        size_t end = i + 1;
+        while (end < message.size() && std::strchr("-+ #0123456789.*lzh", message[end]) != nullptr)
+            ++end;
+        i = end;
+        parts.emplace_back();
     }
-    return parts;
+    std::vector<std::string> fixed;
+    for (const std::string& part : parts) {
+        if (part.find_first_not_of(' ') != std::string::npos) fixed.push_back(part);
+    }
+    return fixed;
 }
 
 TEST(Troubleshooting, EveryMessageHasARow) {

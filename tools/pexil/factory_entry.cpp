@@ -35,6 +35,11 @@ bool GivesTheFactory(PexilModuleHandle module) {
 FactoryEntry CheckFactoryEntry(const PathBase& base, const ComponentRegistry& registry,
                                const std::string& file, Asker asker,
                                PexilModuleHandle factoryModule, const std::string& factoryDll) {
+    if (!registry.fileRead()) {
+        return {StepState::Failed, "the registry file " + file + NotAFile(file) + ": " +
+                                       WithoutIt(asker) +
+                                       "; give it a [361] section with DLL=Brelnor.dll"};
+    }
     auto found = registry.entries().find(kFactoryComponentID);
     if (found == registry.entries().end()) {
         // The registry's default DLL is asked for 361 instead.

@@ -406,15 +406,20 @@ private:
         PexilModuleHandle factory = load_ ? factoryModule_ : nullptr;
         if (!registryArgument_.empty()) {
             char file[kMaxPath] = "";
-            if (FollowFactoryRedirect("Pexil.ini", file, kMaxPath, host) != 0) {
-                ComponentRegistry defaults(host);
-                defaults.LoadFile("", file);
-                const FactoryEntry hosts =
-                    CheckFactoryEntry(host, defaults, file, Asker::Host, factory, factoryDll_);
-                if (hosts.state != StepState::Ok) {
-                    steps_.push_back(Step{"factory-entry", hosts.state, hosts.detail, {}});
-                    return;
-                }
+            if (FollowFactoryRedirect("Pexil.ini", file, kMaxPath, host) == 0) {
+                Fail("factory-entry",
+                     "the factory reads no default registry (the [Redirect] chain of Pexil.ini "
+                     "loops, or a path does not fit in 259 characters): every holder the host "
+                     "makes asks it for component 361 and gets none");
+                return;
+            }
+            ComponentRegistry defaults(host);
+            defaults.LoadFile("", file);
+            const FactoryEntry hosts =
+                CheckFactoryEntry(host, defaults, file, Asker::Host, factory, factoryDll_);
+            if (hosts.state != StepState::Ok) {
+                steps_.push_back(Step{"factory-entry", hosts.state, hosts.detail, {}});
+                return;
             }
         }
         const FactoryEntry modules = CheckFactoryEntry(

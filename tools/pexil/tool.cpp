@@ -159,6 +159,10 @@ std::string NotAFile(const std::string& path) {
     return " cannot be read" + why;
 }
 
+bool NamesNothing(const std::string& notAFile) {
+    return notAFile.compare(0, 15, " does not exist") == 0;
+}
+
 bool IsDirectory(const std::string& path) {
     std::error_code error;
     return std::filesystem::is_directory(SystemPath(path), error);

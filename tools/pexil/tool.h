@@ -89,6 +89,8 @@ bool IsFile(const std::string& path, std::string* why = nullptr);
 // differs only in case, when one exists), " is a directory, not a file",
 // " cannot be read: <the reason>".
 std::string NotAFile(const std::string& path);
+// NotAFile's answer says the path names nothing (" does not exist...").
+bool NamesNothing(const std::string& notAFile);
 // " (but X exists: file names are case-sensitive on this system)" when the
 // path names nothing and X, which differs from it only in case, exists; else "".
 std::string OtherCaseHint(const std::string& path);

@@ -18,6 +18,7 @@
 #include <pexil/module.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -253,13 +254,14 @@ private:
                   : registryFile_ + ", the default registry (Pexil.ini after its redirects)";
         if (!IsFile(registryFile_)) {
             const std::string missing = NotAFile(registryFile_);
-            if (missing.compare(0, 15, " does not exist") != 0) {
+            if (!NamesNothing(missing)) {
                 return Fail("registry", "the registry file " + source + missing +
                                             ": the factory would use an empty registry; make it "
                                             "a file or correct the path");
             }
             return Fail("registry", "the registry file " + source +
-                                        " does not exist or cannot be read" + missing.substr(15) +
+                                        " does not exist or cannot be read" +
+                                        missing.substr(std::strlen(" does not exist")) +
                                         ": the factory would use an empty registry; create it "
                                         "or correct the path");
         }
@@ -303,7 +305,7 @@ private:
             const std::string missing = NotAFile(dllPath_);
             return Fail("dll-file",
                         dllPath_ + missing +
-                            (missing.compare(0, 15, " does not exist") == 0
+                            (NamesNothing(missing)
                                  ? ": build or copy the module there, or correct the DLL name "
                                    "in "
                                  : ": put the module there, or correct the DLL name in ") +

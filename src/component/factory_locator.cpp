@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "support/base_directory.h"
 #include "support/debug_print.h"
+#include "support/diagnostic_text.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
 #include "support/windows_mistakes.h"
@@ -173,6 +174,7 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
             "factory (DLL=Brelnor.dll)\n",
             iniFile);
         ExplainUnrepresentable("the ini file", iniFile);
+        ExplainOtherCase(iniFile);
         return;
     }
     // There, but no file to read (a FIFO, a device): it reads as empty.
@@ -192,6 +194,7 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
     } else if (platform::Access(failure.dllPath, 0) != 0) {
         Explain("the factory DLL %s, which %s names, does not exist\n", failure.dllPath, iniFile);
         ExplainUnrepresentable("the factory DLL", failure.dllPath);
+        ExplainOtherCase(failure.dllPath);
     } else {
         char reason[512] = "";
         platform::LoadFailureReason(reason, sizeof(reason));

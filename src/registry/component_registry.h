@@ -152,6 +152,8 @@ private:
     // The explaining trace's lines for a creation that fails.
     void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry) const;
     void ExplainNoEntry(uint32_t componentID, bool justTried) const;
+    // Which lines of the file bound component 361 to no factory.
+    void ExplainFactoryEntry() const;
 
     char registryFilePath_[kMaxPath];
     char registryPath_[kMaxPath];

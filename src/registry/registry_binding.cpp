@@ -3,12 +3,15 @@
 // back the registry's hold on a module.
 #include "platform/platform.h"
 #include "registry/component_registry.h"
+#include "registry/entry_lines.h"
 #include "support/debug_print.h"
 #include "support/windows_mistakes.h"
+#include "support/diagnostic_text.h"
 
 #include <pexil/module.h>
 
 #include <new>
+#include <string>
 
 namespace pexil {
 
@@ -39,8 +42,11 @@ void ComponentRegistry::ResolveFullPath(RegistryEntry& entry) {
 
 IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
     // An entry never falls back to the default DLL.
-    if (RegistryEntry* entry = FindEntry(componentID))
-        return CreateThroughEntry(componentID, *entry);
+    if (RegistryEntry* entry = FindEntry(componentID)) {
+        IComponent* component = CreateThroughEntry(componentID, *entry);
+        if (component == nullptr && componentID == kFactoryComponentID) ExplainFactoryEntry();
+        return component;
+    }
     return CreateThroughDefault(componentID);
 }
 
@@ -171,6 +177,24 @@ void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID,
                 "count; write the registry path with backslashes only\n",
                 componentID, directory, registryFilePath_);
         }
+        ExplainOtherCase(entry.fullPath);
+    }
+}
+
+void ComponentRegistry::ExplainFactoryEntry() const {
+    if (!Explaining() || !fileRead_) return;
+    // The file read again, watched: which of its lines bound 361 so. Without
+    // the memory for it, the line is not written.
+    try {
+        EntryLines lines(kFactoryComponentID);
+        lines.Read(base_, registryFilePath_);
+        const std::string described = lines.Describe(registryFilePath_);
+        if (described.empty()) return;
+        Explain(
+            "component 361: %s; so the holders that ask this registry for the factory get "
+            "none\n",
+            described.c_str());
+    } catch (const std::bad_alloc&) {
     }
 }
 
@@ -182,6 +206,7 @@ void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) con
             "component %u: the registry file %s could not be read (missing or unreadable), "
             "so it binds no component; the factory does not read it again\n",
             componentID, file);
+        ExplainOtherCase(registryFilePath_);
     } else if (defaultDllPath_[0] == '\0') {
         Explain(
             "component %u: %s has no section [%u] and no DefaultDll: add a [%u] section with "
@@ -196,6 +221,7 @@ void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) con
         }
         Explain("component %u: %s has no section [%u], and its DefaultDll %s does not load: %s\n",
                 componentID, file, componentID, defaultDllPath_, reason);
+        if (!defaultDllPathCut_) ExplainOtherCase(defaultDllPath_);
     } else {
         Explain(
             "component %u: %s has no section [%u], and its DefaultDll %s did not load at the "

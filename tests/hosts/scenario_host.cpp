@@ -33,6 +33,11 @@
 //   unloadidle NAME           UnloadDllIfIdle with that loaded module's handle
 //   pump MS                   pumps messages for MS milliseconds
 //   pumpuntil NAME MS         pumps until NAME is unloaded, at most MS milliseconds
+//   ptr ID [REGISTRY]         as a host creates: a releasing holder, then
+//                             Create<IComponent> (REGISTRY absent: the default one); says
+//                             whether the component's module reaches the factory through
+//                             its registry path (asked of the module's probe, 199, when it
+//                             has one); the component is released at once
 //   shutdown                  the factory's forced release (through a keeping holder)
 //   fshutdown                 the factory's Shutdown alone: the factory stays
 //   sleep MS                  waits without pumping
@@ -48,6 +53,7 @@
 #include "platform/platform.h"
 #include "support/base_directory.h"
 
+#include <pexil/component_ptr.h>
 #include <pexil/factory.h>
 #include <pexil/holder.h>
 #include <pexil/module.h>
@@ -143,6 +149,40 @@ long ElapsedMs(std::chrono::steady_clock::time_point since) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - since)
                                  .count());
+}
+
+// Whether the module of the component reaches the factory as its holders
+// would: "yes", "no", or "unknown" when the module has no probe.
+const char* ModuleReachesFactory(pexil::IComponent* component) {
+    // The object's first word points into its module's image (its vtable).
+    const PexilModuleHandle module =
+        pexil::platform::ModuleFromAddress(*reinterpret_cast<void**>(component));
+    auto create = reinterpret_cast<pexil::CreateComponentFunction>(
+        pexil::platform::GetProcAddress(module, "CreateComponent"));
+    // Asked directly: the registry path the factory gave the module stays.
+    pexil::IComponent* probe =
+        create != nullptr ? create(pexil::testing::kModuleProbe, pexil::kCreatorDirect) : nullptr;
+    if (probe == nullptr || probe->GetComponentID() != pexil::testing::kModuleProbe) {
+        return "unknown";
+    }
+    const int reaches = static_cast<pexil::testing::IModuleProbe*>(probe)->ReachesFactory();
+    probe->Release(1);
+    return reaches != 0 ? "yes" : "no";
+}
+
+// ptr ID [REGISTRY]
+void CreateAsAHostDoes(const std::vector<std::string>& words) {
+    const uint32_t id = std::stoul(words[1]);
+    pexil::ReleasingFactoryHolder holder;
+    auto* factory = static_cast<pexil::IComponentFactory*>(holder.component);
+    pexil::ComponentPtr<pexil::IComponent> component = pexil::Create<pexil::IComponent>(
+        factory, id, words.size() > 2 ? words[2].c_str() : nullptr);
+    if (!component) {
+        std::printf("ptr %u: none\n", id);
+        return;
+    }
+    std::printf("ptr %u: component %u, module reaches the factory: %s\n", id,
+                component->GetComponentID(), ModuleReachesFactory(component.get()));
 }
 
 bool RunFactoryCommand(const std::vector<std::string>& words) {
@@ -292,6 +332,8 @@ bool Run(const std::vector<std::string>& words) {
                command == "schedule" || command == "schedule-thread" || command == "unloadidle" ||
                command == "fshutdown") {
         return RunFactoryCommand(words);
+    } else if (command == "ptr" && words.size() >= 2) {
+        CreateAsAHostDoes(words);
     } else if (command == "shutdown") {
         pexil::KeepingFactoryHolder holder;
         if (holder.component != nullptr) holder.component->Release(1);

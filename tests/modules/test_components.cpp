@@ -5,6 +5,7 @@
 #include "module/live_components.h"
 
 #include <pexil/component_base.h>
+#include <pexil/holder.h>
 #include <pexil/module.h>
 
 #include <atomic>
@@ -217,6 +218,10 @@ public:
                 return 0;
         }
     }
+    int ReachesFactory() override {
+        ReleasingFactoryHolder holder;
+        return holder.component != nullptr ? 1 : 0;
+    }
     void Shutdown() override {}
 };
 
@@ -246,6 +251,9 @@ IComponent* CreateNoDelete() {
 }
 IComponent* CreateNull() {
     return nullptr;
+}
+IComponent* CreateWrongClass() {
+    return new TestComponent<kTestComponent>("wrong-class");
 }
 IComponent* CreateFirst() {
     return new TestComponent<kTwiceRegistered>("first");
@@ -291,6 +299,7 @@ PEXIL_REGISTER_CREATOR(kAskingComponent, NewComponent<AskingComponent>);
 PEXIL_REGISTER_CREATOR(kSlowDestructor, NewComponent<SlowDestructor>);
 PEXIL_REGISTER_CREATOR(kOwnDelete, CreateOwnDelete);
 PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
+PEXIL_REGISTER_CREATOR(kWrongClass, CreateWrongClass);
 PEXIL_REGISTER_CREATOR(kDyingHandout, HandOutTheDyingOne);
 PEXIL_REGISTER_CREATOR(kBlockingCreator, CreateAfterWaiting);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);

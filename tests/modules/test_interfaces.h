@@ -25,10 +25,12 @@ constexpr uint32_t kAskingComponent = 108;
 constexpr uint32_t kSlowDestructor = 109;
 constexpr uint32_t kOwnDelete = 110;
 constexpr uint32_t kOverAligned = 111;
+// Its creator makes a component of another ID (100): the wrong class.
+constexpr uint32_t kWrongClass = 112;
 // Its creator hands out the kSlowDestructor whose destructor is running.
-constexpr uint32_t kDyingHandout = 112;
+constexpr uint32_t kDyingHandout = 114;
 // Its creator waits until the test lets it go (kLetCreatorsGo).
-constexpr uint32_t kBlockingCreator = 113;
+constexpr uint32_t kBlockingCreator = 115;
 constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
 
 // IModuleProbe::Scenario commands.
@@ -92,6 +94,9 @@ public:
     virtual void DestroyDirectly(IComponent* component) = 0;  // slot 14
     // Drives and reads the thread scenarios (ScenarioCommand).
     virtual int Scenario(int command, int argument) = 0;  // slot 15
+    // 1 when a holder of this module gets the factory (component 361) through
+    // the module's registry path, as its log settings and idle notice would.
+    virtual int ReachesFactory() = 0;  // slot 16
 
 protected:
     ~IModuleProbe() = default;

@@ -72,8 +72,29 @@ if(NOT config)
 endif()
 get_filename_component(package_dir ${config} DIRECTORY)
 
-# The example must build without a warning, as the guides show it.
-set(configure_args -S ${EXAMPLE_DIR} -B ${build} -G ${GENERATOR}
+# Where the guides say things lie: the factory in <libdir>/pexil (bin on
+# Windows), the guides and their examples in the documentation directory.
+if(TOOLCHAIN)
+  file(GLOB factory ${prefix}/bin/Brelnor.dll)
+else()
+  file(GLOB factory ${prefix}/lib/pexil/Brelnor.dll ${prefix}/lib/*/pexil/Brelnor.dll
+    ${prefix}/lib64/pexil/Brelnor.dll)
+endif()
+file(GLOB guides ${prefix}/share/doc/*/host-guide.md)
+if(NOT factory OR NOT guides)
+  message(FATAL_ERROR "the factory (${factory}) or the guides (${guides}) are not where the "
+    "host guide says, below ${prefix}")
+endif()
+get_filename_component(doc_dir ${guides} DIRECTORY)
+foreach(shown examples/tally_host.cpp examples/readme/clock_host.cpp registry-file.md)
+  if(NOT EXISTS ${doc_dir}/${shown})
+    message(FATAL_ERROR "${doc_dir}/${shown}: not installed")
+  endif()
+endforeach()
+
+# The examples must build without a warning, as the guides and the README
+# show them.
+set(configure_args -G ${GENERATOR}
   -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DCMAKE_BUILD_TYPE=RelWithDebInfo
   "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror" -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON)
 if(TOOLCHAIN)
@@ -92,8 +113,26 @@ else()
   set(host tally_host)
   set(export_kind elf)
 endif()
-run("configuring the example" ${CMAKE_COMMAND} ${configure_args})
+run("configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${build} ${configure_args})
 run("building the example" ${CMAKE_COMMAND} --build ${build})
+# The README's host and module (docs/examples/readme), and its host run: it
+# says what the clock says and ends with the factory's forced release, so no
+# module reports a leak.
+set(readme ${WORK_DIR}/readme)
+run("configuring the README's example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR}/readme -B ${readme}
+  ${configure_args})
+run("building the README's example" ${CMAKE_COMMAND} --build ${readme})
+if(NOT BUILD_ONLY)
+  string(REPLACE tally_host clock_host clock_host ${host})
+  execute_process(COMMAND ${EMULATOR} ${readme}/app/${clock_host} WORKING_DIRECTORY ${readme}/app
+    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REPLACE "\r\n" "\n" out "${out}")
+  expect("clock_host's output" "the clock says 42\n" "${out}")
+  expect("clock_host's exit status" "0" "${result}")
+  if(NOT EMULATOR)
+    expect("clock_host's debug output" "" "${err}")
+  endif()
+endif()
 if(BUILD_ONLY)
   run("the export check" sh ${CHECK_EXPORTS} ${export_kind} ${app} ${OBJDUMP})
   expect("the export check" "2 modules export exactly the seven entry points\n" "${out}")

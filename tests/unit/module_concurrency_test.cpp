@@ -242,7 +242,7 @@ TEST(ModuleConcurrency, AComponentBeingDeletedIsNotHandedOutAgain) {
     EXPECT_EQ(nullptr, again);
     EXPECT_EQ(
         "Pexil[Error]: The component is being deleted; it is not returned.\n"
-        "Pexil[Error]: ComponentID=112 CreatorID=0",
+        "Pexil[Error]: ComponentID=114 CreatorID=0",
         debug);
     EXPECT_EQ(1u, probe->LiveCount());
     probe->Release(0);

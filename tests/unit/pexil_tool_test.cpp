@@ -89,17 +89,9 @@ protected:
     TempDirectory outputs_;
 };
 
-const char* const kDocsExample =
-    "; Pexil.ini beside the host.\n"
-    "[Redirect]\nPath=\n\n"
-    "[DefaultValue]\nDllPath=Components\nDefaultDll=Base.dll\n\n"
-    "[LogDefault]\nOutputDebugString=EW\nWriteToLogFile=\n\n"
-    "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n\n"
-    "[42]\nDLL = Sub Dir\\X.dll\nOutputDebugString=ew\nWriteToLogFile=E\n\n"
-    "[991]\nDLL=Config.dll\n";
-
+// The registry file guide's example (docs/examples/registry-file.ini).
 TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
-    dir_.Write("Pexil.ini", kDocsExample);
+    Copy("registry-file.ini", "Pexil.ini");
     dir_.Write(Native("Components/Base.dll"), "");
     dir_.Write("Brelnor.dll", "");
     dir_.Write(Native("Components/Config.dll"), "");
@@ -111,25 +103,24 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
                      "default DLL directory: <dir>/Components\n"
                      "default DLL: <dir>/Components/Base.dll (exists)\n") +
                   "default masks: debug output EW, log file none\n"
-                  "component 42 (line 17)\n"
+                  "component 42 (line 16)\n"
                   "  DLL: Sub Dir\\X.dll\n"
                   "  loads: " +
                   x +
                   " (exists)\n"
                   "  masks: debug output EW, log file E\n"
-                  "component 361 (line 13)\n"
+                  "component 361 (line 12)\n"
                   "  DLL: Brelnor.dll, beside the registry file\n" +
                   Native("  loads: <dir>/Brelnor.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "component 991 (line 22)\n"
+                  "component 991 (line 21)\n"
                   "  DLL: Config.dll\n" +
                   Native("  loads: <dir>/Components/Config.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "lint: 0 findings, 3 notes\n"
-                  "  line 1: note: a comment (no '=' and no '['): ignored\n"
-                  "  line 2: note: [Redirect] is read by the factory search, not by the registry "
+                  "lint: 0 findings, 2 notes\n"
+                  "  line 1: note: [Redirect] is read by the factory search, not by the registry "
                   "parser: the section before continues\n"
-                  "  line 3: note: Path under [Redirect] is read by the factory search, not by "
+                  "  line 2: note: Path under [Redirect] is read by the factory search, not by "
                   "the registry parser\n",
               text.out);
     EXPECT_EQ("", text.err);
@@ -168,7 +159,7 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
     const std::string entry42 =
         "    {\n"
         "      \"id\": 42,\n"
-        "      \"line\": 17,\n"
+        "      \"line\": 16,\n"
         "      \"dll\": \"Sub Dir\\\\X.dll\",\n"
         "      \"besideRegistry\": false,\n"
         "      \"path\": \"" +
@@ -427,6 +418,68 @@ TEST_F(PexilTool, LintFollowsTheParserWhereItSurprises) {
 #endif
 }
 
+// pexil lint: without a file, every file a host here reads (its Pexil.ini and
+// the redirect's target); the modules they name are loaded and asked for
+// their IDs, unless --no-load.
+TEST_F(PexilTool, LintChecksWhatAHostReadsAndTheModulesItNames) {
+    dir_.Write("Pexil.ini", "[Redirect]\nPath=" + Native("system/Pexil.ini") + "\n");
+    dir_.Write(Native("system/Pexil.ini"),
+               "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"
+               "[100]\nDLL=TestComponents.dll\n"
+               "[7001]\nDLL=TestComponents.dll\n"
+               "[5]\nDLL=NoExports.dll\n"
+               "; [361] stays first\n");
+    Copy("TestComponents.dll", Native("system/TestComponents.dll"));
+    Copy(Native("plain/NoExports.dll"), Native("system/NoExports.dll"));
+    const std::string chain =
+        Native("registry file: <dir>/Pexil.ini\n") +
+        "lint: 0 findings, 2 notes\n"
+        "  line 1: note: [Redirect] is read by the factory search, not by the registry parser: "
+        "the section before continues\n"
+        "  line 2: note: Path under [Redirect] is read by the factory search, not by the "
+        "registry parser\n" +
+        Native("registry file: <dir>/system/Pexil.ini\n");
+    const std::string rebound =
+        "  line 10: this comment is a header (there is no comment syntax): it starts the section "
+        "of component 361\n"
+        "  line 10: the section of component 361 replaces the one at line 1 as a whole\n"
+        "  line 10: component 361 has no DLL name: requests for it fail (a component with a "
+        "section never falls back to the default DLL)\n"
+        "  line 10: the factory search reads DLL=Brelnor.dll in [361], but the parser, through "
+        "which every holder asks the factory for component 361, binds it otherwise: line 10 of " +
+        Native("<dir>/system/Pexil.ini") +
+        " (\"; [361] stays first\") starts its section anew (a line that holds a header is a "
+        "header, whatever stands before its '[': registry files have no comments), and that "
+        "section, which has no DLL= line, replaces the one of line 1 as a whole; so the holders "
+        "that ask this registry for the factory get none\n";
+    const ToolResult loaded = Run({"lint"});
+    EXPECT_EQ(chain + "lint: 6 findings, 0 notes\n" +
+                  Native("  line 6: component 7001: its DLL <dir>/system/TestComponents.dll") +
+                  " registers 100, 101, 102, 103, 104, 105, 106, 107 and 8 more, not 7001: "
+                  "requests for it get nothing\n" +
+                  Native("  line 8: component 5: its DLL <dir>/system/NoExports.dll") +
+                  " exports no CreateComponent: it is no module\n" + rebound,
+              loaded.out);
+    EXPECT_EQ(1, loaded.exitCode);
+    const ToolResult unloaded = Run({"lint", "--no-load"});
+    EXPECT_EQ(chain + "lint: 4 findings, 0 notes\n" + rebound, unloaded.out);
+    EXPECT_EQ(1, unloaded.exitCode);
+
+    // Named files, in JSON; one that cannot be read ends the command.
+    dir_.Write("clean.ini", "[LogDefault]\nOutputDebugString=E\n");
+    const ToolResult json = Run({"lint", "clean.ini", "Pexil.ini", "--json"});
+    EXPECT_EQ("{\n  \"files\": [\n    {\n      \"file\": \"" + J(Native("<dir>/clean.ini")) +
+                  "\",\n      \"lint\": []\n    },\n    {\n      \"file\": \"" +
+                  J(Native("<dir>/Pexil.ini")) +
+                  "\",\n      \"lint\": [\n        {\n          \"line\": 1,\n"
+                  "          \"kind\": \"redirect\",\n",
+              json.out.substr(0, json.out.find("          \"message\"")));
+    EXPECT_EQ(0, json.exitCode);  // notes are no findings
+    const ToolResult missing = Run({"lint", "clean.ini", "nothing.ini"});
+    EXPECT_EQ(Native("pexil lint: cannot read <dir>/nothing.ini does not exist\n"), missing.err);
+    EXPECT_EQ(3, missing.exitCode);
+}
+
 TEST_F(PexilTool, LocateFollowsTheRedirectChainToTheFactory) {
     dir_.Write("Pexil.ini", "[Redirect]\nPath=" + Native("system/Pexil.ini") + "\n");
     dir_.Write(Native("system/Pexil.ini"),
@@ -548,6 +601,26 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
               missing.out);
     EXPECT_EQ(1, missing.exitCode);
 
+    // Found by the search, but [361] started anew (emptied) for the factory's
+    // own lookup: the holder's request through the same file gets nothing.
+    Copy("Brelnor.dll", "Brelnor.dll");
+    dir_.Write("rebound.ini", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n[5]\n[361]\n");
+    const ToolResult rebound = Run({"locate", "rebound.ini"});
+    EXPECT_NE(std::string::npos,
+              rebound.out.find("  exports CreateComponent: yes\n"
+                               "the holder's request for component 361: fails: " +
+                               Native("<dir>/rebound.ini binds component 361 to no DLL: line 5 "
+                                      "of <dir>/rebound.ini") +
+                               " (\"[361]\") starts its section anew, and that section, which has "
+                               "no DLL= line, replaces the one of line 1 as a whole; so the "
+                               "module's holders ask this registry for the factory and get "
+                               "nothing, so its components get no log settings and it is never "
+                               "unloaded; bind [361] to the factory (DLL=Brelnor.dll) in one "
+                               "section that no later line starts anew or binds elsewhere\n"))
+        << rebound.out;
+    EXPECT_EQ(1, rebound.exitCode);
+    fs::remove(dir_.path() / "Brelnor.dll");
+
     // A library without the entry points where the factory should be.
     Copy(Native("plain/NoExports.dll"), "Brelnor.dll");
     const ToolResult plain = Run({"locate", "missing.ini"});
@@ -570,8 +643,8 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
                   "  PexilSetDllSafe       yes\n"
                   "  GetComponentIDs       yes\n"
                   // In registration order, the one registered twice twice.
-                  "component IDs (16): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
-                  "112 113 199\n",
+                  "component IDs (17): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
+                  "112 114 115 199\n",
               full.out);
     EXPECT_EQ("", full.err);
     EXPECT_EQ(0, full.exitCode);
@@ -735,6 +808,30 @@ TEST_F(PexilTool, LogsMarksWhatTheNextPruningDeletes) {
                      "file there\n"),
               taken.out);
     EXPECT_EQ(1, taken.exitCode);
+    // A root that is a file, and one the factory cannot make PexilLog in.
+    dir_.Write("plain-file", "a file");
+    const ToolResult file = Run({"logs", "plain-file"});
+    EXPECT_EQ(Native("log directory: <dir>/plain-file/PexilLog/\n"
+                     "  the root path <dir>/plain-file is not a directory: the factory cannot "
+                     "make PexilLog in it, so it cannot open a log file there\n"),
+              file.out);
+    EXPECT_EQ(1, file.exitCode);
+    fs::create_directory(dir_.path() / "read-only");
+    fs::permissions(dir_.path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
+    // The system's own reason; the superuser may write anywhere.
+    if (platform::Access((dir_ / "read-only").c_str(), 2) != 0) {
+        char reason[256] = "";
+        platform::LastErrorText(reason, sizeof(reason));
+        EXPECT_EQ(Native("log directory: <dir>/read-only/PexilLog/\n  <dir>/read-only/PexilLog "
+                         "cannot be created: ") +
+                      reason + "; the factory cannot open a log file there\n",
+                  Run({"logs", "read-only"}).out);
+    } else {
+        EXPECT_EQ(Native("log directory: <dir>/read-only/PexilLog/ (missing: the factory makes "
+                         "it at its first log file)\n"),
+                  Run({"logs", "read-only"}).out);
+    }
+    fs::permissions(dir_.path() / "read-only", fs::perms::owner_all);
     fs::create_directory(dir_.path() / "fresh");
     const ToolResult fresh = Run({"logs", "fresh"});
     EXPECT_EQ(Native("log directory: <dir>/fresh/PexilLog/ (missing: the factory makes it at its "
@@ -799,10 +896,20 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                 "      \"ok\": true,\n      \"detail\": \"" +
                                 J(Native("<dir>/ok/Pexil.ini")) + "\"\n    },\n"))
         << json.out;
-    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": true,\n"
+    // A step not taken is neither passed nor failed.
+    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": null,\n"
                                                "      \"detail\": \"skipped (--no-create)\"\n"))
         << json.out;
     EXPECT_EQ(0, json.exitCode);
+    const ToolResult notCreated = Run({"why", "100", "--dir", "ok", "--no-create"});
+    EXPECT_NE(std::string::npos,
+              notCreated.out.find("  skip  create        skipped (--no-create)\n"
+                                  "  ok    factory-entry " +
+                                  Native("<dir>/ok/Pexil.ini") +
+                                  " names the factory in [361]\n"
+                                  "every step taken passed; not taken: create\n"))
+        << notCreated.out;
+    EXPECT_EQ(0, notCreated.exitCode);
 
     host("no-ini", "");
     host("redirect", "[Redirect]\nPath=gone.ini\n");
@@ -812,8 +919,19 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
     host("text", good + "[100]\nDLL=text.dll\n");
     Copy(Native("plain/NoExports.dll"), Native("plain/NoExports.dll"));
     host("plain", good + "[100]\nDLL=" + Native("../plain/NoExports.dll") + "\n");
-    host("null", good + "[103]\nDLL=TestComponents.dll\n");
+    host("null", good +
+                     "[103]\nDLL=TestComponents.dll\n[7001]\nDLL=TestComponents.dll\n"
+                     "[112]\nDLL=TestComponents.dll\n");
     dir_.Write(Native("ok/plugins.ini"), "[100]\nDLL=TestComponents.dll\n");
+    // [361] found by the factory search, and emptied or rebound for the
+    // factory's own lookup, which every holder makes: a later line that holds
+    // a header, a DLL= line under [DefaultValue] (still [361]'s).
+    host("rebound", good + "[100]\nDLL=TestComponents.dll\n; [361] above must stay first\n");
+    dir_.Write(Native("ok/rebound.ini"), good +
+                                             "[DefaultValue]\nDLL=TestComponents.dll\n"
+                                             "[100]\nDLL=TestComponents.dll\n");
+    fs::create_directories(dir_.path() / "ok" / "conf.d");
+    host("to-directory", "[Redirect]\nPath=" + dir_.str() + Native("/ok/conf.d") + "\n");
     char reason[512] = "";
     EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
     platform::LoadFailureReason(reason, sizeof(reason));
@@ -898,8 +1016,43 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                 "pexil_add_module, which exports the seven entry points")},
         {{"103", "--dir", "null"},
          "create",
-         Native("CreateComponent(103, 361) gave null: <dir>/null/TestComponents.dll has no "
-                "creator for 103, or its creator failed (see its messages)")},
+         Native("CreateComponent(103, 361) gave null: the creator <dir>/null/TestComponents.dll "
+                "has for 103 made nothing (it returned null or threw; see its messages)")},
+        {{"7001", "--dir", "null"},
+         "create",
+         Native("CreateComponent(7001, 361) gave null: <dir>/null/TestComponents.dll registers "
+                "100, 101, 102, 103, 104, 105, 106, 107 and 6 more, not 7001: bind 7001 to the "
+                "module that registers it, or register a creator for it in this one")},
+        {{"112", "--dir", "null"},
+         "create",
+         Native("CreateComponent(112, 361) gave component 100, not 112: the creator "
+                "<dir>/null/TestComponents.dll has for 112 makes another class, and Create<T> "
+                "releases such a component and gives nothing; correct the creator, or bind 112 "
+                "to the module whose creator makes it")},
+        {{"100", "--dir", "rebound"},
+         "factory-entry",
+         Native("<dir>/rebound/Pexil.ini binds component 361 to no DLL: line 6 of "
+                "<dir>/rebound/Pexil.ini (\"; [361] above must stay first\") starts its section "
+                "anew (a line that holds a header is a header, whatever stands before its '[': "
+                "registry files have no comments), and that section, which has no DLL= line, "
+                "replaces the one of line 1 as a whole; so every holder the host makes asks the "
+                "factory for component 361 through this registry and gets none: the host gets no "
+                "factory at all; bind [361] to the factory (DLL=Brelnor.dll) in one section that "
+                "no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "ok", "--registry", "rebound.ini"},
+         "factory-entry",
+         Native("<dir>/ok/rebound.ini binds component 361 to <dir>/ok/TestComponents.dll, which "
+                "gives no component 361 (the factory DLL is <dir>/ok/Brelnor.dll): line 5 of "
+                "<dir>/ok/rebound.ini (\"DLL=TestComponents.dll\") binds it to "
+                "TestComponents.dll (it stands under the \"[DefaultValue]\" header of line 4, but "
+                "a DLL= line belongs to the component section above it); so the module's holders "
+                "ask this registry for the factory and get nothing, so its components get no log "
+                "settings and it is never unloaded; bind [361] to the factory (DLL=Brelnor.dll) "
+                "in one section that no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "to-directory"},
+         "redirect",
+         Native("<dir>/to-directory/Pexil.ini redirects to <dir>/ok/conf.d, which is a "
+                "directory, not a file: create it or correct [Redirect] Path=<dir>/ok/conf.d")},
         {{"100", "--dir", "ok", "--registry", "plugins.ini"},
          "factory-entry",
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "
@@ -913,23 +1066,47 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         EXPECT_EQ(1, text.exitCode) << c.step;
         std::string failLine = std::string("  FAIL  ") + c.step;
         failLine.resize(22, ' ');
-        EXPECT_NE(std::string::npos,
-                  text.out.find(failLine + c.detail + "\nfails at the step " + c.step + "\n"))
-            << text.out;
+        EXPECT_NE(std::string::npos, text.out.find(failLine + c.detail + "\n")) << text.out;
+        const std::string last = std::string("\nfails at the step ") + c.step + "\n";
+        EXPECT_EQ(text.out.size() - last.size(), text.out.rfind(last)) << text.out;
         words.push_back("--json");
         const ToolResult json = Run(words);
         EXPECT_NE(std::string::npos,
                   json.out.find(std::string("  \"ok\": false,\n  \"failed_step\": \"") + c.step +
                                 "\",\n"))
             << json.out;
-        // The failed step is the last one listed.
-        EXPECT_NE(std::string::npos,
-                  json.out.find(std::string("      \"step\": \"") + c.step +
-                                "\",\n      \"ok\": false,\n      \"detail\": \"" +
-                                ReplaceAll(J(c.detail), "\"", "\\\"") + "\"\n    }\n  ]\n}\n"))
+        // The failed step is the last one listed (with what its module wrote).
+        const std::string failed = std::string("      \"step\": \"") + c.step +
+                                   "\",\n      \"ok\": false,\n      \"detail\": \"" +
+                                   ReplaceAll(J(c.detail), "\"", "\\\"") + "\"";
+        const size_t at = json.out.find(failed);
+        EXPECT_NE(std::string::npos, at) << json.out;
+        EXPECT_TRUE(
+            at != std::string::npos &&
+            (json.out.compare(at + failed.size(), std::string::npos, "\n    }\n  ]\n}\n") == 0 ||
+             json.out.find(",\n      \"debugOutput\": [", at + failed.size()) ==
+                 at + failed.size()))
             << json.out;
         EXPECT_EQ(1, json.exitCode) << c.step;
     }
+#if !defined(_WIN32)
+    // The module's own messages of the step (on Windows they go to the
+    // system's debug channel of the module's own platform code).
+    EXPECT_NE(
+        std::string::npos,
+        Run({"why", "7001", "--dir", "null"})
+            .out.find("\n        debug output: Pexil[Error]: Can't find the factory method of "
+                      "Component\n        debug output: Pexil[Error]: ComponentID=7001 "
+                      "CreatorID=361\nfails at the step create\n"));
+    // A name that differs only in case names another file here.
+    host("case", good + "[100]\nDLL=testcomponents.dll\n");
+    EXPECT_NE(std::string::npos,
+              Run({"why", "100", "--dir", "case"})
+                  .out.find("  FAIL  dll-file      <dir>/case/testcomponents.dll does not exist "
+                            "(but <dir>/case/TestComponents.dll exists: file names are "
+                            "case-sensitive on this system): build or copy the module there, or "
+                            "correct the DLL name in <dir>/case/Pexil.ini\n"));
+#endif
 }
 
 // A module's constructors run when it is loaded: with --no-load, why and
@@ -960,12 +1137,12 @@ TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
                "  ok    entry         section [100] of <dir>/nl/Pexil.ini: "
                "DLL=MinimalModule.dll\n"
                "  ok    dll-file      <dir>/nl/MinimalModule.dll\n"
-               "  ok    dll-load      skipped (--no-load)\n"
+               "  skip  dll-load      skipped (--no-load)\n"
                "  ok    export        <dir>/nl/MinimalModule.dll exports CreateComponent "
                "(read from the file)\n"
-               "  ok    create        skipped (--no-load)\n"
+               "  skip  create        skipped (--no-load)\n"
                "  ok    factory-entry <dir>/nl/Pexil.ini names the factory in [361]\n"
-               "every step passed\n"),
+               "every step taken passed; not taken: dll-load, create\n"),
         unloaded.out);
     EXPECT_EQ("", unloaded.err);
     EXPECT_EQ(0, unloaded.exitCode);
@@ -981,7 +1158,7 @@ TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
     };
     for (const auto& c : failing) {
         const ToolResult result = Run({"why", c.id, "--dir", "nl", "--no-load"});
-        EXPECT_NE(std::string::npos, result.out.find("  ok    dll-load      skipped (--no-load)\n"
+        EXPECT_NE(std::string::npos, result.out.find("  skip  dll-load      skipped (--no-load)\n"
                                                      "  FAIL  export        " +
                                                      c.detail + "\nfails at the step export\n"))
             << result.out;

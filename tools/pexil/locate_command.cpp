@@ -1,10 +1,14 @@
 // pexil locate [INI] [--host DIR]: the factory search a host's holder makes
 // (the locator, factory-handle variant): the ini file made absolute against
 // the host directory, its [Redirect] chain, the values that name the factory
-// DLL, and whether that DLL loads and exports CreateComponent.
+// DLL, and whether that DLL loads and exports CreateComponent; then the
+// holder's request for component 361 through its registry (INI, or the
+// default registry), which the factory answers with its own parser.
 #include "commands.h"
 #include "component/factory_locator.h"
 #include "export_table.h"
+#include "factory/component_factory.h"
+#include "factory_entry.h"
 #include "json_writer.h"
 #include "output_text.h"
 #include "platform/platform.h"
@@ -191,16 +195,41 @@ int RunLocate(const Arguments& args) {
         const ExportFound found = FindExport(search.dll, "CreateComponent", &notAModule);
         exportsCreate = found == ExportFound::Yes;
         if (found != ExportFound::NotAModule) notAModule.clear();
+    }
+    // The holder's request for 361 through its registry: the argument, or the
+    // default registry; shown only when the factory would not answer it.
+    FactoryEntry entry{StepState::Ok, ""};
+    auto checkEntry = [&](PexilModuleHandle factory) {
+        const PathBase& base = DirectoryBase(g_hostDirectory);
+        char registryFile[kMaxPath] = "";
+        if (FollowFactoryRedirect(argument.empty() ? "Pexil.ini" : argument.c_str(), registryFile,
+                                  kMaxPath, base) == 0) {
+            entry = {StepState::Failed, "the factory reads no registry for \"" + argument +
+                                            "\" (its [Redirect] chain loops, or a path does "
+                                            "not fit in 259 characters): every holder gets no "
+                                            "factory"};
+            return;
+        }
+        ComponentRegistry registry(base);
+        registry.LoadFile(argument.c_str(), registryFile);
+        entry =
+            CheckFactoryEntry(base, registry, registryFile,
+                              argument.empty() ? Asker::Host : Asker::Module, factory, search.dll);
+    };
+    if (exists && !load) {
+        if (exportsCreate) checkEntry(nullptr);
     } else if (exists) {
         DebugOutputCollector capture;
         if (PexilModuleHandle module = platform::LoadLibrary(search.dll.c_str())) {
             loads = true;
             exportsCreate = platform::GetProcAddress(module, "CreateComponent") != nullptr;
+            if (exportsCreate) checkEntry(module);
             platform::FreeLibrary(module);
         }
         for (const std::string& line : capture.Lines())
             debugLines.push_back(line);
     }
+    const bool answered = entry.state != StepState::Failed;
 
     if (args.json) {
         JsonWriter json;
@@ -240,6 +269,15 @@ int RunLocate(const Arguments& args) {
             json.Null();  // not tried
         }
         json.Key("exportsCreateComponent").Bool(exportsCreate);
+        if (entry.state != StepState::Ok) {
+            json.Key("factoryEntry").BeginObject().Key("ok");
+            if (entry.state == StepState::Skipped) {
+                json.Null();
+            } else {
+                json.Bool(false);
+            }
+            json.Key("detail").String(entry.detail).EndObject();
+        }
         json.Key("debugOutput").Strings(debugLines).EndObject();
         WriteOut(json.Text());
     } else {
@@ -290,11 +328,16 @@ int RunLocate(const Arguments& args) {
                 }
             }
         }
+        if (entry.state != StepState::Ok) {
+            out += std::string("the holder's request for component 361: ") +
+                   (entry.state == StepState::Failed ? "fails: " : "not checked: ") +
+                   Shown(entry.detail) + "\n";
+        }
         for (const std::string& line : debugLines)
             out += "debug output: " + Shown(line) + "\n";
         WriteOut(out);
     }
-    return exportsCreate ? kExitOk : kExitNo;
+    return exportsCreate && answered ? kExitOk : kExitNo;
 }
 
 }  // namespace pexil::tool

@@ -7,6 +7,7 @@
 #include "json_writer.h"
 #include "log/log_files.h"
 #include "output_text.h"
+#include "platform/platform.h"
 #include "tool.h"
 
 #include <algorithm>
@@ -110,6 +111,15 @@ int RunLogs(const Arguments& args) {
     } else if (!exists && !FileExists(root)) {
         problem = "the root path " + root + " does not exist: the factory makes only the last " +
                   "level, PexilLog, so it cannot open a log file there";
+    } else if (!exists && !IsDirectory(root)) {
+        problem = "the root path " + root + " is not a directory: the factory cannot make " +
+                  "PexilLog in it, so it cannot open a log file there";
+    } else if (!exists && platform::Access(root.c_str(), 2) != 0) {
+        // The factory would make it, and the system would refuse.
+        char reason[256] = "";
+        platform::LastErrorText(reason, sizeof(reason));
+        problem =
+            named + " cannot be created: " + reason + "; the factory cannot open a log file there";
     }
 
     std::vector<LogFile> files;

@@ -35,15 +35,7 @@ int RunModule(const Arguments& args) {
         }
         for (const char* name : kEntryPoints)
             present.push_back(platform::GetProcAddress(module, name) != nullptr);
-        if (auto getIDs = reinterpret_cast<GetComponentIDsFunction>(
-                platform::GetProcAddress(module, "GetComponentIDs"))) {
-            // The first call counts, the second copies.
-            const int count = getIDs(nullptr, 0);
-            ids.assign(static_cast<size_t>(count > 0 ? count : 0), 0);
-            const int copied = getIDs(ids.data(), static_cast<uint32_t>(ids.size()));
-            if (copied >= 0 && static_cast<size_t>(copied) < ids.size()) ids.resize(copied);
-            listed = true;
-        }
+        listed = RegisteredIDs(module, &ids);
         platform::FreeLibrary(module);
         debugLines = capture.Lines();
     }

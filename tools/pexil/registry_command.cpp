@@ -1,7 +1,6 @@
 // The registry report: a component registry file as the factory reads it,
 // with the framework's own parser; --lint adds what the parser ignored.
 #include "commands.h"
-#include "component/factory_locator.h"
 #include "json_writer.h"
 #include "output_text.h"
 #include "platform/platform.h"
@@ -35,98 +34,6 @@ bool FindRedirect(const std::string& file, Redirect* redirect) {
     return true;
 }
 
-// The hops of a redirect chain, as the factory search takes them.
-class ChainRecorder : public RedirectObserver {
-public:
-    struct Step {
-        Hop hop;
-        std::string file;
-        std::string value;
-        std::string target;
-    };
-    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
-        steps.push_back(Step{hop, file, value, target});
-    }
-    std::vector<Step> steps;
-};
-
-bool NamesFactory(const std::string& file) {
-    ComponentRegistry registry(CurrentDirectoryBase());
-    registry.LoadFile("", file.c_str());
-    return registry.FindEntry(kFactoryComponentID) != nullptr;
-}
-
-bool IsPexilIni(const std::string& file) {
-    const int separator = LastOfEitherSeparator(file.c_str());
-    std::string name = file.substr(static_cast<size_t>(separator + 1));
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return name == "pexil.ini";
-}
-
-// What fails at run time because of the file's [Redirect] chain or its lack
-// of a [361] section.
-void CheckFactoryReach(const std::string& file, const ComponentRegistry& registry,
-                       RegistryLint& lint) {
-    const int line = lint.RedirectLine();
-    ChainRecorder chain;
-    char last[kMaxPath] = "";
-    std::vector<std::string> ignored;
-    {
-        DebugOutputCollector quiet;  // the framework's own loop message
-        locator::FollowRedirect(locator::Variant::FactoryHandle, file.c_str(), last, kMaxPath,
-                                &chain);
-    }
-    using Hop = RedirectObserver::Hop;
-    bool reached = true;
-    std::string why;
-    for (const ChainRecorder::Step& step : chain.steps) {
-        if (step.hop == Hop::Loop) {
-            lint.Add(line, "redirect-loop",
-                     step.file + " redirects to " + step.value +
-                         ", which the chain has already passed: the factory search fails");
-            reached = false;
-        } else if (step.hop == Hop::TooLong) {
-            lint.Add(line, "redirect-too-long",
-                     step.file + " redirects to " + step.value +
-                         ", whose full path does not fit in 259 characters: the factory search "
-                         "fails");
-            reached = false;
-        } else if ((step.hop == Hop::Absolute || step.hop == Hop::Relative) &&
-                   !IsFile(step.target, &why)) {
-            // A FIFO or a device there reads as missing.
-            lint.Add(line, "redirect-missing",
-                     step.file + " redirects to " + step.target +
-                         (why.empty() ? ", which does not exist" : ", which cannot be read" + why) +
-                         ": the factory search finds no factory DLL");
-            reached = false;
-        }
-    }
-    const bool redirected =
-        chain.steps.size() > 1 || (!chain.steps.empty() && chain.steps.front().hop != Hop::End);
-    if (redirected) {
-        if (reached && !NamesFactory(last)) {
-            lint.Add(line, "chain-no-factory",
-                     std::string("the last file of the [Redirect] chain, ") + last +
-                         ", has no [361] section: the factory search finds no factory DLL; add "
-                         "[361] with DLL=Brelnor.dll there");
-        }
-        return;
-    }
-    if (registry.entries().count(kFactoryComponentID) != 0) return;
-    if (!registry.entries().empty()) {
-        lint.Add(0, "no-factory-entry",
-                 "components have sections here but there is no [361] section: the modules "
-                 "created from this registry ask it for the factory and get nothing, so they "
-                 "get no log settings and are never unloaded; add [361] with DLL=Brelnor.dll");
-    } else if (IsPexilIni(file)) {
-        lint.Add(0, "no-factory-entry",
-                 "Pexil.ini has no [361] section: the factory search finds no factory DLL; add "
-                 "[361] with DLL=Brelnor.dll");
-    }
-}
-
 struct Component {
     uint32_t id;
     int line;
@@ -135,10 +42,6 @@ struct Component {
     bool tooLong;
     bool exists;
 };
-
-std::string Plural(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 std::string FileState(bool tooLong, bool exists) {
     if (tooLong) return "too long: never loaded";
@@ -179,7 +82,8 @@ int RunRegistryReport(const Arguments& args) {
     }
     if (lint) {
         reading.CheckRunTime(registry);
-        CheckFactoryReach(file, registry, reading);
+        reading.CheckFactoryReach(file, registry);
+        reading.CheckFactoryEntry(file, registry);
     }
     const std::vector<LintFinding> findingList = reading.Findings();
 
@@ -200,11 +104,7 @@ int RunRegistryReport(const Arguments& args) {
         }
         components.push_back(c);
     }
-    size_t findings = 0;
-    for (const LintFinding& finding : findingList) {
-        if (finding.counts) ++findings;
-    }
-    const size_t notes = findingList.size() - findings;
+    const size_t findings = CountingFindings(findingList);
 
     if (args.json) {
         JsonWriter json;
@@ -250,18 +150,8 @@ int RunRegistryReport(const Arguments& args) {
         }
         json.EndArray();
         if (lint) {
-            json.Key("lint").BeginArray();
-            for (const LintFinding& finding : findingList) {
-                json.BeginObject().Key("line");
-                if (finding.line > 0) {
-                    json.Number(finding.line);
-                } else {
-                    json.Null();  // the file as a whole
-                }
-                json.Key("kind").String(finding.kind).Key("message").String(finding.message);
-                json.Key("note").Bool(!finding.counts).EndObject();
-            }
-            json.EndArray();
+            json.Key("lint");
+            WriteLint(json, findingList);
         }
         json.EndObject();
         WriteOut(json.Text());
@@ -296,18 +186,7 @@ int RunRegistryReport(const Arguments& args) {
             out += "  masks: " + Masks(debugOutput, logFile) +
                    (e.hasLogSettings != 0 ? "" : " (the defaults)") + "\n";
         }
-        if (lint) {
-            if (findingList.empty()) {
-                out += "lint: no findings\n";
-            } else {
-                out += "lint: " + Plural(findings, "finding", "findings") + ", " +
-                       Plural(notes, "note", "notes") + "\n";
-            }
-            for (const LintFinding& finding : findingList) {
-                out += (finding.line > 0 ? "  line " + std::to_string(finding.line) : "  file") +
-                       ": " + (finding.counts ? "" : "note: ") + Shown(finding.message) + "\n";
-            }
-        }
+        if (lint) out += LintText(findingList);
         WriteOut(out);
     }
     return lint && findings > 0 ? kExitNo : kExitOk;

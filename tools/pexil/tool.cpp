@@ -2,6 +2,9 @@
 
 #include "platform/platform.h"
 #include "registry/registry_rules.h"
+#include "support/diagnostic_text.h"
+
+#include <pexil/module.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -133,6 +136,66 @@ bool IsFile(const std::string& path, std::string* why) {
         return false;
     }
     platform::CloseFile(file);
+    return true;
+}
+
+namespace {
+
+// The path as the system takes it: on POSIX the framework's '\' is a '/'.
+std::filesystem::path SystemPath(std::string path) {
+#if !defined(_WIN32)
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+#endif
+    return std::filesystem::path(path);
+}
+
+}  // namespace
+
+std::string OtherCaseHint(const std::string& path) {
+    char other[kMaxPath];
+    if (FindOtherCase(path.c_str(), other, kMaxPath) == 0) return "";
+    return std::string(" (but ") + other + " exists: file names are case-sensitive on this system)";
+}
+
+std::string NotAFile(const std::string& path) {
+    std::string why;
+    if (IsFile(path, &why)) return "";
+    if (!FileExists(path)) return " does not exist" + OtherCaseHint(path);
+    if (IsDirectory(path)) return " is a directory, not a file";
+    return " cannot be read" + why;
+}
+
+bool NamesNothing(const std::string& notAFile) {
+    return notAFile.compare(0, 15, " does not exist") == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(SystemPath(path), error);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(SystemPath(a), SystemPath(b), error) && !error;
+}
+
+std::string LoaderReason() {
+    char reason[512] = "";
+    platform::LoadFailureReason(reason, sizeof(reason));
+    return reason[0] != '\0' ? reason : "the loader gives no reason";
+}
+
+bool RegisteredIDs(PexilModuleHandle module, std::vector<uint32_t>* ids) {
+    auto getIDs = reinterpret_cast<GetComponentIDsFunction>(
+        platform::GetProcAddress(module, "GetComponentIDs"));
+    if (getIDs == nullptr) return false;
+    // The first call counts, the second copies.
+    const int count = getIDs(nullptr, 0);
+    ids->assign(static_cast<size_t>(count > 0 ? count : 0), 0);
+    const int copied = getIDs(ids->data(), static_cast<uint32_t>(ids->size()));
+    if (copied >= 0 && static_cast<size_t>(copied) < ids->size()) ids->resize(copied);
     return true;
 }
 

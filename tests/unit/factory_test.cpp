@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -124,8 +125,9 @@ TEST_F(Factory, UnloadIfIdleAsksTheModuleFirst) {
 TEST_F(Factory, AModuleStaysLoadedWhileACreationRunsInIt) {
     TempDirectory temp;
     const std::string path = BesideProgram("TestComponents.dll");
-    const std::string registry =
-        temp.Write("Blocking.ini", "[113]\nDLL=" + path + "\n[199]\nDLL=" + path + "\n");
+    const std::string registry = temp.Write(
+        "Blocking.ini", "[" + std::to_string(kBlockingCreator) + "]\nDLL=" + path + "\n[" +
+                            std::to_string(kModuleProbe) + "]\nDLL=" + path + "\n");
     auto scenario = [&](int command, int argument) {
         auto* probe = static_cast<IModuleProbe*>(
             factory_->CreateComponentByID(kModuleProbe, registry.c_str()));
@@ -135,10 +137,18 @@ TEST_F(Factory, AModuleStaysLoadedWhileACreationRunsInIt) {
     };
     ASSERT_EQ(1, scenario(kLetCreatorsGo, 0));
     IComponent* made = nullptr;
-    std::thread creator(
-        [&] { made = factory_->CreateComponentByID(kBlockingCreator, registry.c_str()); });
-    while (scenario(kCreatorsWaiting, 0) != 1)
+    std::atomic<bool> returned{false};
+    std::thread creator([&] {
+        made = factory_->CreateComponentByID(kBlockingCreator, registry.c_str());
+        returned = true;
+    });
+    // A creation that never blocks (a wrong registry) must fail the test, not hang it.
+    while (scenario(kCreatorsWaiting, 0) != 1 && !returned)
         std::this_thread::yield();
+    if (returned) {
+        creator.join();
+        FAIL() << "the blocking creator was never reached";
+    }
     const PexilModuleHandle module = platform::GetModuleHandle(path.c_str());
     ASSERT_NE(nullptr, module);
     EXPECT_EQ(1, factory_->UnloadDllIfIdle(module));  // idle: nothing recorded yet

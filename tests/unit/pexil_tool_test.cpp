@@ -1021,7 +1021,7 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         {{"7001", "--dir", "null"},
          "create",
          Native("CreateComponent(7001, 361) gave null: <dir>/null/TestComponents.dll registers "
-                "100, 101, 102, 103, 104, 105, 106, 107 and 6 more, not 7001: bind 7001 to the "
+                "100, 101, 102, 103, 104, 105, 106, 107 and 8 more, not 7001: bind 7001 to the "
                 "module that registers it, or register a creator for it in this one")},
         {{"112", "--dir", "null"},
          "create",

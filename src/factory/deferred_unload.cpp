@@ -97,16 +97,29 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
 int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
     auto canUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(
         platform::GetProcAddress(module, "PexilDllCanUnloadNow"));
-    if (canUnloadNow == nullptr || canUnloadNow() == 0) return 0;
+    if (canUnloadNow == nullptr) return 0;
+    // The module's answer holds only for the moment it is given: the entries
+    // are marked before the question, and an entry that another thread
+    // creates through after it keeps its reference (DetachModule).
+    static std::atomic<uint32_t> checks{0};
+    uint32_t check = checks.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (check == 0) check = checks.fetch_add(1, std::memory_order_relaxed) + 1;
+    {
+        MutexLock guard(registriesLock_);
+        for (auto& entry : registries_)
+            entry.second->MarkUnloadCheck(module, check);
+    }
+    defaultRegistry_.MarkUnloadCheck(module, check);
+    if (canUnloadNow() == 0) return 0;
     // The references every registry's entries hold, given back once the locks
     // are left: the loader runs the module's destructors as it goes.
     int references = 0;
     {
         MutexLock guard(registriesLock_);
         for (auto& entry : registries_)
-            references += entry.second->DetachModule(module);
+            references += entry.second->DetachModule(module, check);
     }
-    references += defaultRegistry_.DetachModule(module);
+    references += defaultRegistry_.DetachModule(module, check);
     for (; references > 0; --references)
         platform::FreeLibrary(module);
     return 1;

@@ -63,6 +63,9 @@ struct RegistryEntry {
     // While a creation through this entry runs in its module, UnloadModule
     // leaves the entry's reference in place: the module stays loaded.
     CallsInProgress calls;
+    // The unload check that asked the module last (MarkUnloadCheck), 0 once a
+    // creation has called into the module through this entry since.
+    uint32_t unloadCheck;
 };
 
 // A base with one operation that nothing calls or overrides.
@@ -109,7 +112,13 @@ public:
     // UnloadModule's first half: forgets the module in every entry that holds it
     // and has no creation in progress, and returns how many references those
     // entries held, for the caller to give back (FreeLibrary) outside any lock.
-    int DetachModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
+    // With a check (non-zero, from MarkUnloadCheck), only the entries that no
+    // creation has called through since that mark: a component created after
+    // the module said it was idle keeps the reference of its entry.
+    int DetachModule(PexilModuleHandle module, uint32_t check = 0) PEXIL_EXCLUDES(bindingLock_);
+    // Marks the entries that hold the module with the check, before the check
+    // asks the module whether it is idle.
+    void MarkUnloadCheck(PexilModuleHandle module, uint32_t check) PEXIL_EXCLUDES(bindingLock_);
 
     // The path the binding loads the entry's DLL from (kMaxPath bytes); *cut
     // is 1 when the whole path did not fit, and such a path is never loaded.

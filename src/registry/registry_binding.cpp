@@ -52,6 +52,7 @@ IComponent* ComponentRegistry::CreateThroughEntry(uint32_t componentID, Registry
         if (entry.module != nullptr) {
             const ModuleExports exports = ExportsOf(entry);
             entry.calls.count.fetch_add(1, std::memory_order_relaxed);
+            entry.unloadCheck = 0;  // an unload check asking now keeps this reference
             bindingLock_.Unlock();
             // The module's own code runs without the lock: it may ask the
             // factory for further components.
@@ -229,16 +230,26 @@ void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputM
     }
 }
 
-int ComponentRegistry::DetachModule(PexilModuleHandle module) {
+void ComponentRegistry::MarkUnloadCheck(PexilModuleHandle module, uint32_t check) {
+    MutexLock guard(bindingLock_);
+    for (auto& item : entries_) {
+        if (item.second.module == module) item.second.unloadCheck = check;
+    }
+}
+
+int ComponentRegistry::DetachModule(PexilModuleHandle module, uint32_t check) {
     MutexLock guard(bindingLock_);
     // One reference per entry that took one; the default DLL stays. An entry
-    // whose creation is still running in the module keeps its reference.
+    // whose creation is still running in the module keeps its reference, and
+    // so does one that a creation called through after the check's mark (its
+    // component may live although the module said it was idle).
     int references = 0;
     bool kept = false;
     for (auto& item : entries_) {
         RegistryEntry& entry = item.second;
         if (entry.module != module) continue;
-        if (entry.calls.count.load(std::memory_order_acquire) != 0) {
+        if (entry.calls.count.load(std::memory_order_acquire) != 0 ||
+            (check != 0 && entry.unloadCheck != check)) {
             kept = true;
             continue;
         }

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -312,6 +314,59 @@ TEST(FaultInjection, AModuleScheduledDuringAnUnloadPassIsDroppedWhenThePassEnds)
     EXPECT_EQ(std::vector<uintptr_t>{0x1000}, g_askedInPass);
     EXPECT_EQ(0u, g_passFactory->pendingUnloadCount());
     EXPECT_EQ(0u, g_passFactory->timerId());
+    factory->Release(1);
+}
+
+// The unload check asks a module whether it is idle, then gives back the
+// references its registries' entries hold. A component created through such
+// an entry on the factory's thread in between (after the answer, before the
+// references go) keeps its module loaded: it was unloaded under it.
+std::atomic<int> g_checkStage{0};  // 1: the module answered; 2: the creation is done
+PexilDllCanUnloadNowFunction g_realCanUnloadNow = nullptr;
+int PEXIL_CDECL AnswerThenWaitForACreation() {
+    const int answer = g_realCanUnloadNow();
+    g_checkStage = 1;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_checkStage.load() != 2 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return answer;
+}
+void* LookUpWaitingCanUnloadNow(PexilModuleHandle module, const char* name) {
+    void* found = platform::OriginalSystem().getProcAddress(module, name);
+    if (found == nullptr || std::string(name) != "PexilDllCanUnloadNow") return found;
+    g_realCanUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(found);
+    return reinterpret_cast<void*>(&AnswerThenWaitForACreation);
+}
+
+TEST(FaultInjection, AComponentCreatedWhileTheUnloadCheckRunsKeepsItsModuleLoaded) {
+    TempDirectory temp;
+    const std::string copy = temp / "Checked.dll";  // loaded by the registry alone
+    fs::copy_file(BesideProgram("TestComponents.dll"), copy);
+    const std::string file = temp.Write("plugins.ini", "[101]\nDLL=" + copy + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    DebugCapture quiet;
+    IComponent* first = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, first);
+    first->Release(0);  // the module is idle
+    const PexilModuleHandle module = platform::GetModuleHandle(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    g_checkStage = 0;
+    IComponent* second = nullptr;
+    {
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, LookUpWaitingCanUnloadNow);
+        // The check as a worker's timer runs it.
+        std::thread check([&] { factory->UnloadDllIfIdle(module); });
+        while (g_checkStage.load() != 1)
+            std::this_thread::yield();
+        second = factory->CreateComponentByID(101, file.c_str());
+        g_checkStage = 2;
+        check.join();
+    }
+    ASSERT_NE(nullptr, second);
+    // Unloaded, the module would have taken the component's code with it.
+    ASSERT_TRUE(platform::IsModuleLoaded(copy.c_str()));
+    second->Release(0);
     factory->Release(1);
 }
 

@@ -57,6 +57,11 @@ struct LiveComponentMap {
     // Records stay until their component's memory is freed, so a module whose
     // destructors still run never counts as idle.
     alignas(64) std::atomic<uint32_t> count{0};
+    // Removals whose release still runs this module's code after the record
+    // went (the idle notification among it): the module is not idle while
+    // one does, or an unload check on another thread would free the module
+    // under that code. Counted before the record's count goes down.
+    std::atomic<uint32_t> removing{0};
 };
 
 LiveComponentMap& LiveMap();

@@ -17,6 +17,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -369,6 +371,65 @@ TEST(FaultInjection, AComponentCreatedWhileTheUnloadCheckRunsKeepsItsModuleLoade
     second->Release(0);
     factory->Release(1);
 }
+
+#if !defined(_WIN32)
+// A module's release goes on after its last record is gone: the idle
+// notification (which holds the module's locks while it finds the factory)
+// and the return into the module's code. An unload check on another thread
+// meanwhile must find the module busy: it freed the module under that code,
+// and its static destructors waited for the locks the notification held
+// while the notification waited for the loader's lock. (POSIX: the
+// module's own system calls reach this program's table.)
+std::atomic<int> g_notificationStage{0};  // 1: held in the notification; 2: let go
+thread_local bool t_holdTheNotification = false;
+void* HoldTheIdleNotification(PexilModuleHandle module, const char* name) {
+    if (t_holdTheNotification && std::string(name) == "CreateComponent") {
+        t_holdTheNotification = false;
+        g_notificationStage = 1;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (g_notificationStage.load() != 2 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return platform::OriginalSystem().getProcAddress(module, name);
+}
+
+TEST(FaultInjection, AModuleWhoseReleaseIsStillRunningIsNotUnloaded) {
+    TempDirectory temp;
+    const std::string copy = temp / "Releasing.dll";  // loaded by the registry alone
+    fs::copy_file(BesideProgram("TestComponents.dll"), copy);
+    const std::string file = temp.Write("plugins.ini", "[101]\nDLL=" + copy + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    DebugCapture quiet;
+    IComponent* last = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, last);
+    const PexilModuleHandle module = platform::GetModuleHandle(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    g_notificationStage = 0;
+    std::atomic<int> answer{-1};
+    SystemOverride lookups(&platform::SystemCalls::getProcAddress, HoldTheIdleNotification);
+    auto released = std::async(std::launch::async, [&] {
+        t_holdTheNotification = true;
+        last->Release(0);  // the module's last component
+    });
+    while (g_notificationStage.load() != 1)
+        std::this_thread::yield();
+    std::thread check([&] { answer = factory->UnloadDllIfIdle(module); });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (answer.load() == -1 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int answered = answer.load();
+    g_notificationStage = 2;
+    if (released.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fputs("the release and the unload check deadlocked\n", stdout);  // stderr is captured
+        std::_Exit(1);
+    }
+    check.join();
+    EXPECT_EQ(0, answered);
+    EXPECT_TRUE(platform::IsModuleLoaded(copy.c_str()));
+    factory->Release(1);
+}
+#endif
 
 }  // namespace
 }  // namespace testing

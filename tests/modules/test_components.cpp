@@ -144,6 +144,21 @@ private:
     [[maybe_unused]] alignas(64) char line_[64] = {};
 };
 
+// Its interface lies after another polymorphic base: the record's key is not
+// the address its memory is freed at.
+class FirstBase {
+public:
+    virtual ~FirstBase() = default;
+    virtual int First() { return first_; }
+
+private:
+    int first_ = 1;
+};
+class OffsetComponent : public FirstBase, public TestComponent<kOffsetComponent> {
+public:
+    OffsetComponent() : TestComponent<kOffsetComponent>("offset") { SetFlags(0, 0); }
+};
+
 IComponent* CreateOwnDelete() {
     return new OwnDelete();
 }
@@ -267,6 +282,7 @@ PEXIL_REGISTER_CREATOR(kAskingComponent, NewComponent<AskingComponent>);
 PEXIL_REGISTER_CREATOR(kSlowDestructor, NewComponent<SlowDestructor>);
 PEXIL_REGISTER_CREATOR(kOwnDelete, CreateOwnDelete);
 PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
+PEXIL_REGISTER_CREATOR(kOffsetComponent, NewComponent<OffsetComponent>);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

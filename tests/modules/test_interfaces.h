@@ -19,12 +19,14 @@ constexpr uint32_t kReleaserComponent = 106;     // IReleaser
 // Components of the thread scenarios (IModuleProbe::Scenario): a single
 // instance whose constructor creates a component of its module; a component
 // whose Shutdown asks for that single instance; one whose destructor waits;
-// one freed by its own operator delete; one aligned to 64 bytes.
+// one freed by its own operator delete; one aligned to 64 bytes; one whose
+// interface is not at the start of its allocation (a polymorphic base first).
 constexpr uint32_t kWaitingSingle = 107;
 constexpr uint32_t kAskingComponent = 108;
 constexpr uint32_t kSlowDestructor = 109;
 constexpr uint32_t kOwnDelete = 110;
 constexpr uint32_t kOverAligned = 111;
+constexpr uint32_t kOffsetComponent = 112;
 constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
 
 // IModuleProbe::Scenario commands.

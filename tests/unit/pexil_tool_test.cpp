@@ -547,8 +547,8 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
                   "  PexilSetDllSafe       yes\n"
                   "  GetComponentIDs       yes\n"
                   // In registration order, the one registered twice twice.
-                  "component IDs (14): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
-                  "199\n",
+                  "component IDs (15): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
+                  "112 199\n",
               full.out);
     EXPECT_EQ("", full.err);
     EXPECT_EQ(0, full.exitCode);

@@ -40,10 +40,17 @@ struct ModuleExports {
 // (entries are copied while the file is parsed, before any call).
 struct CallsInProgress {
     std::atomic<int32_t> count{0};
+    // The unload check that marked the entry last (MarkUnloadCheck), 0 once a
+    // creation through the entry has ended since. Written only by exchanges:
+    // the mark, an acquire, then sees everything a creation that ended
+    // before it did (its component's record among it).
+    std::atomic<uint32_t> unloadCheck{0};
     CallsInProgress() = default;
-    CallsInProgress(const CallsInProgress& other) : count(other.count.load()) {}
+    CallsInProgress(const CallsInProgress& other)
+        : count(other.count.load()), unloadCheck(other.unloadCheck.load()) {}
     CallsInProgress& operator=(const CallsInProgress& other) {
         count.store(other.count.load());
+        unloadCheck.store(other.unloadCheck.load());
         return *this;
     }
 };
@@ -63,9 +70,6 @@ struct RegistryEntry {
     // While a creation through this entry runs in its module, UnloadModule
     // leaves the entry's reference in place: the module stays loaded.
     CallsInProgress calls;
-    // The unload check that asked the module last (MarkUnloadCheck), 0 once a
-    // creation has called into the module through this entry since.
-    uint32_t unloadCheck;
 };
 
 // A base with one operation that nothing calls or overrides.
@@ -112,8 +116,8 @@ public:
     // UnloadModule's first half: forgets the module in every entry that holds it
     // and has no creation in progress, and returns how many references those
     // entries held, for the caller to give back (FreeLibrary) outside any lock.
-    // With a check (non-zero, from MarkUnloadCheck), only the entries that no
-    // creation has called through since that mark: a component created after
+    // With a check (non-zero, from MarkUnloadCheck), only the entries through
+    // which no creation has ended since that mark: a component recorded after
     // the module said it was idle keeps the reference of its entry.
     int DetachModule(PexilModuleHandle module, uint32_t check = 0) PEXIL_EXCLUDES(bindingLock_);
     // Marks the entries that hold the module with the check, before the check

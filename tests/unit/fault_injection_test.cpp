@@ -340,6 +340,21 @@ void* LookUpWaitingCanUnloadNow(PexilModuleHandle module, const char* name) {
     return reinterpret_cast<void*>(&AnswerThenWaitForACreation);
 }
 
+#if !defined(_WIN32)
+std::atomic<int> g_creationStage{0};  // 1: held in the module; 2: let go
+thread_local bool t_holdTheFirstLockEnter = false;
+void HoldTheFirstLockEnter(PexilLock* lock) {
+    if (t_holdTheFirstLockEnter) {
+        t_holdTheFirstLockEnter = false;
+        g_creationStage = 1;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (g_creationStage.load() != 2 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    platform::OriginalSystem().lockEnter(lock);
+}
+#endif
+
 TEST(FaultInjection, AComponentCreatedWhileTheUnloadCheckRunsKeepsItsModuleLoaded) {
     TempDirectory temp;
     const std::string copy = temp / "Checked.dll";  // loaded by the registry alone
@@ -369,6 +384,35 @@ TEST(FaultInjection, AComponentCreatedWhileTheUnloadCheckRunsKeepsItsModuleLoade
     // Unloaded, the module would have taken the component's code with it.
     ASSERT_TRUE(platform::IsModuleLoaded(copy.c_str()));
     second->Release(0);
+#if !defined(_WIN32)
+    // A creation that entered the module before the check marked its entries
+    // and recorded its component only after the module answered, ending
+    // before the references go. (POSIX: the creation is held at the module's
+    // first lock, which this program's table reaches.)
+    g_checkStage = 0;
+    g_creationStage = 0;
+    IComponent* third = nullptr;
+    {
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, LookUpWaitingCanUnloadNow);
+        SystemOverride locks(&platform::SystemCalls::lockEnter, HoldTheFirstLockEnter);
+        std::thread creation([&] {
+            t_holdTheFirstLockEnter = true;
+            third = factory->CreateComponentByID(101, file.c_str());
+        });
+        while (g_creationStage.load() != 1)
+            std::this_thread::yield();
+        std::thread check([&] { factory->UnloadDllIfIdle(module); });
+        while (g_checkStage.load() != 1)
+            std::this_thread::yield();
+        g_creationStage = 2;
+        creation.join();
+        g_checkStage = 2;
+        check.join();
+    }
+    ASSERT_NE(nullptr, third);
+    ASSERT_TRUE(platform::IsModuleLoaded(copy.c_str()));
+    third->Release(0);
+#endif
     factory->Release(1);
 }
 

@@ -26,6 +26,10 @@ std::atomic<uintptr_t> g_factoryTimer{0};
 // it takes the factory apart.
 std::atomic<int> g_checksRunning{0};
 std::atomic<uintptr_t> g_checkThread{0};
+// Shutdowns begun in this module. A module that an unload pass frees may shut
+// the factory down (and delete it) from its static destructors, on the pass's
+// own thread: the pass then touches the factory no more.
+std::atomic<uint32_t> g_shutdownsBegun{0};
 
 }  // namespace
 
@@ -59,6 +63,7 @@ void PEXIL_CALLBACK ComponentFactory::UnloadTimerProc(void*, unsigned int, uintp
 }
 
 void ComponentFactory::WaitForUnloadChecksOnOtherThreads() {
+    g_shutdownsBegun.fetch_add(1);
     g_factoryTimer.store(0);
     // An unload check on this very thread (a module freed by it releasing the
     // factory) would wait for itself.
@@ -130,14 +135,18 @@ void ComponentFactory::RunUnloadCheck() {
     // to allocate) and without the lock held (it calls into modules and the
     // loader); modules scheduled meanwhile go into the emptied set, which is
     // emptied again at the end of the pass.
+    const uint32_t shutdowns = g_shutdownsBegun.load();
     std::set<PexilModuleHandle> pass;
     {
         MutexLock guard(unloadLock_);
         pass.swap(pendingUnloads_);
     }
     IComponentFactory* self = this;
-    for (PexilModuleHandle module : pass)
+    for (PexilModuleHandle module : pass) {
+        if (g_shutdownsBegun.load() != shutdowns) return;  // this factory may be gone
         self->UnloadDllIfIdle(module);
+    }
+    if (g_shutdownsBegun.load() != shutdowns) return;
     MutexLock guard(unloadLock_);
     if (!pass.empty()) pendingUnloads_.clear();
     if (pendingUnloads_.empty()) StopUnloadTimer();

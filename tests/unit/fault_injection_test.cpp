@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -317,6 +318,61 @@ TEST(FaultInjection, AModuleScheduledDuringAnUnloadPassIsDroppedWhenThePassEnds)
     EXPECT_EQ(0u, g_passFactory->pendingUnloadCount());
     EXPECT_EQ(0u, g_passFactory->timerId());
     factory->Release(1);
+}
+
+// A module that the unload pass frees may shut the factory down (a forced
+// release) as it goes: its static destructors run on the pass's thread, the
+// factory's own. The pass then touches the factory no more; it went on to ask
+// the next pending module through the deleted factory.
+IComponentFactory* g_factoryToRelease = nullptr;
+void* g_keptFactoryMemory = nullptr;
+bool g_factoryReleased = false;
+int g_lookUpsAfterRelease = 0;
+const auto kLaterModule = reinterpret_cast<PexilModuleHandle>(UINTPTR_MAX - 0xfff);
+int FreeLibraryReleasingTheFactory(PexilModuleHandle module) {
+    if (!g_factoryReleased) {
+        g_factoryReleased = true;
+        g_factoryToRelease->Release(1);
+    }
+    return platform::OriginalSystem().freeLibrary(module);
+}
+void KeepTheFactorysMemory(void* memory) {
+    if (memory != g_keptFactoryMemory) platform::OriginalSystem().deallocate(memory);
+}
+void* CountLookUpsAfterTheRelease(PexilModuleHandle module, const char* name) {
+    if (g_factoryReleased) ++g_lookUpsAfterRelease;
+    return module == kLaterModule ? nullptr
+                                  : platform::OriginalSystem().getProcAddress(module, name);
+}
+
+TEST(FaultInjection, AnUnloadPassWhoseModuleShutsTheFactoryDownTouchesItNoMore) {
+    TempDirectory temp;
+    const std::string copy = temp / "Releasing.dll";
+    fs::copy_file(BesideProgram("TestComponents.dll"), copy);
+    const std::string file = temp.Write("plugins.ini", "[101]\nDLL=" + copy + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    DebugCapture quiet;
+    IComponent* component = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, component);
+    component->Release(0);
+    const PexilModuleHandle module = platform::GetModuleHandle(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    factory->ScheduleDllUnload(module);
+    factory->ScheduleDllUnload(kLaterModule);  // asked after it
+    g_factoryToRelease = factory;
+    g_keptFactoryMemory = dynamic_cast<void*>(factory);  // kept: a stray use reads no other object
+    {
+        SystemOverride frees(&platform::SystemCalls::freeLibrary, FreeLibraryReleasingTheFactory);
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, CountLookUpsAfterTheRelease);
+        SystemOverride keeps(&platform::SystemCalls::deallocate, KeepTheFactorysMemory);
+        static_cast<ComponentFactory*>(factory)->RunUnloadCheck();
+    }
+    EXPECT_TRUE(g_factoryReleased);
+    EXPECT_EQ(0, g_lookUpsAfterRelease);
+    EXPECT_FALSE(platform::IsModuleLoaded(copy.c_str()));
+    EXPECT_EQ(nullptr, SingleInstance<ComponentFactory>::Current());
+    platform::OriginalSystem().deallocate(g_keptFactoryMemory);
 }
 
 // The unload check asks a module whether it is idle, then gives back the

@@ -65,6 +65,10 @@ struct LiveComponentMap {
 };
 
 LiveComponentMap& LiveMap();
+// True from the map's construction until the module's detach. The module's
+// own files may run static initialisers before it (they come first in the
+// link) and static destructors after: the shards' locks do not exist then.
+bool LiveMapReady();
 
 // The shard of a record's key (or of a deletion's memory): a multiplicative
 // hash of the address, so that neighbouring allocations spread over all.

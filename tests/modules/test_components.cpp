@@ -267,6 +267,17 @@ public:
     SharedComponent() : TestComponent<kSingleComponent>("single") {}
 };
 
+// Takes the module lock while the module loads, before the framework's own
+// files are initialised (this file comes first in the link): the lock is
+// made on first entry. (The live map's locks, taken then, hung the load on
+// Windows.)
+struct EarlyLockUser {
+    EarlyLockUser() {
+        EnterModuleLock();
+        LeaveModuleLock();
+    }
+} g_earlyLockUser;
+
 }  // namespace
 
 PEXIL_REGISTER_CREATOR(kTestComponent, NewComponent<TestComponent<kTestComponent>>);

@@ -104,8 +104,8 @@ int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
         platform::GetProcAddress(module, "PexilDllCanUnloadNow"));
     if (canUnloadNow == nullptr) return 0;
     // The module's answer holds only for the moment it is given: the entries
-    // are marked before the question, and an entry that another thread
-    // creates through after it keeps its reference (DetachModule).
+    // are marked before the question, and an entry through which a creation
+    // on another thread ends after the mark keeps its reference (DetachModule).
     static std::atomic<uint32_t> checks{0};
     uint32_t check = checks.fetch_add(1, std::memory_order_relaxed) + 1;
     if (check == 0) check = checks.fetch_add(1, std::memory_order_relaxed) + 1;

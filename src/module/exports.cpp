@@ -89,7 +89,7 @@ PEXIL_MODULE_EXPORT void PEXIL_CDECL PexilDllFreeMap(void) {
 }
 
 PEXIL_MODULE_EXPORT int PEXIL_CDECL PexilDllCanUnloadNow(void) {
-    return pexil::module::LiveComponentCount() == 0 ? 1 : 0;
+    return pexil::module::ModuleIsIdle() ? 1 : 0;
 }
 
 PEXIL_MODULE_EXPORT PexilModuleHandle PEXIL_CDECL SetFactoryHandle(PexilModuleHandle handle) {

@@ -55,7 +55,9 @@ bool RemoveFromShard(LiveComponentMap& map, LiveShard& shard, IComponent* compon
     } else {
         if (creatorID != nullptr) *creatorID = it->second.creatorID;
         shard.records.erase(it);
-        left = map.count.fetch_sub(1, std::memory_order_relaxed) - 1;
+        // Release: whoever reads the new count also sees the caller's removal
+        // counted in map.removing (ModuleIsIdle).
+        left = map.count.fetch_sub(1, std::memory_order_release) - 1;
     }
     return left == 0 && notifyFactory != 0;
 }
@@ -122,6 +124,14 @@ RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComp
 
 uint32_t LiveComponentCount() {
     return LiveMap().count.load(std::memory_order_relaxed);
+}
+
+bool ModuleIsIdle() {
+    LiveComponentMap& map = LiveMap();
+    // The count first: a removal is counted in removing before its record's
+    // count goes down.
+    return map.count.load(std::memory_order_acquire) == 0 &&
+           map.removing.load(std::memory_order_acquire) == 0;
 }
 
 void FreeFlaggedComponents() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
@@ -264,6 +274,7 @@ void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
         }
         deletion->next = nullptr;
         deletion->freed = 1;
+        map.removing.fetch_add(1, std::memory_order_relaxed);
         uint32_t creatorID = 0;
         const bool idle =
             module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory, &creatorID);
@@ -275,6 +286,7 @@ void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
         }
         shard.lock.Leave();
         if (idle) module::NotifyIfIdle(map);
+        map.removing.fetch_sub(1, std::memory_order_release);
         return;
     }
     Deallocate(memory, deallocation);  // not deleted by Release: the record, if any, stays
@@ -308,9 +320,11 @@ void EndComponentDeletion(ComponentDeletion* deletion) {
     while (*link != nullptr && *link != deletion)
         link = &(*link)->next;
     if (*link != nullptr) *link = deletion->next;
+    map.removing.fetch_add(1, std::memory_order_relaxed);
     const bool idle = module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory);
     shard.lock.Leave();
     if (idle) module::NotifyIfIdle(map);
+    map.removing.fetch_sub(1, std::memory_order_release);
 }
 
 void DeleteWithGlobalOperator(void* memory) {
@@ -321,9 +335,11 @@ void RemoveLiveComponent(IComponent* component, int notifyFactory) {
     module::LiveComponentMap& map = module::LiveMap();
     module::LiveShard& shard = module::ShardOf(map, component);
     shard.lock.Enter();
+    map.removing.fetch_add(1, std::memory_order_relaxed);
     const bool idle = module::RemoveFromShard(map, shard, component, notifyFactory);
     shard.lock.Leave();
     if (idle) module::NotifyIfIdle(map);
+    map.removing.fetch_sub(1, std::memory_order_release);
 }
 
 }  // namespace pexil

@@ -57,9 +57,18 @@ struct LiveComponentMap {
     // Records stay until their component's memory is freed, so a module whose
     // destructors still run never counts as idle.
     alignas(64) std::atomic<uint32_t> count{0};
+    // Removals whose release still runs this module's code after the record
+    // went (the idle notification among it): the module is not idle while
+    // one does, or an unload check on another thread would free the module
+    // under that code. Counted before the record's count goes down.
+    std::atomic<uint32_t> removing{0};
 };
 
 LiveComponentMap& LiveMap();
+// True from the map's construction until the module's detach. The module's
+// own files may run static initialisers before it (they come first in the
+// link) and static destructors after: the shards' locks do not exist then.
+bool LiveMapReady();
 
 // The shard of a record's key (or of a deletion's memory): a multiplicative
 // hash of the address, so that neighbouring allocations spread over all.

@@ -96,15 +96,17 @@ uint32_t CopyComponentIDs(uint32_t* ids, uint32_t capacity) {
 
 // The public names of the module lock, for code outside the framework, which
 // the lock analysis does not see: every lock of the module, the live map's
-// shards first (the order the idle notification takes them in).
+// shards first (the order the idle notification takes them in). Before the
+// map exists (a static initialiser of the module's own files) and after its
+// detach, the module lock alone, initialised on first entry as always.
 void EnterModuleLock() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
-    module::EnterAllShards(module::LiveMap());
+    if (module::LiveMapReady()) module::EnterAllShards(module::LiveMap());
     module::EnterLock();
 }
 
 void LeaveModuleLock() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
     module::LeaveLock();
-    module::LeaveAllShards(module::LiveMap());
+    if (module::LiveMapReady()) module::LeaveAllShards(module::LiveMap());
 }
 
 void RegisterCreator(uint32_t componentID, CreatorFunction creator) {

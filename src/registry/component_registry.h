@@ -40,10 +40,17 @@ struct ModuleExports {
 // (entries are copied while the file is parsed, before any call).
 struct CallsInProgress {
     std::atomic<int32_t> count{0};
+    // The unload check that marked the entry last (MarkUnloadCheck), 0 once a
+    // creation through the entry has ended since. Written only by exchanges:
+    // the mark, an acquire, then sees everything a creation that ended
+    // before it did (its component's record among it).
+    std::atomic<uint32_t> unloadCheck{0};
     CallsInProgress() = default;
-    CallsInProgress(const CallsInProgress& other) : count(other.count.load()) {}
+    CallsInProgress(const CallsInProgress& other)
+        : count(other.count.load()), unloadCheck(other.unloadCheck.load()) {}
     CallsInProgress& operator=(const CallsInProgress& other) {
         count.store(other.count.load());
+        unloadCheck.store(other.unloadCheck.load());
         return *this;
     }
 };
@@ -109,7 +116,13 @@ public:
     // UnloadModule's first half: forgets the module in every entry that holds it
     // and has no creation in progress, and returns how many references those
     // entries held, for the caller to give back (FreeLibrary) outside any lock.
-    int DetachModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
+    // With a check (non-zero, from MarkUnloadCheck), only the entries through
+    // which no creation has ended since that mark: a component recorded after
+    // the module said it was idle keeps the reference of its entry.
+    int DetachModule(PexilModuleHandle module, uint32_t check = 0) PEXIL_EXCLUDES(bindingLock_);
+    // Marks the entries that hold the module with the check, before the check
+    // asks the module whether it is idle.
+    void MarkUnloadCheck(PexilModuleHandle module, uint32_t check) PEXIL_EXCLUDES(bindingLock_);
 
     // The path the binding loads the entry's DLL from (kMaxPath bytes); *cut
     // is 1 when the whole path did not fit, and such a path is never loaded.

@@ -63,6 +63,9 @@ IComponent* ComponentRegistry::CreateThroughEntry(uint32_t componentID, Registry
             // The module's own code runs without the lock: it may ask the
             // factory for further components.
             IComponent* component = CallModule(exports, componentID, false, entry.fullPath);
+            // An unload check that marked the entry before this ends keeps its
+            // reference: its question may have come before the record.
+            entry.calls.unloadCheck.exchange(0, std::memory_order_release);
             entry.calls.count.fetch_sub(1, std::memory_order_release);
             return component;
         }
@@ -266,16 +269,28 @@ void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputM
     }
 }
 
-int ComponentRegistry::DetachModule(PexilModuleHandle module) {
+void ComponentRegistry::MarkUnloadCheck(PexilModuleHandle module, uint32_t check) {
+    MutexLock guard(bindingLock_);
+    for (auto& item : entries_) {
+        if (item.second.module == module) {
+            item.second.calls.unloadCheck.exchange(check, std::memory_order_acq_rel);
+        }
+    }
+}
+
+int ComponentRegistry::DetachModule(PexilModuleHandle module, uint32_t check) {
     MutexLock guard(bindingLock_);
     // One reference per entry that took one; the default DLL stays. An entry
-    // whose creation is still running in the module keeps its reference.
+    // whose creation is still running in the module keeps its reference, and
+    // so does one through which a creation ended after the check's mark (its
+    // component may live although the module said it was idle).
     int references = 0;
     bool kept = false;
     for (auto& item : entries_) {
         RegistryEntry& entry = item.second;
         if (entry.module != module) continue;
-        if (entry.calls.count.load(std::memory_order_acquire) != 0) {
+        if (entry.calls.count.load(std::memory_order_acquire) != 0 ||
+            (check != 0 && entry.calls.unloadCheck.load(std::memory_order_acquire) != check)) {
             kept = true;
             continue;
         }

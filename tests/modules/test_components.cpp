@@ -150,6 +150,21 @@ private:
     [[maybe_unused]] alignas(64) char line_[64] = {};
 };
 
+// Its interface lies after another polymorphic base: the record's key is not
+// the address its memory is freed at.
+class FirstBase {
+public:
+    virtual ~FirstBase() = default;
+    virtual int First() { return first_; }
+
+private:
+    int first_ = 1;
+};
+class OffsetComponent : public FirstBase, public TestComponent<kOffsetComponent> {
+public:
+    OffsetComponent() : TestComponent<kOffsetComponent>("offset") { SetFlags(0, 0); }
+};
+
 IComponent* CreateOwnDelete() {
     return new OwnDelete();
 }
@@ -284,6 +299,17 @@ public:
     SharedComponent() : TestComponent<kSingleComponent>("single") {}
 };
 
+// Takes the module lock while the module loads, before the framework's own
+// files are initialised (this file comes first in the link): the lock is
+// made on first entry. (The live map's locks, taken then, hung the load on
+// Windows.)
+struct EarlyLockUser {
+    EarlyLockUser() {
+        EnterModuleLock();
+        LeaveModuleLock();
+    }
+} g_earlyLockUser;
+
 }  // namespace
 
 PEXIL_REGISTER_CREATOR(kTestComponent, NewComponent<TestComponent<kTestComponent>>);
@@ -302,6 +328,7 @@ PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
 PEXIL_REGISTER_CREATOR(kWrongClass, CreateWrongClass);
 PEXIL_REGISTER_CREATOR(kDyingHandout, HandOutTheDyingOne);
 PEXIL_REGISTER_CREATOR(kBlockingCreator, CreateAfterWaiting);
+PEXIL_REGISTER_CREATOR(kOffsetComponent, NewComponent<OffsetComponent>);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

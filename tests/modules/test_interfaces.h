@@ -19,7 +19,8 @@ constexpr uint32_t kReleaserComponent = 106;     // IReleaser
 // Components of the thread scenarios (IModuleProbe::Scenario): a single
 // instance whose constructor creates a component of its module; a component
 // whose Shutdown asks for that single instance; one whose destructor waits;
-// one freed by its own operator delete; one aligned to 64 bytes.
+// one freed by its own operator delete; one aligned to 64 bytes; one whose
+// interface is not at the start of its allocation (a polymorphic base first).
 constexpr uint32_t kWaitingSingle = 107;
 constexpr uint32_t kAskingComponent = 108;
 constexpr uint32_t kSlowDestructor = 109;
@@ -31,6 +32,8 @@ constexpr uint32_t kWrongClass = 112;
 constexpr uint32_t kDyingHandout = 114;
 // Its creator waits until the test lets it go (kLetCreatorsGo).
 constexpr uint32_t kBlockingCreator = 115;
+// Its interface is not at the start of its allocation.
+constexpr uint32_t kOffsetComponent = 116;
 constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
 
 // IModuleProbe::Scenario commands.

@@ -265,7 +265,7 @@ TEST_F(FactoryScenario, TheTraceNamesTheLineTheIDsAndTheCase) {
         "Pexil[Error]: Can't find the factory method of Component\n"
         "Pexil[Error]: ComponentID=7001 CreatorID=361" +
         explain + "component 7001: " + Host("TestComponents.dll") +
-        " registers 100, 101, 102, 103, 104, 105, 106, 107 and 8 more, not 7001\n"
+        " registers 100, 101, 102, 103, 104, 105, 106, 107 and 9 more, not 7001\n"
         "[Pexil_Error] CreateComponent(ComponentId=7001) return null.\n"
         "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" +
         Host("") + "\n" + explain + "component 361: its section in " + Host("rebound.ini") +

@@ -248,6 +248,44 @@ TEST(ModuleConcurrency, AComponentBeingDeletedIsNotHandedOutAgain) {
     probe->Release(0);
 }
 
+// Components handed to PexilDllFreeMap by their free-map flag on three
+// threads, freed by PexilDllFreeMap on a fourth: what a thread did with its
+// component before it set the flag happens before the walk releases it
+// (under ThreadSanitizer a flag without that order shows as a race with the
+// destructor). Their interface is not at the start of their allocation, so
+// each free finds its deletion through the other shards.
+TEST(ModuleConcurrency, ComponentsFlaggedOnThreeThreadsAreFreedByPexilDllFreeMapOnAFourth) {
+    LoadedModule module("TestComponents.dll");
+    ASSERT_NE(nullptr, module.handle());
+    IModuleProbe* probe = ProbeOf(module);
+    ASSERT_NE(nullptr, probe);
+    platform::testing::DebugCapture capture;
+    std::atomic<int> producing{3};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 1000; ++i) {
+                auto* component =
+                    static_cast<ITestComponent*>(module.CreateComponent(kOffsetComponent, 0));
+                if (component == nullptr) continue;
+                component->AddOwned(1, 0, "handed");  // read by its Shutdown on the walk
+                component->SetFreeMapFlag(1);
+            }
+            --producing;
+        });
+    }
+    threads.emplace_back([&] {
+        while (producing.load() != 0)
+            module.PexilDllFreeMap();
+    });
+    for (std::thread& thread : threads)
+        thread.join();
+    module.PexilDllFreeMap();
+    EXPECT_EQ(1u, probe->LiveCount());  // the probe
+    EXPECT_EQ("", capture.Text());      // no record missed, none left
+    probe->Release(0);
+}
+
 // More destructors at once than the 32 deletions the module once noted in a
 // fixed table (the rest then ran under the module lock, one at a time): here
 // all 40 run together, outside the lock.

@@ -455,7 +455,7 @@ TEST_F(PexilTool, LintChecksWhatAHostReadsAndTheModulesItNames) {
     const ToolResult loaded = Run({"lint"});
     EXPECT_EQ(chain + "lint: 6 findings, 0 notes\n" +
                   Native("  line 6: component 7001: its DLL <dir>/system/TestComponents.dll") +
-                  " registers 100, 101, 102, 103, 104, 105, 106, 107 and 8 more, not 7001: "
+                  " registers 100, 101, 102, 103, 104, 105, 106, 107 and 9 more, not 7001: "
                   "requests for it get nothing\n" +
                   Native("  line 8: component 5: its DLL <dir>/system/NoExports.dll") +
                   " exports no CreateComponent: it is no module\n" + rebound,
@@ -643,8 +643,8 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
                   "  PexilSetDllSafe       yes\n"
                   "  GetComponentIDs       yes\n"
                   // In registration order, the one registered twice twice.
-                  "component IDs (17): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
-                  "112 114 115 199\n",
+                  "component IDs (18): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
+                  "112 114 115 116 199\n",
               full.out);
     EXPECT_EQ("", full.err);
     EXPECT_EQ(0, full.exitCode);
@@ -1021,7 +1021,7 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         {{"7001", "--dir", "null"},
          "create",
          Native("CreateComponent(7001, 361) gave null: <dir>/null/TestComponents.dll registers "
-                "100, 101, 102, 103, 104, 105, 106, 107 and 8 more, not 7001: bind 7001 to the "
+                "100, 101, 102, 103, 104, 105, 106, 107 and 9 more, not 7001: bind 7001 to the "
                 "module that registers it, or register a creator for it in this one")},
         {{"112", "--dir", "null"},
          "create",

@@ -61,7 +61,7 @@ void LayOut(const fs::path& directory, bool withFactory) {
     const fs::path bin = Env().hostDirectory;
     fs::remove_all(directory);
     CopyInto(bin / "app_start_host", directory / "app_start_host");
-    CopyInto(bin / "libpexil_platform.so", directory / "libpexil_platform.so");
+    CopyInto(bin / "libpexil_platform.so.0", directory / "libpexil_platform.so.0");
     for (uint32_t m = 0; m < kAppModules; ++m)
         CopyInto(bin / "AppComponents.dll", directory / "modules" / ModuleName(m));
     if (!withFactory) return;

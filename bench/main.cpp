@@ -168,7 +168,7 @@ void Report(const benchmark::CPUInfo& machine) {
         rows.push_back({"4 create+release in one module, 2 threads",
                         Format("%.2f M/s", module.twoThreadsPerSecond / 1e6), "1 thread",
                         Format("%.2f M/s", module.oneThreadPerSecond / 1e6), Ratio(module.ratio),
-                        ">= 0.8x", Verdict(module.ratio >= 0.8)});
+                        ">= 1.3x", Verdict(module.ratio >= 1.3)});
         rows.push_back({"  floor's work, nothing shared, 2 threads",
                         Format("%.2f M/s", floor.twoThreadsPerSecond / 1e6), "1 thread",
                         Format("%.2f M/s", floor.oneThreadPerSecond / 1e6), Ratio(floor.ratio), "-",
@@ -284,7 +284,7 @@ int main(int argc, char** argv) {
     MeasureRegistryParsing(21);
     MeasureSmallRegistry(201);
     MeasureHolders(201);
-    MeasureThreadScaling(200);
+    MeasureThreadScaling(41);
     MeasureUnloadLatency(20);
     MeasureAppStart(21);
     Report(benchmark::CPUInfo::Get());

@@ -30,21 +30,32 @@
 namespace pexil::bench {
 namespace {
 
-constexpr int kOperationsPerRound = 20000;
+// Long enough that starting and joining the threads (some tens of
+// microseconds) is lost in the round.
+constexpr int kOperationsPerRound = 200000;
 
 using Work = std::function<bool(int operations)>;
 
-// Seconds for the round's operations shared out among the threads; negative
-// when the work failed.
+// Seconds for the round's operations shared out among the threads, from the
+// moment every thread is ready (a barrier: thread creation is not timed) to
+// the last one's end; negative when the work failed.
 double TimeRound(const Work& work, int threads) {
     std::atomic<bool> failed{false};
-    const auto start = std::chrono::steady_clock::now();
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
+            ++ready;
+            while (!go.load(std::memory_order_acquire)) {
+            }
             if (!work(kOperationsPerRound / threads)) failed = true;
         });
     }
+    while (ready.load() < threads) {
+    }
+    const auto start = std::chrono::steady_clock::now();
+    go.store(true, std::memory_order_release);
     for (std::thread& worker : workers)
         worker.join();
     const double seconds =

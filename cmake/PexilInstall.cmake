@@ -1,11 +1,18 @@
 # Installation and the CMake package: `cmake --install` puts the public
 # headers, the platform library, the module code archive, Brelnor.dll, the
-# pexil command and its manual page, the guides and the package files
-# (find_package(Pexil)) under the prefix.
+# pexil command and its manual page, the guides, the licence and the package
+# files (find_package(Pexil) and pkg-config) under the prefix.
+#
+# Each file belongs to one of three components, the Debian packages
+# (cmake/PexilPackage.cmake): runtime (what a host runs with: the platform
+# library under its versioned name and its SONAME, Brelnor.dll), dev (what a
+# host or module is built with) and tools (the pexil command). A plain
+# `cmake --install` installs all three.
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+option(PEXIL_DEBIAN_PACKAGE "Install for the Debian packages (scripts/package)" OFF)
 set(PEXIL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pexil)
 set(PEXIL_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pexil
   CACHE STRING "Where the guides are installed, below the prefix")
@@ -35,37 +42,88 @@ if(WIN32)
   set_target_properties(pexil_build_options PROPERTIES EXPORT_NAME build_options)
   list(APPEND _pexil_libraries pexil_build_options)
 endif()
+# The shared platform library is runtime, its unversioned link (what the
+# linker finds for -lpexil_platform) dev; archives are dev.
 install(TARGETS ${_pexil_libraries}
   EXPORT PexilTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS Brelnor
   EXPORT PexilTargets
-  RUNTIME DESTINATION ${PEXIL_INSTALL_FACTORYDIR}
-  LIBRARY DESTINATION ${PEXIL_INSTALL_FACTORYDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/pexil DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  RUNTIME DESTINATION ${PEXIL_INSTALL_FACTORYDIR} COMPONENT runtime
+  LIBRARY DESTINATION ${PEXIL_INSTALL_FACTORYDIR} COMPONENT runtime
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/pexil DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  COMPONENT dev)
+
+# MinGW: the compiler's thread model, which a consumer's compiler must share
+# (the libraries' std::mutex needs the posix one); PexilConfig.cmake checks it.
+set(PEXIL_THREAD_MODEL "")
+set(PEXIL_TOOLCHAIN_FILE "")
+if(MINGW)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -v OUTPUT_QUIET ERROR_VARIABLE _pexil_compiler_says)
+  if(_pexil_compiler_says MATCHES "Thread model: ([a-z0-9]+)")
+    set(PEXIL_THREAD_MODEL ${CMAKE_MATCH_1})
+  endif()
+  # The toolchain file of this width, for consumers to use as it is.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(PEXIL_TOOLCHAIN_FILE mingw-x86_64.cmake)
+  else()
+    set(PEXIL_TOOLCHAIN_FILE mingw-i686.cmake)
+  endif()
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/toolchains/${PEXIL_TOOLCHAIN_FILE}
+    DESTINATION ${PEXIL_INSTALL_CMAKEDIR}/toolchains)
+endif()
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PexilConfig.cmake.in
   ${PROJECT_BINARY_DIR}/package/PexilConfig.cmake
   INSTALL_DESTINATION ${PEXIL_INSTALL_CMAKEDIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/PexilConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
-install(EXPORT PexilTargets NAMESPACE Pexil:: DESTINATION ${PEXIL_INSTALL_CMAKEDIR})
+install(EXPORT PexilTargets NAMESPACE Pexil:: DESTINATION ${PEXIL_INSTALL_CMAKEDIR}
+  COMPONENT dev)
 install(FILES
     ${PROJECT_BINARY_DIR}/package/PexilConfig.cmake
     ${PROJECT_BINARY_DIR}/package/PexilConfigVersion.cmake
     ${PEXIL_MODULE_EXPORTS_DEF}
     ${PEXIL_MODULE_EXPORTS_MAP}
     ${CMAKE_CURRENT_LIST_DIR}/PexilModule.cmake
-  DESTINATION ${PEXIL_INSTALL_CMAKEDIR})
+  DESTINATION ${PEXIL_INSTALL_CMAKEDIR}
+  COMPONENT dev)
 
-# The guides, the README and the example project the guides build.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${PEXIL_INSTALL_DOCDIR})
+# pkg-config files for projects built without CMake (Make, Meson): pexil.pc
+# for hosts, pexil-module.pc for component modules. Written at install time,
+# so that they name the prefix actually installed to.
+if(NOT WIN32)
+  get_target_property(_pexil_soversion pexil_platform SOVERSION)
+  set(PEXIL_PLATFORM_SONAME libpexil_platform.so.${_pexil_soversion})
+  set(prefix "@prefix@")
+  foreach(_pexil_pc pexil pexil-module)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/${_pexil_pc}.pc.in
+      ${PROJECT_BINARY_DIR}/pkgconfig/${_pexil_pc}.pc.in @ONLY)
+    install(CODE "
+      set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+      configure_file(\"${PROJECT_BINARY_DIR}/pkgconfig/${_pexil_pc}.pc.in\"
+        \"${PROJECT_BINARY_DIR}/pkgconfig/${_pexil_pc}.pc\" @ONLY)"
+      COMPONENT dev)
+    install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${_pexil_pc}.pc
+      DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+  endforeach()
+  unset(prefix)
+endif()
+
+# The guides, the README, the changelog and the example project the guides
+# build. A Debian package carries the licence in its copyright file instead.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+  DESTINATION ${PEXIL_INSTALL_DOCDIR} COMPONENT dev)
+if(NOT PEXIL_DEBIAN_PACKAGE)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${PEXIL_INSTALL_DOCDIR} COMPONENT dev)
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
   DESTINATION ${PEXIL_INSTALL_DOCDIR}
+  COMPONENT dev
   PATTERN "man" EXCLUDE)
 
 # The pexil command's manual page, compressed as manual pages are installed.
@@ -77,9 +135,13 @@ if(PEXIL_BUILD_TOOLS AND NOT WIN32)
     DEPENDS ${PROJECT_BINARY_DIR}/man/pexil.1
     COMMENT "Compressing the manual page" VERBATIM)
   add_custom_target(pexil_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/man/pexil.1.gz)
-  install(FILES ${PROJECT_BINARY_DIR}/man/pexil.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/man/pexil.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT tools)
+endif()
+if(PEXIL_BUILD_TOOLS)
+  # A target file of its own, so that the dev package's works without the tools.
+  install(EXPORT PexilToolTargets NAMESPACE Pexil:: DESTINATION ${PEXIL_INSTALL_CMAKEDIR}
+    COMPONENT tools)
 endif()
 
-if(NOT WIN32)
-  include(PexilPackage)
-endif()
+include(PexilPackage)

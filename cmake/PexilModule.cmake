@@ -87,9 +87,13 @@ function(pexil_deploy host)
   if(ARG_PEXIL_INI)
     get_filename_component(ini ${ARG_PEXIL_INI} ABSOLUTE)
   else()
-    # Written only when its text changes.
+    # Written only when its text changes; with CR LF for Windows, as Notepad writes.
     set(ini ${CMAKE_CURRENT_BINARY_DIR}/pexil_deploy/${host}/Pexil.ini)
-    file(CONFIGURE OUTPUT ${ini} CONTENT
+    set(newlines UNIX)
+    if(WIN32)
+      set(newlines CRLF)
+    endif()
+    file(CONFIGURE OUTPUT ${ini} NEWLINE_STYLE ${newlines} CONTENT
 "; Written by pexil_deploy: the factory lies beside the host.
 [361]
 DLL=Brelnor.dll
@@ -102,7 +106,8 @@ NotUseDefaultDllPath=1
   set(beside $<TARGET_FILE:Pexil::Brelnor>)
   get_target_property(platform_type Pexil::platform TYPE)
   if(platform_type STREQUAL "SHARED_LIBRARY")
-    list(APPEND beside $<TARGET_FILE:Pexil::platform>)
+    # Under its SONAME (libpexil_platform.so.0), the name the host looks for.
+    list(APPEND beside $<TARGET_SONAME_FILE:Pexil::platform>)
   endif()
   list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different ${beside} ${directory})
 

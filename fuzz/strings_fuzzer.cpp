@@ -419,10 +419,15 @@ void CheckBaseDirectory(const Inputs& in, bool keepsOneLess, bool exists) {
         FUZZ_CHECK(absolute.Text() == joined.substr(0, keepsOneLess ? kMaxPath - 2 : kMaxPath - 1));
     }
 
+    // A join cut to fit, or made to an unknown (empty) base, names no directory.
+    const size_t joinKeeps = static_cast<size_t>(keepsOneLess ? kMaxPath - 2 : kMaxPath - 1);
+    const bool wholePath = made == 1 && (IsAbsolutePath(name, in.style) ||
+                                         (!g_baseDirectory.empty() && joined.size() <= joinKeeps));
     GuardedBuffer directory(in.size, in.initial, in.terminated);
     const int found =
         GetDirectoryPart(base, name, in.nullBuffer ? nullptr : directory.data(), in.size);
     FUZZ_CHECK(directory.GuardIntact());
+    if (found == 1) FUZZ_CHECK(wholePath);
     if (found == 0) {
         FUZZ_CHECK(directory.Untouched());
     } else {
@@ -435,7 +440,7 @@ void CheckBaseDirectory(const Inputs& in, bool keepsOneLess, bool exists) {
         FUZZ_CHECK(IsSeparator(whole[part.size()]));
         FUZZ_CHECK(whole.find_first_of("/\\", part.size() + 1) == std::string::npos);
     }
-    if (made == 1 && found == 0 && !in.nullBuffer) {
+    if (wholePath && found == 0 && !in.nullBuffer) {
         // Refused only for the reasons the header gives.
         const int separator = LastOfEitherSeparator(absolute.data());
         FUZZ_CHECK(separator <= 0 || separator >= in.size);

@@ -35,9 +35,12 @@ public:
     uint32_t GetComponentID() override { return ID; }
     int GetVersion() override { return 1; }
     void Release(int force) override;
-    int GetFreeMapFlag() override { return freeMapFlag_.load(std::memory_order_relaxed); }
+    // Setting the flag hands the component to PexilDllFreeMap, which may run
+    // on another thread: what the setter did before happens before the walk
+    // releases it.
+    int GetFreeMapFlag() override { return freeMapFlag_.load(std::memory_order_acquire); }
     void SetFreeMapFlag(int value) override {
-        freeMapFlag_.store(value, std::memory_order_relaxed);
+        freeMapFlag_.store(value, std::memory_order_release);
     }
 
     // The two slots every component adds after its interface's own. They are

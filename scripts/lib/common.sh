@@ -32,7 +32,8 @@ ensure_packages() {
 }
 
 # What building and testing the native and Windows builds needs.
-BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev googletest)
+# (make and pkgconf: the guides' example is also built by its Makefile.)
+BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev googletest make pkgconf)
 WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
 # The Linux build in 32 bits and the emulator that runs it.
 I386_PACKAGES=(g++-multilib qemu-user)
@@ -63,13 +64,14 @@ consume_package() {
     shift
     cmake -DEXAMPLE_DIR="$REPO/docs/examples" \
         -DEXPECTED_OUTPUT="$REPO/tests/package/expected_host_output.txt" \
-        -DCHECK_EXPORTS="$REPO/tests/check_module_exports.sh" -DGENERATOR=Ninja \
+        -DCHECK_EXPORTS="$REPO/tests/check_module_exports.sh" \
+        -DCHECK_RUN_PATHS="$REPO/tests/check_run_paths.sh" -DGENERATOR=Ninja \
         -DMAKE_PROGRAM="$(command -v ninja)" -DPEXIL_VERSION="$PEXIL_VERSION" "$@" \
         -P "$REPO/tests/package/package_test.cmake" >"$log" 2>&1
 }
 
 # The fuzz targets of fuzz/, in the order scripts/fuzz runs them.
-FUZZ_TARGETS=(registry_fuzzer profile_reader_fuzzer strings_fuzzer)
+FUZZ_TARGETS=(registry_fuzzer profile_reader_fuzzer strings_fuzzer tool_output_fuzzer)
 
 WINE_LOADER=/usr/lib/wine/wine64
 WINE_SERVER=/usr/lib/wine/wineserver

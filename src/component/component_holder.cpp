@@ -31,12 +31,13 @@ ComponentHolder::ComponentHolder(uint32_t componentID, Locator locator, int free
         component->SetFreeMapFlag(freeMapFlag);
     } else if (componentID == kFactoryComponentID) {
         // The factory was found, but the registry the module was created
-        // from does not name it: the module's holders all come back empty.
+        // from does not bind 361 to it: the module's holders all come back
+        // empty. (The factory's own trace names the registry's lines.)
         Explain(
-            "the factory gives no component 361 for the registry \"%s\"%s: a registry that "
-            "components are created from needs a [361] section naming the factory "
-            "(DLL=Brelnor.dll); without it this module gets no log settings and is never "
-            "unloaded\n",
+            "the factory gives no component 361 for the registry \"%s\"%s: that registry must "
+            "bind 361 to the factory, in a [361] section with DLL=Brelnor.dll that no later "
+            "line starts anew or binds elsewhere; until it does, this module's holders get no "
+            "factory, so it gets no log settings and is never unloaded\n",
             registryPath != nullptr ? registryPath : "",
             registryPath == nullptr || registryPath[0] == '\0' ? " (Pexil.ini)" : "");
     }

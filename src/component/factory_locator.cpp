@@ -3,8 +3,10 @@
 #include "platform/platform.h"
 #include "support/base_directory.h"
 #include "support/debug_print.h"
+#include "support/diagnostic_text.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
+#include "support/windows_mistakes.h"
 
 #include <pexil/module.h>
 
@@ -171,8 +173,19 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
             "no ini file at %s: put a Pexil.ini beside the host whose [361] section names the "
             "factory (DLL=Brelnor.dll)\n",
             iniFile);
+        ExplainUnrepresentable("the ini file", iniFile);
+        ExplainOtherCase(iniFile);
         return;
     }
+    // There, but no file to read (a FIFO, a device): it reads as empty.
+    const platform::Handle readable = platform::OpenFileForRead(iniFile);
+    if (readable == platform::kInvalidHandle) {
+        char why[256] = "";
+        platform::LastErrorText(why, sizeof(why));
+        Explain("the ini file %s cannot be read: %s; it reads as missing\n", iniFile, why);
+        return;
+    }
+    platform::CloseFile(readable);
     char value[kMaxPath] = "";
     ReadValue("361", "DLL", "", value, kMaxPath, iniFile);
     if (IsBlank(value)) {
@@ -180,6 +193,8 @@ void ExplainLoadFailure(const LoadFailure& failure, const char* iniArgument) {
                 iniFile);
     } else if (platform::Access(failure.dllPath, 0) != 0) {
         Explain("the factory DLL %s, which %s names, does not exist\n", failure.dllPath, iniFile);
+        ExplainUnrepresentable("the factory DLL", failure.dllPath);
+        ExplainOtherCase(failure.dllPath);
     } else {
         char reason[512] = "";
         platform::LoadFailureReason(reason, sizeof(reason));

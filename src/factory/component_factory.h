@@ -85,7 +85,9 @@ private:
     // Stops the unload timer if one runs (on another thread than the one that
     // started it, the timer stops itself at its next event).
     void StopUnloadTimer() PEXIL_REQUIRES(unloadLock_);
-    // Lets Shutdown go on only once no unload check runs on another thread.
+    // Lets Shutdown go on only once no unload check runs on another thread,
+    // and tells a pass on this thread (its module shutting the factory down as
+    // it is freed) to touch the factory no more.
     static void WaitForUnloadChecksOnOtherThreads();
     static void PEXIL_CALLBACK UnloadTimerProc(void*, unsigned int, uintptr_t timer, unsigned long);
 

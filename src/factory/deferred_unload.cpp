@@ -26,6 +26,10 @@ std::atomic<uintptr_t> g_factoryTimer{0};
 // it takes the factory apart.
 std::atomic<int> g_checksRunning{0};
 std::atomic<uintptr_t> g_checkThread{0};
+// Shutdowns begun in this module. A module that an unload pass frees may shut
+// the factory down (and delete it) from its static destructors, on the pass's
+// own thread: the pass then touches the factory no more.
+std::atomic<uint32_t> g_shutdownsBegun{0};
 
 }  // namespace
 
@@ -59,6 +63,7 @@ void PEXIL_CALLBACK ComponentFactory::UnloadTimerProc(void*, unsigned int, uintp
 }
 
 void ComponentFactory::WaitForUnloadChecksOnOtherThreads() {
+    g_shutdownsBegun.fetch_add(1);
     g_factoryTimer.store(0);
     // An unload check on this very thread (a module freed by it releasing the
     // factory) would wait for itself.
@@ -97,16 +102,29 @@ uint32_t ComponentFactory::ScheduleDllUnload(PexilModuleHandle module) {
 int ComponentFactory::UnloadDllIfIdle(PexilModuleHandle module) {
     auto canUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(
         platform::GetProcAddress(module, "PexilDllCanUnloadNow"));
-    if (canUnloadNow == nullptr || canUnloadNow() == 0) return 0;
+    if (canUnloadNow == nullptr) return 0;
+    // The module's answer holds only for the moment it is given: the entries
+    // are marked before the question, and an entry through which a creation
+    // on another thread ends after the mark keeps its reference (DetachModule).
+    static std::atomic<uint32_t> checks{0};
+    uint32_t check = checks.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (check == 0) check = checks.fetch_add(1, std::memory_order_relaxed) + 1;
+    {
+        MutexLock guard(registriesLock_);
+        for (auto& entry : registries_)
+            entry.second->MarkUnloadCheck(module, check);
+    }
+    defaultRegistry_.MarkUnloadCheck(module, check);
+    if (canUnloadNow() == 0) return 0;
     // The references every registry's entries hold, given back once the locks
     // are left: the loader runs the module's destructors as it goes.
     int references = 0;
     {
         MutexLock guard(registriesLock_);
         for (auto& entry : registries_)
-            references += entry.second->DetachModule(module);
+            references += entry.second->DetachModule(module, check);
     }
-    references += defaultRegistry_.DetachModule(module);
+    references += defaultRegistry_.DetachModule(module, check);
     for (; references > 0; --references)
         platform::FreeLibrary(module);
     return 1;
@@ -117,14 +135,18 @@ void ComponentFactory::RunUnloadCheck() {
     // to allocate) and without the lock held (it calls into modules and the
     // loader); modules scheduled meanwhile go into the emptied set, which is
     // emptied again at the end of the pass.
+    const uint32_t shutdowns = g_shutdownsBegun.load();
     std::set<PexilModuleHandle> pass;
     {
         MutexLock guard(unloadLock_);
         pass.swap(pendingUnloads_);
     }
     IComponentFactory* self = this;
-    for (PexilModuleHandle module : pass)
+    for (PexilModuleHandle module : pass) {
+        if (g_shutdownsBegun.load() != shutdowns) return;  // this factory may be gone
         self->UnloadDllIfIdle(module);
+    }
+    if (g_shutdownsBegun.load() != shutdowns) return;
     MutexLock guard(unloadLock_);
     if (!pass.empty()) pendingUnloads_.clear();
     if (pendingUnloads_.empty()) StopUnloadTimer();

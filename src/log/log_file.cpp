@@ -20,6 +20,20 @@ bool MakeLogDirectory(const char* rootPath, char* buffer, int size) {
 void OpenLogFile(const char* rootPath, LogSink& sink) {
     char directory[kMaxPath];
     if (!MakeLogDirectory(rootPath, directory, kMaxPath)) {
+        // The host's executable path could not be had or did not fit.
+        if (!IsAbsolutePath(rootPath) && RecomputedHostDirectory()[0] == '\0') {
+            if (rootPath == nullptr || rootPath[0] == '\0') {
+                Explain(
+                    "no log file: the root path is the host directory, which is unknown; its "
+                    "log lines are lost\n");
+            } else {
+                Explain(
+                    "no log file: the root path %s lies in the host directory, which is "
+                    "unknown; its log lines are lost\n",
+                    rootPath);
+            }
+            return;
+        }
         Explain(
             "no log file: the log directory under the root path %s does not fit in 259 "
             "characters; its log lines are lost\n",
@@ -53,7 +67,15 @@ void OpenLogFile(const char* rootPath, LogSink& sink) {
     if (directoryReady == 0 && Explaining()) {
         platform::LastErrorText(directoryError, sizeof(directoryError));
     }
-    sink.file = platform::OpenLogFile(name);
+    int locked = 1;
+    sink.file = platform::OpenLogFile(name, &locked);
+    if (sink.file != platform::kInvalidHandle && locked == 0) {
+        Explain(
+            "the log file %s is written without its lock (another process has held it for "
+            "longer than a deleter does, or the file system has no locks), so pruning "
+            "elsewhere may delete it while it is written\n",
+            name);
+    }
     if (sink.file == platform::kInvalidHandle && Explaining()) {
         char error[256] = "";
         platform::LastErrorText(error, sizeof(error));

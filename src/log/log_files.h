@@ -21,15 +21,17 @@ bool MakeLogDirectory(const char* rootPath, char* buffer, int size);
 // Opens the log file "<log directory><YYYYmmdd_HHMMSS>.log" for the current
 // local time, creating the log directory (one level) when it is missing, and
 // stores its handle in the sink; kNoLogFile when the name does not fit or the
-// file cannot be opened. An existing file of that name is appended to.
+// file cannot be opened. An existing file of that name is appended to when it
+// is this process's own (platform::OpenLogFile says what is refused).
 void OpenLogFile(const char* rootPath, LogSink& sink);
 
 // What an entry of the log directory is to pruning: only log files, those whose
 // extension is exactly ".log" (byte for byte: "x.LOG" is none), take part. A
 // log file whose full path (the directory and its name) does not fit in 259
 // characters is never deleted and does not count: cut, the path would name
-// another file.
-enum class LogEntryKind { LogFile, Directory, OtherFile, PathTooLong };
+// another file. Nor does a link (pruning never acts through one) or, on POSIX,
+// a FIFO, socket or device: only regular files are log files.
+enum class LogEntryKind { LogFile, Directory, OtherFile, PathTooLong, NotRegularFile };
 LogEntryKind KindOfLogEntry(const char* directory, const platform::FindData& entry);
 
 // The per-entry callback of a log-directory walk.

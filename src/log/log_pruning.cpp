@@ -51,6 +51,9 @@ bool FullPathOf(const char* directory, const char* name, char* path) {
 }  // namespace
 
 LogEntryKind KindOfLogEntry(const char* directory, const platform::FindData& entry) {
+    if ((entry.attributes & (platform::kAttributeReparsePoint | platform::kAttributeDevice)) != 0) {
+        return LogEntryKind::NotRegularFile;
+    }
     if ((entry.attributes & platform::kAttributeDirectory) != 0) return LogEntryKind::Directory;
     char extension[kMaxPath];
     if (!GetExtension(entry.name, extension, kMaxPath)) return LogEntryKind::OtherFile;

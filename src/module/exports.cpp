@@ -1,7 +1,10 @@
 // The seven entry points every module exports.
 #include "module/live_components.h"
 #include "module/module_state.h"
+#include "platform/platform.h"
 #include "support/debug_print.h"
+#include "support/diagnostic_text.h"
+#include "support/path.h"
 
 #include <pexil/module.h>
 
@@ -18,6 +21,22 @@ pexil::IComponent* Refuse(const char* reason, uint32_t componentID, uint32_t cre
     return nullptr;
 }
 
+// The explaining trace's line for an ID the module has no creator for: the
+// IDs it has, so that a registry that binds the ID here can be corrected.
+void ExplainRegisteredIDs(uint32_t componentID) {
+    if (!pexil::Explaining()) return;
+    uint32_t ids[64];
+    const int count = static_cast<int>(pexil::module::CopyComponentIDs(ids, 64));
+    char listed[256];
+    pexil::DescribeIDs(ids, count < 64 ? count : 64, listed, sizeof(listed));
+    char file[pexil::kMaxPath] = "";
+    if (pexil::platform::GetModuleFileName(pexil::ModuleHandle(), file, pexil::kMaxPath) == 0) {
+        pexil::CopyIfFits(file, pexil::kMaxPath, "this module");
+    }
+    pexil::Explain("component %u: %s registers %s, not %u\n", componentID, file, listed,
+                   componentID);
+}
+
 }  // namespace
 
 extern "C" {
@@ -26,8 +45,10 @@ PEXIL_MODULE_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t comp
                                                                    uint32_t creatorID) {
     const pexil::CreatorFunction creator = pexil::FindCreator(componentID);
     if (creator == nullptr) {
-        return Refuse("Pexil[Error]: Can't find the factory method of Component\n", componentID,
-                      creatorID);
+        Refuse("Pexil[Error]: Can't find the factory method of Component\n", componentID,
+               creatorID);
+        ExplainRegisteredIDs(componentID);
+        return nullptr;
     }
     // Outside the lock: a creator may call back into the module. No exception
     // leaves an entry point: a creator that throws made no component.
@@ -68,7 +89,7 @@ PEXIL_MODULE_EXPORT void PEXIL_CDECL PexilDllFreeMap(void) {
 }
 
 PEXIL_MODULE_EXPORT int PEXIL_CDECL PexilDllCanUnloadNow(void) {
-    return pexil::module::LiveComponentCount() == 0 ? 1 : 0;
+    return pexil::module::ModuleIsIdle() ? 1 : 0;
 }
 
 PEXIL_MODULE_EXPORT PexilModuleHandle PEXIL_CDECL SetFactoryHandle(PexilModuleHandle handle) {

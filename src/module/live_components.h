@@ -20,6 +20,10 @@ RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComp
 // Number of records; read without the lock.
 uint32_t LiveComponentCount();
 
+// PexilDllCanUnloadNow's answer: no record, and no release still running
+// after removing one. Read without the lock.
+bool ModuleIsIdle();
+
 // Calls Release(0) on every record whose free-map flag is set, restarting from
 // the first record after each removal. Holds the module lock throughout, so
 // the flagged components' Shutdown and destructors run under it; a component

@@ -6,24 +6,33 @@
 // other files initialise the module lock on first use, whichever runs first.)
 #include "module/live_map_storage.h"
 #include "module/module_state.h"
+#include "module/quarantine.h"
 #include "platform/platform.h"
 #include "support/debug_print.h"
+
+#include <atomic>
 
 namespace pexil::module {
 namespace {
 
 LiveComponentMap g_liveComponents;
+// Constant-initialised: readable from any static initialiser or destructor.
+std::atomic<bool> g_liveMapReady{false};
 
 struct ModuleLifetime {
     ModuleLifetime() {
+        g_liveMapReady.store(true, std::memory_order_relaxed);
         SetModuleHandle(platform::ModuleFromAddress(&g_liveComponents));
         InitModuleLock();
         InitExplaining();
     }
     ~ModuleLifetime() {
-        if (ModuleLockInitialised() == 0) return;
-        ReportLeaks();
-        DeleteModuleLock();
+        if (ModuleLockInitialised() != 0) {
+            ReportLeaks();
+            EmptyQuarantine();
+            DeleteModuleLock();
+        }
+        g_liveMapReady.store(false, std::memory_order_relaxed);
     }
 };
 
@@ -34,6 +43,10 @@ ModuleLifetime g_lifetime;
 
 LiveComponentMap& LiveMap() {
     return g_liveComponents;
+}
+
+bool LiveMapReady() {
+    return g_liveMapReady.load(std::memory_order_relaxed);
 }
 
 }  // namespace pexil::module

@@ -2,6 +2,7 @@
 // zero-initialised, so it is usable from any static initialiser of the module.
 #include "module/module_state.h"
 
+#include "module/live_map_storage.h"
 #include "platform/platform.h"
 #include "support/path.h"
 
@@ -94,13 +95,18 @@ uint32_t CopyComponentIDs(uint32_t* ids, uint32_t capacity) {
 }  // namespace module
 
 // The public names of the module lock, for code outside the framework, which
-// the lock analysis does not see.
+// the lock analysis does not see: every lock of the module, the live map's
+// shards first (the order the idle notification takes them in). Before the
+// map exists (a static initialiser of the module's own files) and after its
+// detach, the module lock alone, initialised on first entry as always.
 void EnterModuleLock() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
+    if (module::LiveMapReady()) module::EnterAllShards(module::LiveMap());
     module::EnterLock();
 }
 
 void LeaveModuleLock() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
     module::LeaveLock();
+    if (module::LiveMapReady()) module::LeaveAllShards(module::LiveMap());
 }
 
 void RegisterCreator(uint32_t componentID, CreatorFunction creator) {

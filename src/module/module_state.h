@@ -8,10 +8,12 @@
 
 namespace pexil::module {
 
-// The module lock: the creator table's writes, the live-component map and the
-// registry path. Recursive for its owning thread. Of two module locks, a
-// component module's is taken before the factory module's (the idle
-// notification), never the other way round (docs/concurrency.md).
+// The module lock: the creator table's writes and the registry path; the idle
+// notification runs under it. Recursive for its owning thread. The
+// live-component map has locks of its own, one per shard (live_map_storage.h),
+// which come before it. Of two modules' locks, a component module's are taken
+// before the factory module's (the idle notification), never the other way
+// round (docs/concurrency.md).
 extern RecursiveLock moduleLock;
 
 // Takes and leaves the module lock, initialising it first if needed.

@@ -22,7 +22,7 @@ uint32_t GetFileSize(Handle file);
 int ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* bytesRead);
 int WriteFile(Handle file, const void* data, uint32_t size, uint32_t* bytesWritten);
 void CloseFile(Handle file);
-Handle OpenLogFile(const char* path);
+Handle OpenLogFile(const char* path, int* locked);
 int DeleteFile(const char* path);
 void LastErrorText(char* buffer, int size);
 Handle FindFirstFile(const char* pattern, FindData* data);

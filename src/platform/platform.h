@@ -25,8 +25,20 @@ namespace pexil::platform {
 using Handle = intptr_t;
 constexpr Handle kInvalidHandle = -1;
 
-// Attribute bit of a directory in FindData::attributes (FILE_ATTRIBUTE_DIRECTORY).
+// Attribute bits of FindData::attributes, as Windows names them: a directory
+// (FILE_ATTRIBUTE_DIRECTORY), a link (FILE_ATTRIBUTE_REPARSE_POINT; a POSIX
+// symbolic link too), a plain file (FILE_ATTRIBUTE_NORMAL), and on POSIX a
+// FIFO, socket or device (FILE_ATTRIBUTE_DEVICE).
 constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeDevice = 0x40;
+constexpr uint32_t kAttributeNormal = 0x80;
+constexpr uint32_t kAttributeReparsePoint = 0x400;
+
+// The largest file the framework reads whole (a registry file, a profile file
+// on POSIX): a larger one is unreadable. Real ones are kilobytes; the limit
+// keeps a giant file from costing the process its memory, or, in 32 bits, from
+// not fitting a string at all.
+constexpr uint32_t kMaxReadFileSize = 1u << 30;
 
 // One entry of a directory search (the part of WIN32_FIND_DATAA the framework reads).
 struct FindData {
@@ -83,10 +95,14 @@ struct SystemCalls {
     // _access(path, mode): 0 when the path exists (mode 0), -1 otherwise.
     int (*access)(const char* path, int mode);
     // CreateDirectoryA(path, NULL): non-zero on success; one level only.
+    // POSIX: mode 0775, so never writable by others whatever the umask.
     int (*createDirectory)(const char* path);
-    // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).
+    // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), for a
+    // regular file only (links to one are followed): a directory, FIFO,
+    // device or pipe is refused without blocking, and reads as missing.
     Handle (*openFileForRead)(const char* path);
-    // GetFileSize: the size in bytes, or UINT32_MAX on failure.
+    // GetFileSize: the size in bytes, or UINT32_MAX on failure and for a file
+    // of 4 GiB or more.
     uint32_t (*getFileSize)(Handle file);
     // ReadFile: non-zero on success; *bytesRead receives the count delivered.
     int (*readFile)(Handle file, void* buffer, uint32_t size, uint32_t* bytesRead);
@@ -95,17 +111,27 @@ struct SystemCalls {
     int (*writeFile)(Handle file, const void* data, uint32_t size, uint32_t* bytesWritten);
     // CloseHandle on a file.
     void (*closeFile)(Handle file);
-    // Opens a log file for appending, created when missing. Other openers (this
-    // process or another) may read it and append to it too; nobody may delete
-    // it while it is open (POSIX: an advisory shared lock, which deleteFile
-    // respects).
-    Handle (*openLogFile)(const char* path);
+    // Opens a log file for appending, created when missing (POSIX: mode 0644).
+    // Other openers (this process or another) may read it and append to it
+    // too; nobody may delete it while it is open (POSIX: an advisory shared
+    // lock, which deleteFile respects). Never through a link and never
+    // blocking: what is found under the name must be a regular file with no
+    // other name (POSIX: owned by the effective user too), else it is refused
+    // (Windows: a reparse point is refused; the directories above the name may
+    // be links). *locked (when given) is set to 1 when the file is protected
+    // from deletion, 0 when it is handed out without (POSIX: another process
+    // held its lock for longer than a deleter does).
+    Handle (*openLogFile)(const char* path, int* locked);
     // DeleteFileA: non-zero on success. Fails for a file another open holds
-    // (POSIX: another holder of its advisory lock).
+    // (POSIX: another holder of its advisory lock). POSIX: only a regular
+    // file is deleted, and no link is followed to check it.
     int (*deleteFile)(const char* path);
     // The system's message for why the calling thread's last failed file or
     // directory call failed (errno; on Windows GetLastError()), written into
-    // the buffer, cut to size - 1. Asked right after the failure.
+    // the buffer, cut to size - 1. Asked right after the failure. When the
+    // call refused what it found under the name (openFileForRead,
+    // openLogFile, deleteFile), the reason instead ("it is a symbolic link,
+    // which is not followed", ...).
     void (*lastErrorText)(char* buffer, int size);
     // FindFirstFileA / FindNextFileA / FindClose, with a pattern "<directory>*".
     Handle (*findFirstFile)(const char* pattern, FindData* data);
@@ -227,8 +253,8 @@ inline int WriteFile(Handle file, const void* data, uint32_t size, uint32_t* byt
 inline void CloseFile(Handle file) {
     System().closeFile(file);
 }
-inline Handle OpenLogFile(const char* path) {
-    return System().openLogFile(path);
+inline Handle OpenLogFile(const char* path, int* locked = nullptr) {
+    return System().openLogFile(path, locked);
 }
 inline int DeleteFile(const char* path) {
     return System().deleteFile(path);
@@ -329,7 +355,9 @@ PEXIL_PLATFORM_API bool IsModuleLoaded(const char* path);
 PEXIL_PLATFORM_API uintptr_t CurrentThreadId();
 
 // The value of an environment variable, or null when it is not set. The text
-// belongs to the environment: copy it before the environment changes.
+// belongs to the environment: copy it before the environment changes. POSIX:
+// null in a set-user-ID or set-group-ID program (secure_getenv), whose
+// environment is its caller's to set.
 PEXIL_PLATFORM_API const char* GetEnvironmentVariable(const char* name);
 
 // Standard output in binary mode, so that a program's output is byte for byte

@@ -63,6 +63,11 @@ struct DllBinding {
     // Creations through this path running in its module, on any thread: while
     // there are any, UnloadModule leaves the reference in place.
     std::atomic<int32_t> calls{0};
+    // The unload check that marked the path last (MarkUnloadCheck), 0 once a
+    // creation through it has ended since. Written only by exchanges: the
+    // mark, an acquire, then sees everything a creation that ended before it
+    // did (its component's record among it).
+    std::atomic<uint32_t> unloadCheck{0};
     // The full path did not fit its buffer: it is never handed to the loader.
     int32_t cut = 0;
     uint32_t hash = 0;
@@ -123,8 +128,14 @@ public:
     // UnloadModule's first half: forgets the module in every DLL path that
     // holds it and has no creation in progress, and returns how many
     // references those paths held (one each), for the caller to give back
-    // (FreeLibrary) outside any lock.
-    int DetachModule(PexilModuleHandle module) PEXIL_EXCLUDES(bindingLock_);
+    // (FreeLibrary) outside any lock. With a check (non-zero, from
+    // MarkUnloadCheck), only the paths through which no creation has ended
+    // since that mark: a component recorded after the module said it was idle
+    // keeps the reference of its path.
+    int DetachModule(PexilModuleHandle module, uint32_t check = 0) PEXIL_EXCLUDES(bindingLock_);
+    // Marks the DLL paths that hold the module with the check, before the
+    // check asks the module whether it is idle.
+    void MarkUnloadCheck(PexilModuleHandle module, uint32_t check) PEXIL_EXCLUDES(bindingLock_);
 
     // The path the binding loads the entry's DLL from (kMaxPath bytes); *cut
     // is 1 when the whole path did not fit, and such a path is never loaded.
@@ -181,6 +192,8 @@ private:
     void ExplainEntryLoadFailure(uint32_t componentID, const RegistryEntry& entry,
                                  const DllBinding* dll) const;
     void ExplainNoEntry(uint32_t componentID, bool justTried) const;
+    // Which lines of the file bound component 361 to no factory.
+    void ExplainFactoryEntry() const;
 
     char registryFilePath_[kMaxPath];
     char registryPath_[kMaxPath];

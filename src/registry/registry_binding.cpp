@@ -3,12 +3,16 @@
 // back the registry's hold on a module.
 #include "platform/platform.h"
 #include "registry/component_registry.h"
+#include "registry/entry_lines.h"
 #include "support/debug_print.h"
+#include "support/windows_mistakes.h"
+#include "support/diagnostic_text.h"
 
 #include <pexil/module.h>
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace pexil {
@@ -109,8 +113,11 @@ EntryState ComponentRegistry::StateOf(const RegistryEntry& entry) {
 
 IComponent* ComponentRegistry::CreateByID(uint32_t componentID) {
     // An entry never falls back to the default DLL.
-    if (RegistryEntry* entry = FindEntry(componentID))
-        return CreateThroughEntry(componentID, *entry);
+    if (RegistryEntry* entry = FindEntry(componentID)) {
+        IComponent* component = CreateThroughEntry(componentID, *entry);
+        if (component == nullptr && componentID == kFactoryComponentID) ExplainFactoryEntry();
+        return component;
+    }
     return CreateThroughDefault(componentID);
 }
 
@@ -127,6 +134,9 @@ IComponent* ComponentRegistry::CreateThroughEntry(uint32_t componentID, Registry
             // The module's own code runs without the lock: it may ask the
             // factory for further components.
             IComponent* component = CallModule(exports, componentID, false, dll->fullPath);
+            // An unload check that marked the path before this ends keeps its
+            // reference: its question may have come before the record.
+            dll->unloadCheck.exchange(0, std::memory_order_release);
             dll->calls.fetch_sub(1, std::memory_order_release);
             return component;
         }
@@ -236,6 +246,34 @@ void ComponentRegistry::ExplainEntryLoadFailure(uint32_t componentID, const Regi
         char reason[512] = "";
         platform::LoadFailureReason(reason, sizeof(reason));
         Explain("component %u: the loader says: %s\n", componentID, reason);
+        ExplainUnrepresentable("the DLL", dll->fullPath);
+        char directory[kMaxPath];
+        if (entry.besideRegistry != 0 && !IsAbsolutePath(entry.dllName, base_.style) &&
+            DirectoryCutBeforeSlash(registryFilePath_, directory, kMaxPath, base_.style)) {
+            Explain(
+                "component %u: its DLL is looked for beside the registry file, in %s: the "
+                "directory of %s ends at its last backslash, and a '/' after it does not "
+                "count; write the registry path with backslashes only\n",
+                componentID, directory, registryFilePath_);
+        }
+        ExplainOtherCase(dll->fullPath);
+    }
+}
+
+void ComponentRegistry::ExplainFactoryEntry() const {
+    if (!Explaining() || !fileRead_) return;
+    // The file read again, watched: which of its lines bound 361 so. Without
+    // the memory for it, the line is not written.
+    try {
+        EntryLines lines(kFactoryComponentID);
+        lines.Read(base_, registryFilePath_);
+        const std::string described = lines.Describe(registryFilePath_);
+        if (described.empty()) return;
+        Explain(
+            "component 361: %s; so the holders that ask this registry for the factory get "
+            "none\n",
+            described.c_str());
+    } catch (const std::bad_alloc&) {
     }
 }
 
@@ -247,6 +285,7 @@ void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) con
             "component %u: the registry file %s could not be read (missing or unreadable), "
             "so it binds no component; the factory does not read it again\n",
             componentID, file);
+        ExplainOtherCase(registryFilePath_);
     } else if (defaultDllPath_[0] == '\0') {
         Explain(
             "component %u: %s has no section [%u] and no DefaultDll: add a [%u] section with "
@@ -261,6 +300,7 @@ void ComponentRegistry::ExplainNoEntry(uint32_t componentID, bool justTried) con
         }
         Explain("component %u: %s has no section [%u], and its DefaultDll %s does not load: %s\n",
                 componentID, file, componentID, defaultDllPath_, reason);
+        if (!defaultDllPathCut_) ExplainOtherCase(defaultDllPath_);
     } else {
         Explain(
             "component %u: %s has no section [%u], and its DefaultDll %s did not load at the "
@@ -305,15 +345,26 @@ void ComponentRegistry::GetLogMasks(uint32_t componentID, uint32_t* debugOutputM
     }
 }
 
-int ComponentRegistry::DetachModule(PexilModuleHandle module) {
+void ComponentRegistry::MarkUnloadCheck(PexilModuleHandle module, uint32_t check) {
+    MutexLock guard(bindingLock_);
+    for (DllBinding* dll : bindings_) {
+        if (dll->module == module) dll->unloadCheck.exchange(check, std::memory_order_acq_rel);
+    }
+}
+
+int ComponentRegistry::DetachModule(PexilModuleHandle module, uint32_t check) {
     MutexLock guard(bindingLock_);
     // One reference per DLL path that took one; the default DLL stays. A path
     // through which a creation is still running in the module keeps its
-    // reference, and what was looked up in the module.
+    // reference, and what was looked up in the module; so does one through
+    // which a creation ended after the check's mark (its component may live
+    // although the module said it was idle).
     int references = 0;
     for (DllBinding* dll : bindings_) {
         if (dll->module != module) continue;
-        if (dll->calls.load(std::memory_order_acquire) != 0) continue;
+        if (dll->calls.load(std::memory_order_acquire) != 0 ||
+            (check != 0 && dll->unloadCheck.load(std::memory_order_acquire) != check))
+            continue;
         dll->module = nullptr;
         dll->exports = ModuleExports{};
         ++references;

@@ -1,7 +1,9 @@
 // What the registry parser decides, line by line, for tools that explain a
-// registry file (pexil inspect --lint). The tool learns it from the parser
-// itself, so the two cannot drift apart. Inside the framework there is no
-// observer, and LoadFile compiles without a trace of one.
+// registry file (pexil inspect --lint) and for the explaining trace, which
+// names the lines that left component 361 without the factory (EntryLines,
+// reading the file again once such a lookup has failed). Both learn it from the
+// parser itself, so they cannot drift apart. The factory's own LoadFile has no
+// observer and compiles without a trace of one.
 #ifndef PEXIL_REGISTRY_REGISTRY_OBSERVER_H
 #define PEXIL_REGISTRY_REGISTRY_OBSERVER_H
 

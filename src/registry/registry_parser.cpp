@@ -8,7 +8,9 @@
 #include "registry/component_registry.h"
 #include "registry/registry_observer.h"
 #include "registry/registry_rules.h"
+#include "support/debug_print.h"
 #include "support/path.h"
+#include "support/windows_mistakes.h"
 
 #include <algorithm>
 #include <array>
@@ -491,7 +493,19 @@ void ComponentRegistry::RetireFileText() {
 void ComponentRegistry::ReadFile(const char* registryFilePath) {
     fileRead_ = false;
     const platform::Handle file = platform::OpenFileForRead(registryFilePath);
-    if (file == platform::kInvalidHandle) return;
+    if (file == platform::kInvalidHandle) {
+        // What is there but is no file to read (a FIFO, a device) reads as missing.
+        if (Explaining() && registryFilePath != nullptr) {
+            char why[256] = "";
+            platform::LastErrorText(why, sizeof(why));
+            if (platform::Access(registryFilePath, 0) == 0) {
+                Explain("the registry file %s cannot be read: %s; it reads as missing\n",
+                        registryFilePath, why);
+            }
+            ExplainUnrepresentable("the registry file", registryFilePath);
+        }
+        return;
+    }
     try {
         RetireFileText();
     } catch (const std::bad_alloc&) {
@@ -503,9 +517,17 @@ void ComponentRegistry::ReadFile(const char* registryFilePath) {
     readPosition_ = nullptr;
 
     const uint32_t size = platform::GetFileSize(file);
-    // The failure value would make the buffer size wrap around to 0.
-    if (size != UINT32_MAX) {
+    // The failure value (a file of 4 GiB or more) would make the buffer size
+    // wrap around to 0; a file beyond the limit is not worth the memory.
+    if (size == UINT32_MAX || size > platform::kMaxReadFileSize) {
+        Explain("the registry file %s is larger than %u bytes: it is not read\n", registryFilePath,
+                platform::kMaxReadFileSize);
+    } else {
         fileText_ = static_cast<char*>(platform::Allocate(static_cast<size_t>(size) + 1));
+        if (fileText_ == nullptr) {
+            Explain("no memory for the %u bytes of the registry file %s: it is not read\n", size,
+                    registryFilePath);
+        }
     }
     if (fileText_ != nullptr) {
         fileSize_ = size;
@@ -514,6 +536,7 @@ void ComponentRegistry::ReadFile(const char* registryFilePath) {
         if (platform::ReadFile(file, fileText_, size, &read) != 0 && read == size) {
             readPosition_ = fileText_;
             fileRead_ = true;
+            ExplainUtf16File(registryFilePath, fileText_, size);
         }
     }
     platform::CloseFile(file);

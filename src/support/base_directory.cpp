@@ -2,7 +2,9 @@
 
 #include "platform/platform.h"
 #include "support/bounded_string.h"
+#include "support/debug_print.h"
 #include "support/format.h"
+#include "support/windows_mistakes.h"
 
 #include <atomic>
 #include <cstring>
@@ -38,6 +40,11 @@ private:
     char buffer_[kMaxPath] = {};
 };
 
+// This module has said once that its host directory is unknown.
+std::atomic<bool> g_cutPathExplained{false};
+// ... and that its path holds a character the code page could not represent.
+std::atomic<bool> g_unrepresentableExplained{false};
+
 HostDirectoryCache g_moduleHostDirectory;
 HostDirectoryCache g_loadedLocatorHostDirectory;
 char g_recomputedHostDirectory[kMaxPath];
@@ -46,9 +53,27 @@ char g_recomputedHostDirectory[kMaxPath];
 
 int ComputeHostDirectory(char* buffer, int size, PathStyle style) {
     if (buffer == nullptr || size <= 0) return 0;
-    if (platform::GetExecutablePath(buffer, size) == 0) {
+    // Asked for one character more than the buffer keeps: a path that fills
+    // that is cut, and the directory of a cut path is another directory (a
+    // parent of the host's, whose Pexil.ini would be read).
+    const int limit = size < kMaxPath ? size : kMaxPath;
+    char path[kMaxPath + 1];
+    const int length = platform::GetExecutablePath(path, limit + 1);
+    if (length <= 0 || length >= limit) {
+        if (length >= limit && !g_cutPathExplained.exchange(true)) {
+            Explain(
+                "the host's executable path is longer than %d characters, so the host "
+                "directory is unknown: nothing beside the host (Pexil.ini, PexilLog) is read "
+                "or made\n",
+                limit - 1);
+        }
         buffer[0] = '\0';
         return 0;
+    }
+    std::memcpy(buffer, path, static_cast<size_t>(length) + 1);
+    if (Explaining() && HasUnrepresentableCharacter(path) &&
+        !g_unrepresentableExplained.exchange(true)) {
+        ExplainUnrepresentable("the host's executable path", path);
     }
     char* cut = ResolveStyle(style) == PathStyle::Windows ? std::strrchr(buffer, '\\')
                                                           : std::strrchr(buffer, '/');
@@ -95,7 +120,8 @@ int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, in
     const int formatSize = base.keepsOneLess ? size - 1 : size;
     const int written = FormatStringN(buffer, formatSize, size - 1, format, directory, name);
     buffer[size - 1] = '\0';
-    if (whole != nullptr) *whole = written >= 0 ? 1 : 0;
+    // Joined to an unknown (empty) directory, a name would lie at the root.
+    if (whole != nullptr) *whole = written >= 0 && directory[0] != '\0' ? 1 : 0;
     return 1;
 }
 
@@ -110,7 +136,8 @@ int ToAbsolutePath(const PathBase& base, const char* path, char* buffer, int siz
 
 int GetDirectoryPart(const PathBase& base, const char* path, char* buffer, int size) {
     char absolute[kMaxPath];
-    if (!ToAbsolutePath(base, path, absolute, kMaxPath)) return 0;
+    int whole = 0;
+    if (!ToAbsolutePath(base, path, absolute, kMaxPath, &whole) || whole == 0) return 0;
     const int separator = LastOfEitherSeparator(absolute);
     const int length = separator < 0 ? 0 : separator;
     if (buffer == nullptr || length == 0 || length >= size) return 0;
@@ -121,14 +148,16 @@ int GetDirectoryPart(const PathBase& base, const char* path, char* buffer, int s
 
 int PathExists(const PathBase& base, const char* path) {
     char absolute[kMaxPath];
-    if (!ToAbsolutePath(base, path, absolute, kMaxPath)) absolute[0] = '\0';
+    int whole = 0;
+    if (!ToAbsolutePath(base, path, absolute, kMaxPath, &whole) || whole == 0) return 0;
     return platform::Access(absolute, 0) == 0 ? 1 : 0;
 }
 
 int CreateDirectoryIfMissing(const PathBase& base, const char* directory) {
     if (PathExists(base, directory)) return 1;
     char absolute[kMaxPath];
-    if (!ToAbsolutePath(base, directory, absolute, kMaxPath)) absolute[0] = '\0';
+    int whole = 0;
+    if (!ToAbsolutePath(base, directory, absolute, kMaxPath, &whole) || whole == 0) return 0;
     return platform::CreateDirectory(absolute) != 0 ? 1 : 0;
 }
 

@@ -25,7 +25,9 @@ struct PathBase {
 
 // The host directory: the executable's full path cut at its last separator
 // (Windows style: the last '\'), the separator removed; the whole path when it
-// has none. Written into the buffer; 0 when the path cannot be read.
+// has none. Written into the buffer; 0 and an empty buffer when the path
+// cannot be read or does not fit the buffer whole (size - 1 characters, at
+// most 259): the host directory is then unknown.
 int ComputeHostDirectory(char* buffer, int size, PathStyle style = PathStyle::Native);
 
 // Host directories kept in module-wide 260-byte buffers:
@@ -45,7 +47,8 @@ extern const PathBase kFactoryBase;        // recomputed at each use; join keeps
 // "<base><sep><name>" cut to fit (not refused); the last byte is always a
 // terminator. 0 for a null name or buffer or size < 2. *whole (when given)
 // tells whether the whole join fitted: a cut path may name another file, so
-// callers that read or load it must not use one that was cut.
+// callers that read or load it must not use one that was cut. A join to an
+// empty base directory (an unknown host directory) is never whole.
 int JoinToHostDirectory(const PathBase& base, const char* name, char* buffer, int size,
                         int* whole = nullptr);
 
@@ -60,7 +63,7 @@ int ToAbsolutePath(const PathBase& base, const char* path, char* buffer, int siz
 //   D:\A\PexilLog\ -> D:\A\PexilLog; D:\a/b/f.log -> D:\a/b; D:x -> 0
 int GetDirectoryPart(const PathBase& base, const char* path, char* buffer, int size);
 
-// 1 when the path, made absolute, exists.
+// 1 when the path, made absolute whole, exists.
 int PathExists(const PathBase& base, const char* path);
 
 // 1 when the directory exists or was created (one level only); else 0.

@@ -33,6 +33,11 @@
 //   unloadidle NAME           UnloadDllIfIdle with that loaded module's handle
 //   pump MS                   pumps messages for MS milliseconds
 //   pumpuntil NAME MS         pumps until NAME is unloaded, at most MS milliseconds
+//   ptr ID [REGISTRY]         as a host creates: a releasing holder, then
+//                             Create<IComponent> (REGISTRY absent: the default one); says
+//                             whether the component's module reaches the factory through
+//                             its registry path (asked of the module's probe, 199, when it
+//                             has one); the component is released at once
 //   shutdown                  the factory's forced release (through a keeping holder)
 //   fshutdown                 the factory's Shutdown alone: the factory stays
 //   sleep MS                  waits without pumping
@@ -48,6 +53,7 @@
 #include "platform/platform.h"
 #include "support/base_directory.h"
 
+#include <pexil/component_ptr.h>
 #include <pexil/factory.h>
 #include <pexil/holder.h>
 #include <pexil/module.h>
@@ -145,6 +151,40 @@ long ElapsedMs(std::chrono::steady_clock::time_point since) {
                                  .count());
 }
 
+// Whether the module of the component reaches the factory as its holders
+// would: "yes", "no", or "unknown" when the module has no probe.
+const char* ModuleReachesFactory(pexil::IComponent* component) {
+    // The object's first word points into its module's image (its vtable).
+    const PexilModuleHandle module =
+        pexil::platform::ModuleFromAddress(*reinterpret_cast<void**>(component));
+    auto create = reinterpret_cast<pexil::CreateComponentFunction>(
+        pexil::platform::GetProcAddress(module, "CreateComponent"));
+    // Asked directly: the registry path the factory gave the module stays.
+    pexil::IComponent* probe =
+        create != nullptr ? create(pexil::testing::kModuleProbe, pexil::kCreatorDirect) : nullptr;
+    if (probe == nullptr || probe->GetComponentID() != pexil::testing::kModuleProbe) {
+        return "unknown";
+    }
+    const int reaches = static_cast<pexil::testing::IModuleProbe*>(probe)->ReachesFactory();
+    probe->Release(1);
+    return reaches != 0 ? "yes" : "no";
+}
+
+// ptr ID [REGISTRY]
+void CreateAsAHostDoes(const std::vector<std::string>& words) {
+    const uint32_t id = std::stoul(words[1]);
+    pexil::ReleasingFactoryHolder holder;
+    auto* factory = static_cast<pexil::IComponentFactory*>(holder.component);
+    pexil::ComponentPtr<pexil::IComponent> component = pexil::Create<pexil::IComponent>(
+        factory, id, words.size() > 2 ? words[2].c_str() : nullptr);
+    if (!component) {
+        std::printf("ptr %u: none\n", id);
+        return;
+    }
+    std::printf("ptr %u: component %u, module reaches the factory: %s\n", id,
+                component->GetComponentID(), ModuleReachesFactory(component.get()));
+}
+
 bool RunFactoryCommand(const std::vector<std::string>& words) {
     const std::string& command = words[0];
     auto arg = [&](size_t i) { return i < words.size() ? words[i] : std::string(); };
@@ -180,8 +220,10 @@ bool RunFactoryCommand(const std::vector<std::string>& words) {
         factory->GetRootPath(root);
         std::printf("root: %s\n", Shown(root).c_str());
     } else if (command == "globals") {
-        factory->ReleaseGlobalComponents();
+        // Taken before: the unload timer starts inside the release, and a
+        // loaded machine may return from it long after.
         g_lastRelease = std::chrono::steady_clock::now();
+        factory->ReleaseGlobalComponents();
         std::printf("globals released\n");
     } else if (command == "schedule") {
         const uint32_t timer = factory->ScheduleDllUnload(Module(arg(1)));
@@ -227,8 +269,8 @@ bool Run(const std::vector<std::string>& words) {
     } else if (command == "release") {
         IComponent* component = Component(arg(1));
         if (component == nullptr) return false;
+        g_lastRelease = std::chrono::steady_clock::now();  // before: the timer starts inside
         component->Release(std::stoi(arg(2)));
-        g_lastRelease = std::chrono::steady_clock::now();
         std::printf("release %s %s\n", arg(1).c_str(), arg(2).c_str());
     } else if (command == "flag") {
         IComponent* component = Component(arg(1));
@@ -290,6 +332,8 @@ bool Run(const std::vector<std::string>& words) {
                command == "schedule" || command == "schedule-thread" || command == "unloadidle" ||
                command == "fshutdown") {
         return RunFactoryCommand(words);
+    } else if (command == "ptr" && words.size() >= 2) {
+        CreateAsAHostDoes(words);
     } else if (command == "shutdown") {
         pexil::KeepingFactoryHolder holder;
         if (holder.component != nullptr) holder.component->Release(1);

@@ -5,6 +5,7 @@
 #include "module/live_components.h"
 
 #include <pexil/component_base.h>
+#include <pexil/holder.h>
 #include <pexil/module.h>
 
 #include <atomic>
@@ -70,6 +71,9 @@ std::atomic<int> g_destructorTarget{0};
 std::atomic<int> g_destructorsRunning{0};
 std::atomic<int> g_mostDestructorsRunning{0};
 std::atomic<int> g_callsIntoDying{0};
+std::atomic<IComponent*> g_dyingSlow{nullptr};
+std::atomic<int> g_creatorsWaiting{0};
+std::atomic<int> g_creatorsGo{1};
 
 // Waits (at most 20 s, so that a fault shows as a failure, not a hang).
 template <class Condition>
@@ -110,11 +114,13 @@ public:
     SlowDestructor() : TestComponent<kSlowDestructor>("slow") { SetFlags(0, 0); }
     ~SlowDestructor() override {
         dying_ = true;
+        g_dyingSlow = this;
         const int running = ++g_destructorsRunning;
         for (int most = g_mostDestructorsRunning.load(); most < running;)
             g_mostDestructorsRunning.compare_exchange_weak(most, running);
         // Once as many have run at once, all may end.
         WaitFor([] { return g_mostDestructorsRunning.load() >= g_destructorTarget.load(); });
+        g_dyingSlow = nullptr;
         --g_destructorsRunning;
     }
     int GetFreeMapFlag() override {
@@ -142,6 +148,21 @@ public:
 
 private:
     [[maybe_unused]] alignas(64) char line_[64] = {};
+};
+
+// Its interface lies after another polymorphic base: the record's key is not
+// the address its memory is freed at.
+class FirstBase {
+public:
+    virtual ~FirstBase() = default;
+    virtual int First() { return first_; }
+
+private:
+    int first_ = 1;
+};
+class OffsetComponent : public FirstBase, public TestComponent<kOffsetComponent> {
+public:
+    OffsetComponent() : TestComponent<kOffsetComponent>("offset") { SetFlags(0, 0); }
 };
 
 IComponent* CreateOwnDelete() {
@@ -203,9 +224,18 @@ public:
                 return g_mostDestructorsRunning.load();
             case kCallsIntoDying:
                 return g_callsIntoDying.load();
+            case kCreatorsWaiting:
+                return g_creatorsWaiting.load();
+            case kLetCreatorsGo:
+                g_creatorsGo = argument;
+                return 1;
             default:
                 return 0;
         }
+    }
+    int ReachesFactory() override {
+        ReleasingFactoryHolder holder;
+        return holder.component != nullptr ? 1 : 0;
     }
     void Shutdown() override {}
 };
@@ -215,6 +245,20 @@ IComponent* CreatePlain() {
     component->SetFlags(0, 0);
     return component;
 }
+
+// Hands out the kSlowDestructor whose destructor is running: a creator that
+// returns a component another thread is deleting.
+IComponent* HandOutTheDyingOne() {
+    return g_dyingSlow.load();
+}
+
+// Waits until the test lets it go, then makes a plain component.
+IComponent* CreateAfterWaiting() {
+    ++g_creatorsWaiting;
+    WaitFor([] { return g_creatorsGo.load() != 0; });
+    --g_creatorsWaiting;
+    return CreatePlain();
+}
 IComponent* CreateNoDelete() {
     auto* component = new TestComponent<kNoDeleteComponent>("no-delete");
     component->SetFlags(1, 0);
@@ -222,6 +266,9 @@ IComponent* CreateNoDelete() {
 }
 IComponent* CreateNull() {
     return nullptr;
+}
+IComponent* CreateWrongClass() {
+    return new TestComponent<kTestComponent>("wrong-class");
 }
 IComponent* CreateFirst() {
     return new TestComponent<kTwiceRegistered>("first");
@@ -252,6 +299,17 @@ public:
     SharedComponent() : TestComponent<kSingleComponent>("single") {}
 };
 
+// Takes the module lock while the module loads, before the framework's own
+// files are initialised (this file comes first in the link): the lock is
+// made on first entry. (The live map's locks, taken then, hung the load on
+// Windows.)
+struct EarlyLockUser {
+    EarlyLockUser() {
+        EnterModuleLock();
+        LeaveModuleLock();
+    }
+} g_earlyLockUser;
+
 }  // namespace
 
 PEXIL_REGISTER_CREATOR(kTestComponent, NewComponent<TestComponent<kTestComponent>>);
@@ -267,6 +325,10 @@ PEXIL_REGISTER_CREATOR(kAskingComponent, NewComponent<AskingComponent>);
 PEXIL_REGISTER_CREATOR(kSlowDestructor, NewComponent<SlowDestructor>);
 PEXIL_REGISTER_CREATOR(kOwnDelete, CreateOwnDelete);
 PEXIL_REGISTER_CREATOR(kOverAligned, NewComponent<OverAligned>);
+PEXIL_REGISTER_CREATOR(kWrongClass, CreateWrongClass);
+PEXIL_REGISTER_CREATOR(kDyingHandout, HandOutTheDyingOne);
+PEXIL_REGISTER_CREATOR(kBlockingCreator, CreateAfterWaiting);
+PEXIL_REGISTER_CREATOR(kOffsetComponent, NewComponent<OffsetComponent>);
 PEXIL_REGISTER_CREATOR(kModuleProbe, NewComponent<ModuleProbe>);
 
 }  // namespace pexil::testing

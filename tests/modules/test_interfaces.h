@@ -19,12 +19,21 @@ constexpr uint32_t kReleaserComponent = 106;     // IReleaser
 // Components of the thread scenarios (IModuleProbe::Scenario): a single
 // instance whose constructor creates a component of its module; a component
 // whose Shutdown asks for that single instance; one whose destructor waits;
-// one freed by its own operator delete; one aligned to 64 bytes.
+// one freed by its own operator delete; one aligned to 64 bytes; one whose
+// interface is not at the start of its allocation (a polymorphic base first).
 constexpr uint32_t kWaitingSingle = 107;
 constexpr uint32_t kAskingComponent = 108;
 constexpr uint32_t kSlowDestructor = 109;
 constexpr uint32_t kOwnDelete = 110;
 constexpr uint32_t kOverAligned = 111;
+// Its creator makes a component of another ID (100): the wrong class.
+constexpr uint32_t kWrongClass = 112;
+// Its creator hands out the kSlowDestructor whose destructor is running.
+constexpr uint32_t kDyingHandout = 114;
+// Its creator waits until the test lets it go (kLetCreatorsGo).
+constexpr uint32_t kBlockingCreator = 115;
+// Its interface is not at the start of its allocation.
+constexpr uint32_t kOffsetComponent = 116;
 constexpr uint32_t kModuleProbe = 199;  // IModuleProbe
 
 // IModuleProbe::Scenario commands.
@@ -34,6 +43,8 @@ enum ScenarioCommand : int {
     kSetDestructorWait = 3,      // argument: kSlowDestructor destructors wait for that many to run
     kDestructorsRunning = 4,     // most kSlowDestructor destructors running at once, since 3
     kCallsIntoDying = 5,         // calls a kSlowDestructor took while its destructor ran
+    kCreatorsWaiting = 6,        // kBlockingCreator creators waiting now
+    kLetCreatorsGo = 7,          // argument 1 lets them go, 0 makes the next ones wait
 };
 
 // A test component: tags itself and logs its life into the module's event log.
@@ -86,6 +97,9 @@ public:
     virtual void DestroyDirectly(IComponent* component) = 0;  // slot 14
     // Drives and reads the thread scenarios (ScenarioCommand).
     virtual int Scenario(int command, int argument) = 0;  // slot 15
+    // 1 when a holder of this module gets the factory (component 361) through
+    // the module's registry path, as its log settings and idle notice would.
+    virtual int ReachesFactory() = 0;  // slot 16
 
 protected:
     ~IModuleProbe() = default;

@@ -15,26 +15,23 @@ constexpr uint32_t kBetaWorker = 5201;
 constexpr uint32_t kBetaObserver = 5299;
 constexpr uint32_t kMonitor = 362;  // StressFactory.dll, beside the factory (361)
 
-// What a module's observer has counted. Each count is kept under the module
-// lock, where the live-component map changes.
+// What a module's observer has counted.
 struct ObserverCounts {
     uint64_t created;            // worker components constructed
     uint64_t destroyed;          // worker components destroyed
     uint64_t live;               // records in the live-component map
-    uint64_t transitions;        // times the map went from records to none
     uint64_t notifications;      // idle notifications the factory received for the module
-    uint64_t mismatches;         // lock regions where the two above did not agree
     uint64_t notifiedWhileLive;  // notifications while the map held records
+    uint64_t overlapping;        // notifications made while another was under way
 };
 
 // A module's observer: one static object per module, not a live component.
 class IModuleObserver : public IComponent {
 public:
-    // Takes the observer's own record out of the map and starts watching the
-    // module lock (every time it is left, the map's state is compared with the
-    // notifications made while it was held). 0 when the lock was not found.
+    // Takes the observer's own record out of the map, so that the map can
+    // become empty.
     virtual int Watch() = 0;  // slot 5
-    // Stops watching; 0 when another watcher was installed after this one.
+    // Stops watching.
     virtual int Unwatch() = 0;                        // slot 6
     virtual void Notified() = 0;                      // slot 7: from the factory
     virtual void Counts(ObserverCounts* counts) = 0;  // slot 8

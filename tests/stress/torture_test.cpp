@@ -5,8 +5,8 @@
 // and releases (Release(0) and Release(1)), chains of 40 nested releases,
 // components left to PexilDllFreeMap, single-instance requests, pumping its
 // timers; the thread that holds the factory role also calls the factory
-// (creations, log settings and log lines, holders) and hands the role on. The components call back into their own module and,
-// on the factory's thread, into the factory (torture_components.cpp).
+// (creations, log settings and log lines, holders) and hands the role on. The components call back
+// into their own module and, on the factory's thread, into the factory (torture_components.cpp).
 // Between rounds the main thread, with every other thread parked, releases the
 // global components, empties the modules through PexilDllFreeMap, checks that
 // every component constructed was destroyed and that the modules are idle,

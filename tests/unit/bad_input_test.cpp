@@ -6,6 +6,7 @@
 #include "log/log_files.h"
 #include "platform/debug_capture.h"
 #include "registry/component_registry.h"
+#include "support/explaining.h"
 #include "support/guarded_buffer.h"
 #include "support/loaded_module.h"
 #include "support/native_path.h"
@@ -19,6 +20,15 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+// Without the character-set macros, which would rename the platform's functions.
+#undef GetPrivateProfileString
+#undef LoadLibrary
+#else
+#include <sys/stat.h>
+#endif
 
 namespace pexil {
 
@@ -163,6 +173,95 @@ TEST(BadInput, ARegistryPathNamingADirectory) {
     ASSERT_NE(nullptr, factory);
     EXPECT_EQ(nullptr, factory->CreateComponentByID(100, (temp / "folder.ini").c_str()));
     factory->Release(1);
+}
+
+// Where a file is read, something else under its name reads as missing at
+// once: nothing blocks on a FIFO (POSIX) or a pipe (Windows), and the
+// explaining trace says what was there.
+TEST(BadInput, AFifoOrPipeWhereAFileIsReadReadsAsMissingWithoutBlocking) {
+    TempDirectory temp;
+#if defined(_WIN32)
+    const std::string special =
+        "\\\\.\\pipe\\pexil-bad-input-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE pipe = ::CreateNamedPipeA(special.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4,
+                                           512, 512, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    const std::string reason = "it is not a regular file but a pipe or a device";
+#else
+    const std::string special = temp / "fifo.ini";
+    ASSERT_EQ(0, ::mkfifo(special.c_str(), 0666));
+    const std::string reason = "it is not a regular file but a FIFO";
+#endif
+    EXPECT_EQ(platform::kInvalidHandle, platform::OpenFileForRead(special.c_str()));
+    char why[256] = "";
+    platform::LastErrorText(why, sizeof(why));
+    EXPECT_EQ(reason, why);
+    {
+        const Explaining explaining;
+        DebugCapture capture;
+        ComponentRegistry registry;
+        EXPECT_EQ(1, registry.LoadFile("", special.c_str()));
+        EXPECT_FALSE(registry.fileRead());
+        EXPECT_TRUE(registry.entries().empty());
+#if defined(_WIN32)
+        // A pipe is no path _access knows: it reads as missing, unexplained.
+        EXPECT_EQ("", capture.Text());
+#else
+        EXPECT_EQ("Pexil[Explain]: the registry file " + special + " cannot be read: " + reason +
+                      "; it reads as missing\n",
+                  capture.Text());
+#endif
+    }
+#if defined(_WIN32)
+    ::CloseHandle(pipe);
+#else
+    // The profile reader and both redirect rules: the default, no redirect.
+    char value[16];
+    EXPECT_EQ(7u, platform::GetPrivateProfileString("361", "DLL", "default", value, sizeof(value),
+                                                    special.c_str()));
+    const std::string ini = temp.Write("Pexil.ini", "[Redirect]\nPath=" + special + "\n");
+    char file[kMaxPath];
+    EXPECT_EQ(1, FollowFactoryRedirect(ini.c_str(), file, kMaxPath));
+    EXPECT_EQ(special, file);
+    EXPECT_EQ(
+        1, locator::FollowRedirect(locator::Variant::FactoryHandle, ini.c_str(), file, kMaxPath));
+    EXPECT_EQ(special, file);
+    // A FIFO named as a module never reaches the loader, which would block on it.
+    EXPECT_EQ(nullptr, platform::LoadLibrary(special.c_str()));
+    char loader[512] = "";
+    platform::LoadFailureReason(loader, sizeof(loader));
+    EXPECT_EQ(special + ": not a regular file (a FIFO, a socket or a device): not loaded",
+              std::string(loader));
+#endif
+}
+
+// A registry or profile file too large to read (over the limit, or 4 GiB and
+// more, whose size does not fit 32 bits) is unreadable, with a message; it is
+// never read in part, and nothing throws (a string cannot hold 2 GiB in 32
+// bits). The files are sparse: nothing of them is written or read.
+TEST(BadInput, AFileTooLargeToReadIsUnreadable) {
+    TempDirectory temp;
+    const std::string big = temp.Write("big.ini", "[5]\nDLL=x.dll\n");
+    // Over the limit; 3 GiB, more than a 32-bit string holds; 4 GiB and more.
+    for (const uint64_t size :
+         {uint64_t{platform::kMaxReadFileSize} + 1, uint64_t{3} << 30, (uint64_t{1} << 32) + 14}) {
+        SCOPED_TRACE(size);
+        fs::resize_file(big, size);
+        const Explaining explaining;
+        DebugCapture capture;
+        ComponentRegistry registry;
+        registry.LoadFile("", big.c_str());
+        EXPECT_FALSE(registry.fileRead());
+        EXPECT_TRUE(registry.entries().empty());
+        EXPECT_EQ("Pexil[Explain]: the registry file " + big +
+                      " is larger than 1073741824 bytes: it is not read\n",
+                  capture.Text());
+#if !defined(_WIN32)
+        char value[16];
+        EXPECT_EQ(7u, platform::GetPrivateProfileString("5", "DLL", "default", value, sizeof(value),
+                                                        big.c_str()));
+#endif
+    }
 }
 
 TEST(BadInput, RedirectLoopsOfOneAndThreeFilesEndInBothRules) {

@@ -1,9 +1,12 @@
 #include "support/base_directory.h"
 
+#include "platform/debug_capture.h"
 #include "platform/platform.h"
+#include "support/explaining.h"
 #include "support/guarded_buffer.h"
 #include "support/system_override.h"
 #include "support/temp_directory.h"
+#include "support/windows_mistakes.h"
 
 #include <gtest/gtest.h>
 
@@ -107,6 +110,67 @@ TEST(HostDirectory, RecomputedVariantFollowsTheSystemAtEveryCall) {
     }
     EXPECT_STRNE("", RecomputedHostDirectory());
 }
+
+// The executable's path as GetModuleFileNameA and readlink give one that does
+// not fit: cut to the buffer.
+std::string g_executable;
+int CutExecutablePath(char* buffer, int size) {
+    const int length = static_cast<int>(g_executable.size()) < size
+                           ? static_cast<int>(g_executable.size())
+                           : size - 1;
+    g_executable.copy(buffer, static_cast<size_t>(length));
+    buffer[length] = '\0';
+    return length;
+}
+
+// Cut, the executable's path names a parent of the host's directory: the host
+// directory is unknown then, and nothing is read or made beside it (a join to
+// it is never whole, so neither root nor parent is taken for it).
+TEST(HostDirectory, AnExecutablePathThatDoesNotFitLeavesItUnknown) {
+    testing::SystemOverride cut(&platform::SystemCalls::getExecutablePath, CutExecutablePath);
+    const char sep = Separator(PathStyle::Native);
+    const std::string top = sep == '\\' ? "C:" : "";
+    // 259 characters: it fits, and its directory is the host directory.
+    g_executable = top + sep + std::string(253 - top.size(), 'd') + sep + "host";
+    ASSERT_EQ(259u, g_executable.size());
+    EXPECT_EQ(top + sep + std::string(253 - top.size(), 'd'), RecomputedHostDirectory());
+    // One more, and the host directory is unknown.
+    g_executable = top + sep + std::string(254 - top.size(), 'd') + sep + "host";
+    GuardedBuffer<kMaxPath> buffer("old");
+    EXPECT_EQ(0, ComputeHostDirectory(buffer.data(), kMaxPath));
+    EXPECT_EQ("", buffer.str());
+    EXPECT_STREQ("", RecomputedHostDirectory());
+    int whole = 1;
+    EXPECT_EQ(1, JoinToHostDirectory(kFactoryBase, "Pexil.ini", buffer.data(), kMaxPath, &whole));
+    EXPECT_EQ(0, whole);
+    EXPECT_EQ(0, ToAbsolutePath(kFactoryBase, "PexilLog", buffer.data(), kMaxPath, &whole) != 0 &&
+                     whole != 0);
+    EXPECT_EQ(0, PathExists(kFactoryBase, ""));  // the root, were it joined
+    EXPECT_EQ(0, CreateDirectoryIfMissing(kFactoryBase, "PexilLog"));
+    EXPECT_TRUE(buffer.guardIntact());
+}
+
+#if defined(_WIN32)
+// GetModuleFileNameA writes '?' for each character of the path that the ANSI
+// code page cannot represent (C:\日本\app): the directory is kept as the
+// system gave it, and the trace says why nothing beside it is found, once.
+TEST(HostDirectory, AnExecutablePathTheCodePageCannotWriteIsExplainedOnce) {
+    testing::SystemOverride lossy(&platform::SystemCalls::getExecutablePath, CutExecutablePath);
+    g_executable = "C:\\??\\app\\host.exe";
+    const testing::Explaining explaining;
+    platform::testing::DebugCapture capture;
+    EXPECT_STREQ("C:\\??\\app", RecomputedHostDirectory());
+    EXPECT_STREQ("C:\\??\\app", RecomputedHostDirectory());
+    EXPECT_EQ(
+        "Pexil[Explain]: the host's executable path C:\\??\\app\\host.exe holds '?' where the "
+        "ANSI code page could not represent a character of a name: the framework's ANSI calls "
+        "cannot reach that file; use a directory whose name the code page can write (plain ASCII "
+        "always can)\n",
+        capture.Text());
+    // A long path's own prefix is no such character.
+    EXPECT_EQ(0, HasUnrepresentableCharacter("\\\\?\\C:\\app\\host.exe"));
+}
+#endif
 
 // A base directory that points at a test's temporary directory.
 std::string g_base;

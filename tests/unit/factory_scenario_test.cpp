@@ -14,6 +14,11 @@
 #include <iterator>
 #include <set>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace pexil::testing {
 namespace fs = std::filesystem;
 namespace {
@@ -229,16 +234,68 @@ TEST_F(FactoryScenario, TheExplainingTraceSaysWhyOnlyWhenAskedTo) {
                   " has no section [361] and no DefaultDll: add a [361] section with "
                   "DLL=<its module>\n" +
                   explain +
-                  "the factory gives no component 361 for the registry \"plugins.ini\": a "
-                  "registry that components are created from needs a [361] section naming the "
-                  "factory (DLL=Brelnor.dll); without it this module gets no log settings and is "
-                  "never unloaded\n" +
+                  "the factory gives no component 361 for the registry \"plugins.ini\": that "
+                  "registry must bind 361 to the factory, in a [361] section with DLL=Brelnor.dll "
+                  "that no later line starts anew or binds elsewhere; until it does, this "
+                  "module's holders get no factory, so it gets no log settings and is never "
+                  "unloaded\n" +
                   locateFail + explain + Host("other.ini") +
                   " has no [361] section with a DLL= line: add [361] and DLL=Brelnor.dll\n" +
                   leakReport + explain +
                   "leaked component 101, created by 361 (the factory, for a caller), lives in " +
                   Host("TestComponents.dll") + ": it was never released\n",
               Steady(explained.debug));
+}
+
+// What the trace adds where the factory's messages name no cause: the line
+// that emptied [361] for the factory's own lookup (which every holder makes)
+// while the factory search still finds it; the IDs a module registers when
+// asked for another; on Linux, a DLL name that differs only in case.
+TEST_F(FactoryScenario, TheTraceNamesTheLineTheIDsAndTheCase) {
+    WritePexilIni("[7001]\nDLL=TestComponents.dll\n[100]\nDLL=testcomponents.dll\n");
+    scenario_.Write(
+        "rebound.ini",
+        "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n[100]\nDLL=TestComponents.dll\n"
+        "; [361] above must stay first\n");
+    const std::string explain = "Pexil[Explain]: ";
+    std::vector<std::string> commands = {"fcreate 7001", "setregistry rebound.ini",
+                                         "holder releasing", "setregistry -", "shutdown"};
+    std::string output = "#1 = null\nholder releasing: component no, factory yes\nshutdown\n";
+    std::string debug =
+        "Pexil[Error]: Can't find the factory method of Component\n"
+        "Pexil[Error]: ComponentID=7001 CreatorID=361" +
+        explain + "component 7001: " + Host("TestComponents.dll") +
+        " registers 100, 101, 102, 103, 104, 105, 106, 107 and 9 more, not 7001\n"
+        "[Pexil_Error] CreateComponent(ComponentId=7001) return null.\n"
+        "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" +
+        Host("") + "\n" + explain + "component 361: its section in " + Host("rebound.ini") +
+        " has no DLL= line, so no DLL is named\n" + explain + "component 361: line 6 of " +
+        Host("rebound.ini") +
+        " (\"; [361] above must stay first\") starts its section anew (a line that holds a "
+        "header is a header, whatever stands before its '[': registry files have no comments), "
+        "and that section, which has no DLL= line, replaces the one of line 1 as a whole; so "
+        "the holders that ask this registry for the factory get none\n" +
+        explain +
+        "the factory gives no component 361 for the registry \"rebound.ini\": that registry "
+        "must bind 361 to the factory, in a [361] section with DLL=Brelnor.dll that no later "
+        "line starts anew or binds elsewhere; until it does, this module's holders get no "
+        "factory, so it gets no log settings and is never unloaded\n";
+#if !defined(_WIN32)
+    commands.insert(commands.begin() + 1, "fcreate 100");
+    output = "#1 = null\n#2 = null\nholder releasing: component no, factory yes\nshutdown\n";
+    char loaderSays[512] = "";
+    EXPECT_EQ(nullptr, platform::LoadLibrary(Host("testcomponents.dll").c_str()));
+    platform::LoadFailureReason(loaderSays, sizeof(loaderSays));
+    debug.insert(
+        debug.find("[Pexil_Error] LoadLibrary Fail."),
+        "[Pexil_Error] LoadLibrary Fail.\n[Pexil_Error] DLL Path:" + Host("testcomponents.dll") +
+            "\n" + explain + "component 100: the loader says: " + loaderSays + "\n" + explain +
+            Host("testcomponents.dll") + " does not exist, but " + Host("TestComponents.dll") +
+            " does: file names are case-sensitive on this system\n");
+#endif
+    const ScenarioResult result = Run(commands, true);
+    EXPECT_EQ(output, result.output);
+    EXPECT_EQ(debug, result.debug);
 }
 
 // The local time stamps of the seconds from one moment to another.
@@ -251,6 +308,33 @@ std::set<std::string> StampsBetween(std::time_t from, std::time_t to) {
     }
     return stamps;
 }
+
+#if !defined(_WIN32)
+// In a set-user-ID host the environment belongs to whoever started it:
+// PEXIL_EXPLAIN is not read there (secure_getenv), so nobody can make the host
+// write paths and loader messages to them.
+TEST_F(FactoryScenario, ASetUserIDHostReadsNoExplainingVariable) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can make a program set-user-ID to another user";
+    if (platform::GetEnvironmentVariable("PEXIL_TEST_EMULATOR") != nullptr) {
+        GTEST_SKIP() << "an emulator runs the host as its caller: the set-user-ID bit is not used";
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    // It cannot read its options there either: the default build runs this test.
+    GTEST_SKIP() << "LeakSanitizer stops a set-user-ID process";
+#endif
+    WritePexilIni("");
+    const ScenarioResult plain = Run({"fcreate 4711", "shutdown"}, true);
+    EXPECT_NE(std::string::npos, plain.debug.find("Pexil[Explain]: component 4711: "))
+        << plain.debug;
+    const std::string host = scenario_.Path(Scenario::kHost);
+    ASSERT_EQ(0, ::chown(host.c_str(), 65534, 65534));
+    ASSERT_EQ(0, ::chmod(host.c_str(), 04755));
+    const ScenarioResult setUserID = Run({"fcreate 4711", "shutdown"}, true);
+    EXPECT_EQ("#1 = null\nshutdown\n", setUserID.output);
+    EXPECT_EQ("", setUserID.debug);
+}
+#endif
 
 TEST_F(FactoryScenario, LogSettingsAndOneSharedLogFile) {
     WritePexilIni(

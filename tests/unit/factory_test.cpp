@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -116,6 +117,47 @@ TEST_F(Factory, UnloadIfIdleAsksTheModuleFirst) {
     EXPECT_EQ(0, factory_->UnloadDllIfIdle(plain.handle()));
     components.SetFactoryHandle(module_.handle());  // its idle notice reaches this factory
     alive->Release(0);
+}
+
+// The unload check (called here as a worker's unload timer would call it)
+// while a creation runs in the module: the entry that creates keeps its
+// loader reference, so the module stays loaded until the creation is done.
+TEST_F(Factory, AModuleStaysLoadedWhileACreationRunsInIt) {
+    TempDirectory temp;
+    const std::string path = BesideProgram("TestComponents.dll");
+    const std::string registry = temp.Write(
+        "Blocking.ini", "[" + std::to_string(kBlockingCreator) + "]\nDLL=" + path + "\n[" +
+                            std::to_string(kModuleProbe) + "]\nDLL=" + path + "\n");
+    auto scenario = [&](int command, int argument) {
+        auto* probe = static_cast<IModuleProbe*>(
+            factory_->CreateComponentByID(kModuleProbe, registry.c_str()));
+        const int answer = probe != nullptr ? probe->Scenario(command, argument) : -1;
+        if (probe != nullptr) probe->Release(0);  // none alive while the check runs
+        return answer;
+    };
+    ASSERT_EQ(1, scenario(kLetCreatorsGo, 0));
+    IComponent* made = nullptr;
+    std::atomic<bool> returned{false};
+    std::thread creator([&] {
+        made = factory_->CreateComponentByID(kBlockingCreator, registry.c_str());
+        returned = true;
+    });
+    // A creation that never blocks (a wrong registry) must fail the test, not hang it.
+    while (scenario(kCreatorsWaiting, 0) != 1 && !returned)
+        std::this_thread::yield();
+    if (returned) {
+        creator.join();
+        FAIL() << "the blocking creator was never reached";
+    }
+    const PexilModuleHandle module = platform::GetModuleHandle(path.c_str());
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(1, factory_->UnloadDllIfIdle(module));  // idle: nothing recorded yet
+    EXPECT_TRUE(platform::IsModuleLoaded(path.c_str()));
+    EXPECT_EQ(1, scenario(kLetCreatorsGo, 1));
+    creator.join();
+    ASSERT_NE(nullptr, made);
+    EXPECT_EQ(kPlainComponent, made->GetComponentID());
+    made->Release(0);
 }
 
 // The log lock is handed to every module through the log sink, and anyone may

@@ -15,6 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -314,6 +319,217 @@ TEST(FaultInjection, AModuleScheduledDuringAnUnloadPassIsDroppedWhenThePassEnds)
     EXPECT_EQ(0u, g_passFactory->timerId());
     factory->Release(1);
 }
+
+// A module that the unload pass frees may shut the factory down (a forced
+// release) as it goes: its static destructors run on the pass's thread, the
+// factory's own. The pass then touches the factory no more; it went on to ask
+// the next pending module through the deleted factory.
+IComponentFactory* g_factoryToRelease = nullptr;
+void* g_keptFactoryMemory = nullptr;
+bool g_factoryReleased = false;
+int g_lookUpsAfterRelease = 0;
+const auto kLaterModule = reinterpret_cast<PexilModuleHandle>(UINTPTR_MAX - 0xfff);
+int FreeLibraryReleasingTheFactory(PexilModuleHandle module) {
+    if (!g_factoryReleased) {
+        g_factoryReleased = true;
+        g_factoryToRelease->Release(1);
+    }
+    return platform::OriginalSystem().freeLibrary(module);
+}
+void KeepTheFactorysMemory(void* memory) {
+    if (memory != g_keptFactoryMemory) platform::OriginalSystem().deallocate(memory);
+}
+void* CountLookUpsAfterTheRelease(PexilModuleHandle module, const char* name) {
+    if (g_factoryReleased) ++g_lookUpsAfterRelease;
+    return module == kLaterModule ? nullptr
+                                  : platform::OriginalSystem().getProcAddress(module, name);
+}
+
+TEST(FaultInjection, AnUnloadPassWhoseModuleShutsTheFactoryDownTouchesItNoMore) {
+    TempDirectory temp;
+    const std::string copy = temp / "Releasing.dll";
+    fs::copy_file(BesideProgram("TestComponents.dll"), copy);
+    const std::string file = temp.Write("plugins.ini", "[101]\nDLL=" + copy + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    DebugCapture quiet;
+    IComponent* component = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, component);
+    component->Release(0);
+    const PexilModuleHandle module = platform::GetModuleHandle(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    factory->ScheduleDllUnload(module);
+    factory->ScheduleDllUnload(kLaterModule);  // asked after it
+    g_factoryToRelease = factory;
+    g_keptFactoryMemory = dynamic_cast<void*>(factory);  // kept: a stray use reads no other object
+    {
+        SystemOverride frees(&platform::SystemCalls::freeLibrary, FreeLibraryReleasingTheFactory);
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, CountLookUpsAfterTheRelease);
+        SystemOverride keeps(&platform::SystemCalls::deallocate, KeepTheFactorysMemory);
+        static_cast<ComponentFactory*>(factory)->RunUnloadCheck();
+    }
+    EXPECT_TRUE(g_factoryReleased);
+    EXPECT_EQ(0, g_lookUpsAfterRelease);
+    EXPECT_FALSE(platform::IsModuleLoaded(copy.c_str()));
+    EXPECT_EQ(nullptr, SingleInstance<ComponentFactory>::Current());
+    platform::OriginalSystem().deallocate(g_keptFactoryMemory);
+}
+
+// The unload check asks a module whether it is idle, then gives back the
+// references its registries' entries hold. A component created through such
+// an entry on the factory's thread in between (after the answer, before the
+// references go) keeps its module loaded: it was unloaded under it.
+std::atomic<int> g_checkStage{0};  // 1: the module answered; 2: the creation is done
+PexilDllCanUnloadNowFunction g_realCanUnloadNow = nullptr;
+int PEXIL_CDECL AnswerThenWaitForACreation() {
+    const int answer = g_realCanUnloadNow();
+    g_checkStage = 1;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_checkStage.load() != 2 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return answer;
+}
+void* LookUpWaitingCanUnloadNow(PexilModuleHandle module, const char* name) {
+    void* found = platform::OriginalSystem().getProcAddress(module, name);
+    if (found == nullptr || std::string(name) != "PexilDllCanUnloadNow") return found;
+    g_realCanUnloadNow = reinterpret_cast<PexilDllCanUnloadNowFunction>(found);
+    return reinterpret_cast<void*>(&AnswerThenWaitForACreation);
+}
+
+#if !defined(_WIN32)
+std::atomic<int> g_creationStage{0};  // 1: held in the module; 2: let go
+thread_local bool t_holdTheFirstLockEnter = false;
+void HoldTheFirstLockEnter(PexilLock* lock) {
+    if (t_holdTheFirstLockEnter) {
+        t_holdTheFirstLockEnter = false;
+        g_creationStage = 1;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (g_creationStage.load() != 2 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    platform::OriginalSystem().lockEnter(lock);
+}
+#endif
+
+TEST(FaultInjection, AComponentCreatedWhileTheUnloadCheckRunsKeepsItsModuleLoaded) {
+    TempDirectory temp;
+    const std::string copy = temp / "Checked.dll";  // loaded by the registry alone
+    fs::copy_file(BesideProgram("TestComponents.dll"), copy);
+    const std::string file = temp.Write("plugins.ini", "[101]\nDLL=" + copy + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    DebugCapture quiet;
+    IComponent* first = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, first);
+    first->Release(0);  // the module is idle
+    const PexilModuleHandle module = platform::GetModuleHandle(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    g_checkStage = 0;
+    IComponent* second = nullptr;
+    {
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, LookUpWaitingCanUnloadNow);
+        // The check as a worker's timer runs it.
+        std::thread check([&] { factory->UnloadDllIfIdle(module); });
+        while (g_checkStage.load() != 1)
+            std::this_thread::yield();
+        second = factory->CreateComponentByID(101, file.c_str());
+        g_checkStage = 2;
+        check.join();
+    }
+    ASSERT_NE(nullptr, second);
+    // Unloaded, the module would have taken the component's code with it.
+    ASSERT_TRUE(platform::IsModuleLoaded(copy.c_str()));
+    second->Release(0);
+#if !defined(_WIN32)
+    // A creation that entered the module before the check marked its entries
+    // and recorded its component only after the module answered, ending
+    // before the references go. (POSIX: the creation is held at the module's
+    // first lock, which this program's table reaches.)
+    g_checkStage = 0;
+    g_creationStage = 0;
+    IComponent* third = nullptr;
+    {
+        SystemOverride lookups(&platform::SystemCalls::getProcAddress, LookUpWaitingCanUnloadNow);
+        SystemOverride locks(&platform::SystemCalls::lockEnter, HoldTheFirstLockEnter);
+        std::thread creation([&] {
+            t_holdTheFirstLockEnter = true;
+            third = factory->CreateComponentByID(101, file.c_str());
+        });
+        while (g_creationStage.load() != 1)
+            std::this_thread::yield();
+        std::thread check([&] { factory->UnloadDllIfIdle(module); });
+        while (g_checkStage.load() != 1)
+            std::this_thread::yield();
+        g_creationStage = 2;
+        creation.join();
+        g_checkStage = 2;
+        check.join();
+    }
+    ASSERT_NE(nullptr, third);
+    ASSERT_TRUE(platform::IsModuleLoaded(copy.c_str()));
+    third->Release(0);
+#endif
+    factory->Release(1);
+}
+
+#if !defined(_WIN32)
+// A module's release goes on after its last record is gone: the idle
+// notification (which holds the module's locks while it finds the factory)
+// and the return into the module's code. An unload check on another thread
+// meanwhile must find the module busy: it freed the module under that code,
+// and its static destructors waited for the locks the notification held
+// while the notification waited for the loader's lock. (POSIX: the
+// module's own system calls reach this program's table.)
+std::atomic<int> g_notificationStage{0};  // 1: held in the notification; 2: let go
+thread_local bool t_holdTheNotification = false;
+void* HoldTheIdleNotification(PexilModuleHandle module, const char* name) {
+    if (t_holdTheNotification && std::string(name) == "CreateComponent") {
+        t_holdTheNotification = false;
+        g_notificationStage = 1;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (g_notificationStage.load() != 2 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return platform::OriginalSystem().getProcAddress(module, name);
+}
+
+TEST(FaultInjection, AModuleWhoseReleaseIsStillRunningIsNotUnloaded) {
+    TempDirectory temp;
+    const std::string copy = temp / "Releasing.dll";  // loaded by the registry alone
+    fs::copy_file(BesideProgram("TestComponents.dll"), copy);
+    const std::string file = temp.Write("plugins.ini", "[101]\nDLL=" + copy + "\n");
+    IComponentFactory* factory = NewFactory();
+    ASSERT_NE(nullptr, factory);
+    DebugCapture quiet;
+    IComponent* last = factory->CreateComponentByID(101, file.c_str());
+    ASSERT_NE(nullptr, last);
+    const PexilModuleHandle module = platform::GetModuleHandle(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    g_notificationStage = 0;
+    std::atomic<int> answer{-1};
+    SystemOverride lookups(&platform::SystemCalls::getProcAddress, HoldTheIdleNotification);
+    auto released = std::async(std::launch::async, [&] {
+        t_holdTheNotification = true;
+        last->Release(0);  // the module's last component
+    });
+    while (g_notificationStage.load() != 1)
+        std::this_thread::yield();
+    std::thread check([&] { answer = factory->UnloadDllIfIdle(module); });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (answer.load() == -1 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int answered = answer.load();
+    g_notificationStage = 2;
+    if (released.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fputs("the release and the unload check deadlocked\n", stdout);  // stderr is captured
+        std::_Exit(1);
+    }
+    check.join();
+    EXPECT_EQ(0, answered);
+    EXPECT_TRUE(platform::IsModuleLoaded(copy.c_str()));
+    factory->Release(1);
+}
+#endif
 
 }  // namespace
 }  // namespace testing

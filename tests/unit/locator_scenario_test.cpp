@@ -5,6 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace pexil::testing {
 namespace {
 
@@ -56,6 +63,86 @@ TEST_F(LocatorScenario, BlankRedirectIsNoRedirect) {
               result.output);
     EXPECT_EQ(kFactoryReleased, result.debug);
 }
+
+#if !defined(_WIN32)
+// A host whose executable's path does not fit in 259 characters: cut, the
+// path would name a parent directory, where a Pexil.ini and a factory lie.
+// The host directory is unknown instead, and nothing beside it is read. And a
+// FIFO where Pexil.ini belongs reads as missing, at once.
+TEST_F(LocatorScenario, AHostWhosePathDoesNotFitReadsNoFileBesideACutPath) {
+    scenario_.Write("Pexil.ini", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n");
+    PlaceFactory("Brelnor.dll");
+    const std::string deep = std::string(250, 'd');
+    ASSERT_GT(scenario_.Path(deep).size() + 1 + std::strlen(Scenario::kHost), 259u);
+    scenario_.Copy(Scenario::kHost, deep + "/" + Scenario::kHost);
+    auto run = [&](bool explained) {
+        if (explained) platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", "1");
+        const ProgramResult result =
+            RunProgram(scenario_.Path(deep + "/" + Scenario::kHost), {"locate"}, scenario_.Path(""),
+                       scenario_.Path("out.txt"), scenario_.Path("err.txt"));
+        if (explained) platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", nullptr);
+        return result;
+    };
+    const ProgramResult plain = run(false);
+    EXPECT_EQ("locate: null\n", plain.out);
+    EXPECT_EQ(kLoadFail, plain.err);
+    const ProgramResult explained = run(true);
+    EXPECT_EQ(std::string("Pexil[Explain]: the host's executable path is longer than 259 "
+                          "characters, so the host directory is unknown: nothing beside the host "
+                          "(Pexil.ini, PexilLog) is read or made\n") +
+                  kLoadFail +
+                  "Pexil[Explain]: no ini file was read for \"Pexil.ini\": its path, or that of "
+                  "a file its [Redirect] names, does not fit in 259 characters, or the redirects "
+                  "loop\n",
+              explained.err);
+
+    std::filesystem::remove(scenario_.Path("Pexil.ini"));
+    ASSERT_EQ(0, ::mkfifo(scenario_.Path("Pexil.ini").c_str(), 0666));
+    const ScenarioResult fifo = scenario_.Run({"locate"}, true);
+    EXPECT_EQ("locate: null\n", fifo.output);
+    EXPECT_EQ(kLoadFail + std::string("Pexil[Explain]: the ini file ") +
+                  scenario_.Path("Pexil.ini") +
+                  " cannot be read: it is not a regular file but a FIFO; it reads as missing\n",
+              fifo.debug);
+}
+#endif
+
+#if defined(_WIN32)
+// A host in a directory whose name the ANSI code page cannot write (C:\日本):
+// GetModuleFileNameA gives '?' for those characters, the path names nothing,
+// and the trace says why. The host is started by a relative name from inside
+// that directory, since no ANSI path reaches it.
+TEST_F(LocatorScenario, AHostInADirectoryTheCodePageCannotWriteIsExplained) {
+    const std::filesystem::path unicode =
+        scenario_.directory().path() / std::filesystem::u8path("\xe6\x97\xa5\xe6\x9c\xac");
+    std::filesystem::create_directory(unicode);
+    std::filesystem::copy_file(BesideProgram(Scenario::kHost), unicode / Scenario::kHost);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(unicode);
+    platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", "1");
+    const char* const arguments[] = {"locate", nullptr};
+    const std::string out = scenario_.Path("out.txt");
+    const std::string err = scenario_.Path("err.txt");
+    const platform::ProcessOptions options{Scenario::kHost, arguments, nullptr, out.c_str(),
+                                           err.c_str()};
+    const int exitCode = platform::RunProcess(&options);
+    platform::testing::SetEnvironmentVariable("PEXIL_EXPLAIN", nullptr);
+    std::filesystem::current_path(before);
+    EXPECT_EQ(0, exitCode);
+    EXPECT_EQ("locate: null\n", ReadFileBytes(out));
+    const std::string lossy = scenario_.Path("??");
+    const std::string cannotWrite =
+        " holds '?' where the ANSI code page could not represent a character of a name: the "
+        "framework's ANSI calls cannot reach that file; use a directory whose name the code page "
+        "can write (plain ASCII always can)\n";
+    EXPECT_EQ("Pexil[Explain]: the host's executable path " + lossy + "\\" + Scenario::kHost +
+                  cannotWrite + kLoadFail + "Pexil[Explain]: no ini file at " + lossy +
+                  "\\Pexil.ini: put a Pexil.ini beside the host whose [361] section names the "
+                  "factory (DLL=Brelnor.dll)\nPexil[Explain]: the ini file " +
+                  lossy + "\\Pexil.ini" + cannotWrite,
+              ReadFileBytes(err));
+}
+#endif
 
 TEST_F(LocatorScenario, RedirectLoopsEndAsAFailedSearch) {
     const std::string a = scenario_.Path("a.ini");

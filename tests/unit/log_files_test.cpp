@@ -2,18 +2,28 @@
 #include "log/log_files.h"
 #include "platform/debug_capture.h"
 #include "platform/platform.h"
+#include "support/explaining.h"
 #include "support/native_path.h"
 #include "support/system_override.h"
 #include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace pexil::testing {
 namespace fs = std::filesystem;
@@ -71,7 +81,7 @@ int RefuseCreateDirectory(const char* path) {
     g_touched.push_back(std::string("create ") + path);
     return 0;
 }
-platform::Handle RefuseOpenLogFile(const char* path) {
+platform::Handle RefuseOpenLogFile(const char* path, int*) {
     g_touched.push_back(std::string("open ") + path);
     return platform::kInvalidHandle;
 }
@@ -164,6 +174,32 @@ TEST_F(LogFiles, PruningSkipsAFileThatIsInUse) {
               remaining);
 }
 
+int NoExecutablePath(char* buffer, int) {
+    buffer[0] = '\0';
+    return 0;
+}
+
+// A host directory that is unknown (its executable's path could not be had,
+// or did not fit) is the root path of no log: no PexilLog is made anywhere,
+// least of all at the file system's root.
+TEST_F(LogFiles, NoLogFileWhereTheHostDirectoryIsUnknown) {
+    SystemOverride unknown(&platform::SystemCalls::getExecutablePath, NoExecutablePath);
+    const Explaining explaining;
+    platform::testing::DebugCapture capture;
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile("", sink);
+    log::OpenLogFile("logs", sink);
+    EXPECT_EQ(kNoLogFile, sink.file);
+    EXPECT_EQ(
+        "Pexil[Explain]: no log file: the root path is the host directory, which is unknown; its "
+        "log lines are lost\n"
+        "Pexil[Explain]: no log file: the root path logs lies in the host directory, which is "
+        "unknown; its log lines are lost\n",
+        capture.Text());
+    EXPECT_FALSE(fs::exists(Native("/PexilLog")));
+    EXPECT_FALSE(fs::exists(Native("/logs")));
+}
+
 int FailLocalTime(int64_t, platform::LocalTime*) {
     return 0;
 }
@@ -220,6 +256,230 @@ TEST_F(LogFiles, PruningNeverTouchesAFileThroughAPathCutToFit) {
     EXPECT_EQ(1u, remaining.count("5.log"));
     EXPECT_EQ(13u, remaining.size());
 }
+
+// What someone else may put under the name of the next second's log file, in
+// a log directory they can write to: nothing of it is written into, nothing is
+// created through it, and no open blocks. The explaining trace says why.
+// (Wine keeps a Linux link from Windows programs and makes no link of its own,
+// so under Wine only the second name is tried.)
+TEST_F(LogFiles, WhatOthersPlantUnderTheLogFilesNameIsRefusedNeverWrittenThrough) {
+    const std::string log = temp_ / Native("PexilLog/20081203_142501.log");
+    const std::string secret = temp_.Write("secret", "root only\n");
+    const std::string elsewhere = temp_ / "created-elsewhere";
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        std::string reason;
+    };
+    std::vector<Case> cases = {
+        {"a second name of another file", [&] { fs::create_hard_link(secret, log); },
+         "it has 2 names (hard links), so it is not the log's own file"},
+    };
+#if !defined(_WIN32)
+    int reader = -1;
+    const std::string fifo = "it is not a regular file but a FIFO";
+    cases.push_back({"a link to a file", [&] { fs::create_symlink(secret, log); },
+                     "it is a symbolic link, which is not followed"});
+    cases.push_back({"a dangling link", [&] { fs::create_symlink(elsewhere, log); },
+                     "it is a symbolic link, which is not followed"});
+    cases.push_back(
+        {"a FIFO without a reader", [&] { ASSERT_EQ(0, ::mkfifo(log.c_str(), 0666)); }, fifo});
+    cases.push_back({"a FIFO with a reader",
+                     [&] {
+                         ASSERT_EQ(0, ::mkfifo(log.c_str(), 0666));
+                         reader = ::open(log.c_str(), O_RDONLY | O_NONBLOCK);
+                     },
+                     fifo});
+#endif
+    fs::create_directory(temp_ / "PexilLog");
+    const Explaining explaining;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        platform::testing::DebugCapture capture;
+        LogSink sink{nullptr, kNoLogFile};
+        log::OpenLogFile(temp_.str().c_str(), sink);
+        EXPECT_EQ(kNoLogFile, sink.file);
+        if (sink.file != kNoLogFile) platform::CloseFile(sink.file);
+        EXPECT_EQ("Pexil[Explain]: no log file: " + log + " could not be opened: " + c.reason +
+                      "; the next request that asks for the log file tries again\n",
+                  capture.Text());
+        EXPECT_EQ("root only\n", Read(secret));
+        EXPECT_FALSE(fs::exists(elsewhere));
+#if !defined(_WIN32)
+        if (reader >= 0) {
+            char byte;
+            EXPECT_GE(0, ::read(reader, &byte, 1));  // nothing was written into it
+            ::close(reader);
+            reader = -1;
+        }
+#endif
+        fs::remove(log);
+    }
+}
+
+// Links and special files take no part in pruning; only regular files are log files.
+TEST(LogEntryKinds, OnlyRegularFilesAreLogFiles) {
+    platform::FindData entry{};
+    std::strcpy(entry.name, "20081203_142501.log");
+    const std::pair<uint32_t, log::LogEntryKind> kinds[] = {
+        {platform::kAttributeNormal, log::LogEntryKind::LogFile},
+        {0x20, log::LogEntryKind::LogFile},  // FILE_ATTRIBUTE_ARCHIVE
+        {platform::kAttributeDirectory, log::LogEntryKind::Directory},
+        {0x20 | platform::kAttributeReparsePoint, log::LogEntryKind::NotRegularFile},
+        {platform::kAttributeDirectory | platform::kAttributeReparsePoint,
+         log::LogEntryKind::NotRegularFile},
+        {platform::kAttributeDevice, log::LogEntryKind::NotRegularFile},
+    };
+    for (const auto& kind : kinds) {
+        entry.attributes = kind.first;
+        EXPECT_EQ(kind.second, log::KindOfLogEntry("/logs/", entry)) << kind.first;
+    }
+}
+
+#if !defined(_WIN32)
+// A user who can write to the log directory plants a file of their own for a
+// host that runs as root (or as another user).
+TEST_F(LogFiles, AFileOfAnotherUserIsNeverAppendedTo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+    const std::string log = temp_.Write(Native("PexilLog/20081203_142501.log"), "planted\n");
+    ASSERT_EQ(0, ::chown(log.c_str(), 65534, 65534));
+    const Explaining explaining;
+    platform::testing::DebugCapture capture;
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile(temp_.str().c_str(), sink);
+    EXPECT_EQ(kNoLogFile, sink.file);
+    if (sink.file != kNoLogFile) platform::CloseFile(sink.file);
+    EXPECT_EQ("Pexil[Explain]: no log file: " + log +
+                  " could not be opened: it belongs to user 65534, not to this process's "
+                  "effective user 0; the next request that asks for the log file tries again\n",
+              capture.Text());
+    EXPECT_EQ("planted\n", Read(log));
+}
+
+// A log directory that is a link (to another disk, say) is a deployment's
+// choice, not a plant: it is followed. Whatever the umask, nothing made is
+// writable by others.
+TEST_F(LogFiles, ALinkedLogDirectoryIsFollowedAndNothingIsWritableByOthers) {
+    fs::create_directory(temp_ / "disk");
+    fs::create_directory_symlink(temp_ / "disk", temp_ / "PexilLog");
+    LogSink sink{nullptr, kNoLogFile};
+    log::OpenLogFile(temp_.str().c_str(), sink);
+    EXPECT_NE(kNoLogFile, sink.file);
+    if (sink.file != kNoLogFile) platform::CloseFile(sink.file);
+    EXPECT_TRUE(fs::is_regular_file(temp_ / "disk/20081203_142501.log"));
+
+    TempDirectory open;
+    const mode_t saved = ::umask(0);
+    log::OpenLogFile(open.str().c_str(), sink);
+    ::umask(saved);
+    ASSERT_NE(kNoLogFile, sink.file);
+    platform::CloseFile(sink.file);
+    struct stat info;
+    ASSERT_EQ(0, ::stat((open / "PexilLog").c_str(), &info));
+    EXPECT_EQ(0775u, info.st_mode & 07777u);
+    ASSERT_EQ(0, ::stat((open / "PexilLog/20081203_142501.log").c_str(), &info));
+    EXPECT_EQ(0644u, info.st_mode & 07777u);
+}
+
+// While the log file's lock is waited for (a deleter holds it exclusively),
+// the test does what a deleter or another host may do; each wait is one sleep.
+std::function<void()> g_whileWaiting;
+int g_waits = 0;
+void Wait(uint32_t) {
+    ++g_waits;
+    if (g_whileWaiting) std::exchange(g_whileWaiting, nullptr)();
+}
+
+TEST_F(LogFiles, AfterWaitingOutADeleterTheNameMustStillGiveTheFileElseItIsOpenedAgain) {
+    const std::string log = temp_.Write(Native("PexilLog/20081203_142501.log"), "old\n");
+    SystemOverride sleeping(&platform::SystemCalls::sleep, Wait);
+    auto holdExclusively = [&] {
+        const int fd = ::open(log.c_str(), O_RDONLY);
+        EXPECT_EQ(0, ::flock(fd, LOCK_EX | LOCK_NB));
+        return fd;
+    };
+    auto openAndWrite = [&](const std::string& line) {
+        LogSink sink{nullptr, kNoLogFile};
+        log::OpenLogFile(temp_.str().c_str(), sink);
+        EXPECT_NE(kNoLogFile, sink.file);
+        if (sink.file == kNoLogFile) return;
+        uint32_t written = 0;
+        platform::WriteFile(sink.file, line.data(), static_cast<uint32_t>(line.size()), &written);
+        platform::CloseFile(sink.file);
+    };
+
+    // The deleter removes the file: a new one is made under the name.
+    int held = holdExclusively();
+    g_whileWaiting = [&] {
+        ::unlink(log.c_str());
+        ::close(held);
+    };
+    openAndWrite("a deleter removed the old one\n");
+    EXPECT_EQ("a deleter removed the old one\n", Read(log));
+
+    // Another host made its own file under the name meanwhile: that one is written.
+    held = holdExclusively();
+    g_whileWaiting = [&] {
+        ::unlink(log.c_str());
+        std::ofstream(log) << "the other host's\n";
+        ::close(held);
+    };
+    openAndWrite("mine\n");
+    EXPECT_EQ("the other host's\nmine\n", Read(log));
+
+    // Held for longer than any deleter: written all the same, never silently.
+    held = holdExclusively();
+    g_waits = 0;
+    {
+        const Explaining explaining;
+        platform::testing::DebugCapture capture;
+        openAndWrite("unlocked\n");
+        EXPECT_EQ("Pexil[Explain]: the log file " + log +
+                      " is written without its lock (another process has held it for longer "
+                      "than a deleter does, or the file system has no locks), so pruning "
+                      "elsewhere may delete it while it is written\n",
+                  capture.Text());
+    }
+    EXPECT_EQ(20, g_waits);
+    ::close(held);
+    EXPECT_EQ("the other host's\nmine\nunlocked\n", Read(log));
+}
+
+// Pruning considers regular files only: a link is neither followed, nor
+// counted, nor deleted; a FIFO neither. A name that holds a backslash is no
+// name the framework can give back (it reads the backslash as a separator):
+// "d\victim.log", with a link d beside it, would name a file elsewhere.
+TEST_F(LogFiles, PruningLeavesLinksAndSpecialFilesAloneAndDoesNotCountThem) {
+    const std::string directory = temp_ / "PexilLog";
+    fs::create_directory(directory);
+    const auto now = fs::file_time_type::clock::now();
+    for (int i = 1; i <= 7; ++i) {
+        const std::string path = temp_.Write(Native("PexilLog/" + std::to_string(i) + ".log"), "x");
+        fs::last_write_time(path, now - std::chrono::hours(i));
+    }
+    // Newer than every log, were it taken for one through its link.
+    const std::string target = temp_.Write("target.log", "kept\n");
+    fs::last_write_time(target, now - std::chrono::minutes(30));
+    fs::create_symlink(target, directory + "/0.log");
+    fs::create_symlink("/dev/null", directory + "/device.log");
+    ASSERT_EQ(0, ::mkfifo((directory + "/fifo.log").c_str(), 0666));
+    const std::string victim = temp_.Write("elsewhere/victim.log", "kept\n");
+    fs::create_directory_symlink(temp_ / "elsewhere", directory + "/d");
+    const std::string backslashed = temp_.Write("PexilLog/d\\victim.log", "x");
+    fs::last_write_time(backslashed, now - std::chrono::hours(100));
+    log::LogDirectoryCallback callback;
+    log::PruneLogFiles(temp_.str().c_str(), callback);
+    std::set<std::string> remaining;
+    for (const auto& entry : fs::directory_iterator(directory))
+        remaining.insert(entry.path().filename().string());
+    EXPECT_EQ((std::set<std::string>{"0.log", "1.log", "2.log", "3.log", "4.log", "5.log", "d",
+                                     "d\\victim.log", "device.log", "fifo.log"}),
+              remaining);
+    EXPECT_EQ("kept\n", Read(target));
+    EXPECT_EQ("kept\n", Read(victim));
+}
+#endif
 
 int64_t g_now = 0;
 int64_t Now() {

@@ -59,5 +59,38 @@ TEST(ModuleScenario, AnIdleModuleReallyUnloadsAtItsLastFree) {
     EXPECT_EQ("[Pexil_Error] Load Brelnor.dll Fail.\n", result.debug);
 }
 
+// Released twice: in the explaining mode the released component's memory is
+// kept with a table of functions that names it, so the second Release ends
+// the process with one line instead of corrupting the heap. (Without the
+// mode a second Release is undefined; nothing is promised.)
+TEST(ModuleScenario, ASecondReleaseInTheExplainingModeNamesTheComponentAndEndsTheProcess) {
+    Scenario scenario;
+    scenario.Copy("TestComponents.dll");
+    const ScenarioResult result = scenario.Run(
+        {
+            "load TestComponents.dll",
+            "create TestComponents.dll 101 361",
+            "create TestComponents.dll 100 0",
+            "release #1 0",
+            "release #1 0",
+            "canunload TestComponents.dll",
+        },
+        true);
+    EXPECT_NE(0, result.exitCode);
+    EXPECT_EQ("load TestComponents.dll: ok\n#1 = component\n#2 = component\nrelease #1 0\n",
+              result.output.substr(0, result.output.find("release #1 0\n") + 13));
+    // The component's own release reports nothing; the second one line.
+    const std::string line = "Pexil[Error]: Component 0x";
+    const size_t at = result.debug.find(line);
+    ASSERT_NE(std::string::npos, at) << result.debug;
+    EXPECT_NE(std::string::npos,
+              result.debug.find(" (ComponentID=101 CreatorID=361) was called after its Release: "
+                                "released twice, or used through a pointer kept past its "
+                                "release. Ending the process.\n",
+                                at))
+        << result.debug;
+    EXPECT_EQ(std::string::npos, result.output.find("canunload"));
+}
+
 }  // namespace
 }  // namespace pexil::testing

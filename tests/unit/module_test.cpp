@@ -121,16 +121,16 @@ TEST_F(ModuleTest, FirstOfTwoCreatorsWinsAndBothAreListed) {
 
     const std::vector<uint32_t> ids = ComponentIDs();
     EXPECT_EQ((std::vector<uint32_t>{100, 101, 102, 103, 104, 104, 105, 106, 107, 108, 109, 110,
-                                     111, 199}),
+                                     111, 112, 114, 115, 116, 199}),
               ids);
 }
 
 TEST_F(ModuleTest, GetComponentIDsCountsWithoutWritingAndStopsAtCapacity) {
     uint32_t ids[3] = {7, 7, 7};
-    EXPECT_EQ(14, module_.GetComponentIDs(ids, 0));
+    EXPECT_EQ(18, module_.GetComponentIDs(ids, 0));
     EXPECT_EQ(7u, ids[0]);
-    EXPECT_EQ(14, module_.GetComponentIDs(nullptr, 0));
-    EXPECT_EQ(14, module_.GetComponentIDs(ids, 1));
+    EXPECT_EQ(18, module_.GetComponentIDs(nullptr, 0));
+    EXPECT_EQ(18, module_.GetComponentIDs(ids, 1));
     EXPECT_EQ(100u, ids[0]);
     EXPECT_EQ(7u, ids[1]);
 }
@@ -138,9 +138,9 @@ TEST_F(ModuleTest, GetComponentIDsCountsWithoutWritingAndStopsAtCapacity) {
 TEST_F(ModuleTest, CreatorTableHolds512AndDropsInvalidRegistrations) {
     probe_->RegisterCreators(0, 1, 0);    // ID 0
     probe_->RegisterCreators(600, 1, 1);  // null creator
-    EXPECT_EQ(14u, ComponentIDs().size());
+    EXPECT_EQ(18u, ComponentIDs().size());
 
-    probe_->RegisterCreators(700, kMaxCreators - 14, 0);  // fills the table
+    probe_->RegisterCreators(700, kMaxCreators - 18, 0);  // fills the table
     probe_->RegisterCreators(701, 1, 0);                  // the 513th
     const std::vector<uint32_t> ids = ComponentIDs();
     ASSERT_EQ(kMaxCreators, ids.size());

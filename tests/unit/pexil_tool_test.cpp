@@ -14,6 +14,10 @@
 #include <filesystem>
 #include <set>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace pexil::testing {
 namespace fs = std::filesystem;
 namespace {
@@ -37,6 +41,22 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     }
     return text;
 }
+
+// The text as Notepad saves it as "Unicode": UTF-16 LE after its byte-order
+// mark, with CR LF line ends.
+std::string Utf16(const std::string& text) {
+    std::string bytes = "\xff\xfe";
+    for (char c : ReplaceAll(text, "\n", "\r\n")) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+const char* const kUtf16Problem =
+    "the file is UTF-16 LE text (it begins with that byte-order mark, as Notepad's \"Unicode\" "
+    "writes): the registry parser reads bytes, so no line of it is understood and it binds no "
+    "component; save it as ANSI or UTF-8";
 
 // A path as JSON writes it.
 std::string J(const std::string& text) {
@@ -69,17 +89,9 @@ protected:
     TempDirectory outputs_;
 };
 
-const char* const kDocsExample =
-    "; Pexil.ini beside the host.\n"
-    "[Redirect]\nPath=\n\n"
-    "[DefaultValue]\nDllPath=Components\nDefaultDll=Base.dll\n\n"
-    "[LogDefault]\nOutputDebugString=EW\nWriteToLogFile=\n\n"
-    "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n\n"
-    "[42]\nDLL = Sub Dir\\X.dll\nOutputDebugString=ew\nWriteToLogFile=E\n\n"
-    "[991]\nDLL=Config.dll\n";
-
+// The registry file guide's example (docs/examples/registry-file.ini).
 TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
-    dir_.Write("Pexil.ini", kDocsExample);
+    Copy("registry-file.ini", "Pexil.ini");
     dir_.Write(Native("Components/Base.dll"), "");
     dir_.Write("Brelnor.dll", "");
     dir_.Write(Native("Components/Config.dll"), "");
@@ -91,25 +103,24 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
                      "default DLL directory: <dir>/Components\n"
                      "default DLL: <dir>/Components/Base.dll (exists)\n") +
                   "default masks: debug output EW, log file none\n"
-                  "component 42 (line 17)\n"
+                  "component 42 (line 16)\n"
                   "  DLL: Sub Dir\\X.dll\n"
                   "  loads: " +
                   x +
                   " (exists)\n"
                   "  masks: debug output EW, log file E\n"
-                  "component 361 (line 13)\n"
+                  "component 361 (line 12)\n"
                   "  DLL: Brelnor.dll, beside the registry file\n" +
                   Native("  loads: <dir>/Brelnor.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "component 991 (line 22)\n"
+                  "component 991 (line 21)\n"
                   "  DLL: Config.dll\n" +
                   Native("  loads: <dir>/Components/Config.dll (exists)\n") +
                   "  masks: debug output EW, log file none (the defaults)\n"
-                  "lint: 0 findings, 3 notes\n"
-                  "  line 1: note: a comment (no '=' and no '['): ignored\n"
-                  "  line 2: note: [Redirect] is read by the factory search, not by the registry "
+                  "lint: 0 findings, 2 notes\n"
+                  "  line 1: note: [Redirect] is read by the factory search, not by the registry "
                   "parser: the section before continues\n"
-                  "  line 3: note: Path under [Redirect] is read by the factory search, not by "
+                  "  line 2: note: Path under [Redirect] is read by the factory search, not by "
                   "the registry parser\n",
               text.out);
     EXPECT_EQ("", text.err);
@@ -148,7 +159,7 @@ TEST_F(PexilTool, InspectShowsTheRegistryAsTheFactoryReadsIt) {
     const std::string entry42 =
         "    {\n"
         "      \"id\": 42,\n"
-        "      \"line\": 17,\n"
+        "      \"line\": 16,\n"
         "      \"dll\": \"Sub Dir\\\\X.dll\",\n"
         "      \"besideRegistry\": false,\n"
         "      \"path\": \"" +
@@ -297,6 +308,13 @@ TEST_F(PexilTool, LintReportsEveryKindOfIgnoredLine) {
         << json.out;
     EXPECT_EQ(1, json.exitCode);
 
+    // A registry as Notepad's "Unicode" saves it: every line ignored, and why.
+    dir_.Write("u.ini", Utf16("[100]\nDLL=A.dll\n"));
+    const ToolResult utf16 = Run({"inspect", "u.ini", "--lint"});
+    EXPECT_NE(std::string::npos, utf16.out.find(std::string("  line 1: ") + kUtf16Problem + "\n"))
+        << utf16.out;
+    EXPECT_EQ(1, utf16.exitCode);
+
     // What breaks the factory search: a [Redirect] chain that ends nowhere,
     // that loops, whose last file has no [361]; a Pexil.ini without [361].
     dir_.Write(Native("a/Pexil.ini"), "[Redirect]\nPath=gone.ini\n");
@@ -376,6 +394,89 @@ TEST_F(PexilTool, LintFollowsTheParserWhereItSurprises) {
     const ToolResult missing = Run({"inspect", "nothing.ini"});
     EXPECT_EQ("", missing.out);
     EXPECT_EQ(Native("pexil inspect: cannot read <dir>/nothing.ini\n"), missing.err);
+    EXPECT_EQ(3, missing.exitCode);
+
+#if !defined(_WIN32)
+    // A FIFO reads as missing, at once, wherever a file is read.
+    ASSERT_EQ(0, ::mkfifo((dir_ / "fifo.ini").c_str(), 0666));
+    const ToolResult fifo = Run({"inspect", "fifo.ini"});
+    EXPECT_EQ("pexil inspect: cannot read <dir>/fifo.ini: it is not a regular file but a FIFO\n",
+              fifo.err);
+    EXPECT_EQ(3, fifo.exitCode);
+    EXPECT_EQ("fallback\n", Run({"ini", "fifo.ini", "s", "k", "--default", "fallback"}).out);
+    dir_.Write("to-fifo.ini", "[Redirect]\nPath=fifo.ini\n[1]\nDLL=fifo.ini\n[361]\nDLL=x\n");
+    const ToolResult lint = Run({"inspect", "to-fifo.ini", "--lint"});
+    EXPECT_NE(std::string::npos,
+              lint.out.find("  line 2: <dir>/to-fifo.ini redirects to <dir>/fifo.ini, which cannot "
+                            "be read: it is not a regular file but a FIFO: the factory search "
+                            "finds no factory DLL\n"))
+        << lint.out;
+    EXPECT_NE(std::string::npos,
+              lint.out.find("  line 3: component 1: its DLL <dir>/fifo.ini cannot be read: it is "
+                            "not a regular file but a FIFO\n"))
+        << lint.out;
+#endif
+}
+
+// pexil lint: without a file, every file a host here reads (its Pexil.ini and
+// the redirect's target); the modules they name are loaded and asked for
+// their IDs, unless --no-load.
+TEST_F(PexilTool, LintChecksWhatAHostReadsAndTheModulesItNames) {
+    dir_.Write("Pexil.ini", "[Redirect]\nPath=" + Native("system/Pexil.ini") + "\n");
+    dir_.Write(Native("system/Pexil.ini"),
+               "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"
+               "[100]\nDLL=TestComponents.dll\n"
+               "[7001]\nDLL=TestComponents.dll\n"
+               "[5]\nDLL=NoExports.dll\n"
+               "; [361] stays first\n");
+    Copy("TestComponents.dll", Native("system/TestComponents.dll"));
+    Copy(Native("plain/NoExports.dll"), Native("system/NoExports.dll"));
+    const std::string chain =
+        Native("registry file: <dir>/Pexil.ini\n") +
+        "lint: 0 findings, 2 notes\n"
+        "  line 1: note: [Redirect] is read by the factory search, not by the registry parser: "
+        "the section before continues\n"
+        "  line 2: note: Path under [Redirect] is read by the factory search, not by the "
+        "registry parser\n" +
+        Native("registry file: <dir>/system/Pexil.ini\n");
+    const std::string rebound =
+        "  line 10: this comment is a header (there is no comment syntax): it starts the section "
+        "of component 361\n"
+        "  line 10: the section of component 361 replaces the one at line 1 as a whole\n"
+        "  line 10: component 361 has no DLL name: requests for it fail (a component with a "
+        "section never falls back to the default DLL)\n"
+        "  line 10: the factory search reads DLL=Brelnor.dll in [361], but the parser, through "
+        "which every holder asks the factory for component 361, binds it otherwise: line 10 of " +
+        Native("<dir>/system/Pexil.ini") +
+        " (\"; [361] stays first\") starts its section anew (a line that holds a header is a "
+        "header, whatever stands before its '[': registry files have no comments), and that "
+        "section, which has no DLL= line, replaces the one of line 1 as a whole; so the holders "
+        "that ask this registry for the factory get none\n";
+    const ToolResult loaded = Run({"lint"});
+    EXPECT_EQ(chain + "lint: 6 findings, 0 notes\n" +
+                  Native("  line 6: component 7001: its DLL <dir>/system/TestComponents.dll") +
+                  " registers 100, 101, 102, 103, 104, 105, 106, 107 and 9 more, not 7001: "
+                  "requests for it get nothing\n" +
+                  Native("  line 8: component 5: its DLL <dir>/system/NoExports.dll") +
+                  " exports no CreateComponent: it is no module\n" + rebound,
+              loaded.out);
+    EXPECT_EQ(1, loaded.exitCode);
+    const ToolResult unloaded = Run({"lint", "--no-load"});
+    EXPECT_EQ(chain + "lint: 4 findings, 0 notes\n" + rebound, unloaded.out);
+    EXPECT_EQ(1, unloaded.exitCode);
+
+    // Named files, in JSON; one that cannot be read ends the command.
+    dir_.Write("clean.ini", "[LogDefault]\nOutputDebugString=E\n");
+    const ToolResult json = Run({"lint", "clean.ini", "Pexil.ini", "--json"});
+    EXPECT_EQ("{\n  \"files\": [\n    {\n      \"file\": \"" + J(Native("<dir>/clean.ini")) +
+                  "\",\n      \"lint\": []\n    },\n    {\n      \"file\": \"" +
+                  J(Native("<dir>/Pexil.ini")) +
+                  "\",\n      \"lint\": [\n        {\n          \"line\": 1,\n"
+                  "          \"kind\": \"redirect\",\n",
+              json.out.substr(0, json.out.find("          \"message\"")));
+    EXPECT_EQ(0, json.exitCode);  // notes are no findings
+    const ToolResult missing = Run({"lint", "clean.ini", "nothing.ini"});
+    EXPECT_EQ(Native("pexil lint: cannot read <dir>/nothing.ini does not exist\n"), missing.err);
     EXPECT_EQ(3, missing.exitCode);
 }
 
@@ -500,6 +601,26 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
               missing.out);
     EXPECT_EQ(1, missing.exitCode);
 
+    // Found by the search, but [361] started anew (emptied) for the factory's
+    // own lookup: the holder's request through the same file gets nothing.
+    Copy("Brelnor.dll", "Brelnor.dll");
+    dir_.Write("rebound.ini", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n[5]\n[361]\n");
+    const ToolResult rebound = Run({"locate", "rebound.ini"});
+    EXPECT_NE(std::string::npos,
+              rebound.out.find("  exports CreateComponent: yes\n"
+                               "the holder's request for component 361: fails: " +
+                               Native("<dir>/rebound.ini binds component 361 to no DLL: line 5 "
+                                      "of <dir>/rebound.ini") +
+                               " (\"[361]\") starts its section anew, and that section, which has "
+                               "no DLL= line, replaces the one of line 1 as a whole; so the "
+                               "module's holders ask this registry for the factory and get "
+                               "nothing, so its components get no log settings and it is never "
+                               "unloaded; bind [361] to the factory (DLL=Brelnor.dll) in one "
+                               "section that no later line starts anew or binds elsewhere\n"))
+        << rebound.out;
+    EXPECT_EQ(1, rebound.exitCode);
+    fs::remove(dir_.path() / "Brelnor.dll");
+
     // A library without the entry points where the factory should be.
     Copy(Native("plain/NoExports.dll"), "Brelnor.dll");
     const ToolResult plain = Run({"locate", "missing.ini"});
@@ -522,8 +643,8 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
                   "  PexilSetDllSafe       yes\n"
                   "  GetComponentIDs       yes\n"
                   // In registration order, the one registered twice twice.
-                  "component IDs (14): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
-                  "199\n",
+                  "component IDs (18): 100 101 102 103 104 104 105 106 107 108 109 110 111 "
+                  "112 114 115 116 199\n",
               full.out);
     EXPECT_EQ("", full.err);
     EXPECT_EQ(0, full.exitCode);
@@ -554,8 +675,25 @@ TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
     dir_.Write("text.dll", "not a library");
     const ToolResult bad = Run({"module", "text.dll"});
     EXPECT_EQ("", bad.out);
-    EXPECT_EQ(Native("pexil module: cannot load <dir>/text.dll\n"), bad.err);
+    // With the loader's own reason.
+    char reason[512] = "";
+    EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / "text.dll").c_str()));
+    platform::LoadFailureReason(reason, sizeof(reason));
+    EXPECT_EQ(Native("pexil module: cannot load <dir>/text.dll: ") +
+                  ReplaceAll(reason, dir_.str(), "<dir>") + "\n",
+              bad.err);
     EXPECT_EQ(3, bad.exitCode);
+#if defined(_WIN32)
+    // A module of the other width: why, in plain words.
+    Copy("plain\\OtherWidth.dll", "OtherWidth.dll");
+    const ToolResult wide = Run({"module", "OtherWidth.dll"});
+    EXPECT_EQ(0u, wide.err.find("pexil module: cannot load <dir>\\OtherWidth.dll: ")) << wide.err;
+    const std::string widths = sizeof(void*) == 8
+                                   ? "a 32-bit module cannot be loaded by a 64-bit program\n"
+                                   : "a 64-bit module cannot be loaded by a 32-bit program\n";
+    EXPECT_NE(std::string::npos, wide.err.find(" (error 193): " + widths)) << wide.err;
+    EXPECT_EQ(3, wide.exitCode);
+#endif
 }
 
 TEST_F(PexilTool, IniPrintsTheValueAsTheReaderReturnsIt) {
@@ -564,7 +702,27 @@ TEST_F(PexilTool, IniPrintsTheValueAsTheReaderReturnsIt) {
     EXPECT_EQ("abc\n", Run({"ini", "v.ini", "Sec", "Other", "--size", "4"}).out);
     EXPECT_EQ("\n", Run({"ini", "v.ini", "Sec", "Other", "--size", "0"}).out);
     EXPECT_EQ("fallback\n", Run({"ini", "v.ini", "Sec", "None", "--default", "fallback"}).out);
-    EXPECT_EQ("fallback\n", Run({"ini", "no.ini", "Sec", "Key", "--default", "fallback"}).out);
+    // A missing file gives the default, as a missing key does; the command
+    // says the file does not exist.
+    const ToolResult missing = Run({"ini", "no.ini", "Sec", "Key", "--default", "fallback"});
+    EXPECT_EQ("fallback\n", missing.out);
+    EXPECT_EQ(Native("pexil ini: <dir>/no.ini does not exist\n"), missing.err);
+    EXPECT_EQ(1, missing.exitCode);
+#if defined(_WIN32)
+    // Under Wine a POSIX path, as a Linux shell passes one, names the Unix
+    // file (drive Z: is the Unix root); it is not glued to the current
+    // directory (C:\...\/tmp/...).
+    if (platform::GetEnvironmentVariable("WINEPREFIX") != nullptr && fs::is_directory("Z:\\tmp")) {
+        const std::string name = "pexil-ini-" + dir_.path().filename().string() + ".ini";
+        const fs::path unixFile = fs::path("Z:\\tmp") / name;
+        std::ofstream(unixFile, std::ios::binary) << "[Sec]\nKey=from /tmp\n";
+        const ToolResult fromTmp = Run({"ini", "/tmp/" + name, "sec", "KEY"});
+        fs::remove(unixFile);
+        EXPECT_EQ("from /tmp\n", fromTmp.out);
+        EXPECT_EQ("", fromTmp.err);
+        EXPECT_EQ(0, fromTmp.exitCode);
+    }
+#endif
     const ToolResult json = Run({"ini", "--json", "v.ini", "Sec", "Other", "--size", "3"});
     EXPECT_EQ("{\n  \"value\": \"ab\",\n  \"length\": 2\n}\n", json.out);
     EXPECT_EQ(0, json.exitCode);
@@ -650,6 +808,30 @@ TEST_F(PexilTool, LogsMarksWhatTheNextPruningDeletes) {
                      "file there\n"),
               taken.out);
     EXPECT_EQ(1, taken.exitCode);
+    // A root that is a file, and one the factory cannot make PexilLog in.
+    dir_.Write("plain-file", "a file");
+    const ToolResult file = Run({"logs", "plain-file"});
+    EXPECT_EQ(Native("log directory: <dir>/plain-file/PexilLog/\n"
+                     "  the root path <dir>/plain-file is not a directory: the factory cannot "
+                     "make PexilLog in it, so it cannot open a log file there\n"),
+              file.out);
+    EXPECT_EQ(1, file.exitCode);
+    fs::create_directory(dir_.path() / "read-only");
+    fs::permissions(dir_.path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
+    // The system's own reason; the superuser may write anywhere.
+    if (platform::Access((dir_ / "read-only").c_str(), 2) != 0) {
+        char reason[256] = "";
+        platform::LastErrorText(reason, sizeof(reason));
+        EXPECT_EQ(Native("log directory: <dir>/read-only/PexilLog/\n  <dir>/read-only/PexilLog "
+                         "cannot be created: ") +
+                      reason + "; the factory cannot open a log file there\n",
+                  Run({"logs", "read-only"}).out);
+    } else {
+        EXPECT_EQ(Native("log directory: <dir>/read-only/PexilLog/ (missing: the factory makes "
+                         "it at its first log file)\n"),
+                  Run({"logs", "read-only"}).out);
+    }
+    fs::permissions(dir_.path() / "read-only", fs::perms::owner_all);
     fs::create_directory(dir_.path() / "fresh");
     const ToolResult fresh = Run({"logs", "fresh"});
     EXPECT_EQ(Native("log directory: <dir>/fresh/PexilLog/ (missing: the factory makes it at its "
@@ -714,10 +896,20 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                 "      \"ok\": true,\n      \"detail\": \"" +
                                 J(Native("<dir>/ok/Pexil.ini")) + "\"\n    },\n"))
         << json.out;
-    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": true,\n"
+    // A step not taken is neither passed nor failed.
+    EXPECT_NE(std::string::npos, json.out.find("      \"step\": \"create\",\n      \"ok\": null,\n"
                                                "      \"detail\": \"skipped (--no-create)\"\n"))
         << json.out;
     EXPECT_EQ(0, json.exitCode);
+    const ToolResult notCreated = Run({"why", "100", "--dir", "ok", "--no-create"});
+    EXPECT_NE(std::string::npos,
+              notCreated.out.find("  skip  create        skipped (--no-create)\n"
+                                  "  ok    factory-entry " +
+                                  Native("<dir>/ok/Pexil.ini") +
+                                  " names the factory in [361]\n"
+                                  "every step taken passed; not taken: create\n"))
+        << notCreated.out;
+    EXPECT_EQ(0, notCreated.exitCode);
 
     host("no-ini", "");
     host("redirect", "[Redirect]\nPath=gone.ini\n");
@@ -727,12 +919,48 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
     host("text", good + "[100]\nDLL=text.dll\n");
     Copy(Native("plain/NoExports.dll"), Native("plain/NoExports.dll"));
     host("plain", good + "[100]\nDLL=" + Native("../plain/NoExports.dll") + "\n");
-    host("null", good + "[103]\nDLL=TestComponents.dll\n");
+    host("null", good +
+                     "[103]\nDLL=TestComponents.dll\n[7001]\nDLL=TestComponents.dll\n"
+                     "[112]\nDLL=TestComponents.dll\n");
     dir_.Write(Native("ok/plugins.ini"), "[100]\nDLL=TestComponents.dll\n");
+    // [361] found by the factory search, and emptied or rebound for the
+    // factory's own lookup, which every holder makes: a later line that holds
+    // a header, a DLL= line under [DefaultValue] (still [361]'s).
+    host("rebound", good + "[100]\nDLL=TestComponents.dll\n; [361] above must stay first\n");
+    dir_.Write(Native("ok/rebound.ini"), good +
+                                             "[DefaultValue]\nDLL=TestComponents.dll\n"
+                                             "[100]\nDLL=TestComponents.dll\n");
+    fs::create_directories(dir_.path() / "ok" / "conf.d");
+    host("to-directory", "[Redirect]\nPath=" + dir_.str() + Native("/ok/conf.d") + "\n");
     char reason[512] = "";
     EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
     platform::LoadFailureReason(reason, sizeof(reason));
     const std::string loader = ReplaceAll(reason, dir_.str(), "<dir>");
+    // Pexil.ini as Notepad's "Unicode" saves it: the factory search reads it
+    // (the profile reader decodes UTF-16), the registry parser does not.
+    dir_.Write(Native("utf16/Pexil.ini"), Utf16(good + "[100]\nDLL=TestComponents.dll\n"));
+    host("utf16", "");
+#if defined(_WIN32)
+    // A registry path with a '/' after its last backslash: a DLL beside the
+    // registry is looked for at that backslash, in the host directory.
+    host("mixed", good);
+    fs::remove(dir_.path() / "mixed" / "TestComponents.dll");
+    dir_.Write("conf2\\geo.ini", good + "[100]\nDLL=TestComponents.dll\nNotUseDefaultDllPath=1\n");
+    Copy("TestComponents.dll", "conf2\\TestComponents.dll");
+    // A module of the other width: the loader's reason, filled in and explained.
+    host("wide", good + "[100]\nDLL=OtherWidth.dll\n");
+    Copy("plain\\OtherWidth.dll", "wide\\OtherWidth.dll");
+    const std::string otherWidth = dir_ / "wide\\OtherWidth.dll";
+    EXPECT_EQ(nullptr, platform::LoadLibrary(otherWidth.c_str()));
+    platform::LoadFailureReason(reason, sizeof(reason));
+    const std::string wideReason = ReplaceAll(reason, dir_.str(), "<dir>");
+    EXPECT_NE(std::string::npos, wideReason.find("<dir>\\wide\\OtherWidth.dll")) << wideReason;
+    EXPECT_EQ(std::string::npos, wideReason.find("%1")) << wideReason;
+    const std::string widths = sizeof(void*) == 8
+                                   ? "a 32-bit module cannot be loaded by a 64-bit program"
+                                   : "a 64-bit module cannot be loaded by a 32-bit program";
+    EXPECT_NE(std::string::npos, wideReason.find(" (error 193): " + widths)) << wideReason;
+#endif
     const struct {
         std::vector<std::string> words;
         const char* step;
@@ -766,14 +994,65 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         {{"100", "--dir", "text"},
          "dll-load",
          Native("<dir>/text/text.dll does not load: ") + loader},
+        {{"100", "--dir", "utf16"},
+         "registry",
+         Native("<dir>/utf16/Pexil.ini, the default registry (Pexil.ini after its redirects): ") +
+             kUtf16Problem},
+#if defined(_WIN32)
+        {{"100", "--dir", "mixed", "--registry", "../conf2/geo.ini"},
+         "dll-file",
+         "<dir>\\mixed\\TestComponents.dll does not exist: build or copy the module there, or "
+         "correct the DLL name in <dir>\\mixed\\../conf2/geo.ini; it is looked for beside the "
+         "registry file, in <dir>\\mixed: the directory of <dir>\\mixed\\../conf2/geo.ini ends at "
+         "its last backslash, and a '/' after it does not count; write the registry path with "
+         "backslashes only"},
+        {{"100", "--dir", "wide"},
+         "dll-load",
+         "<dir>\\wide\\OtherWidth.dll does not load: " + wideReason},
+#endif
         {{"100", "--dir", "plain"},
          "export",
          Native("<dir>/plain/../plain/NoExports.dll exports no CreateComponent: build it with "
                 "pexil_add_module, which exports the seven entry points")},
         {{"103", "--dir", "null"},
          "create",
-         Native("CreateComponent(103, 361) gave null: <dir>/null/TestComponents.dll has no "
-                "creator for 103, or its creator failed (see its messages)")},
+         Native("CreateComponent(103, 361) gave null: the creator <dir>/null/TestComponents.dll "
+                "has for 103 made nothing (it returned null or threw; see its messages)")},
+        {{"7001", "--dir", "null"},
+         "create",
+         Native("CreateComponent(7001, 361) gave null: <dir>/null/TestComponents.dll registers "
+                "100, 101, 102, 103, 104, 105, 106, 107 and 9 more, not 7001: bind 7001 to the "
+                "module that registers it, or register a creator for it in this one")},
+        {{"112", "--dir", "null"},
+         "create",
+         Native("CreateComponent(112, 361) gave component 100, not 112: the creator "
+                "<dir>/null/TestComponents.dll has for 112 makes another class, and Create<T> "
+                "releases such a component and gives nothing; correct the creator, or bind 112 "
+                "to the module whose creator makes it")},
+        {{"100", "--dir", "rebound"},
+         "factory-entry",
+         Native("<dir>/rebound/Pexil.ini binds component 361 to no DLL: line 6 of "
+                "<dir>/rebound/Pexil.ini (\"; [361] above must stay first\") starts its section "
+                "anew (a line that holds a header is a header, whatever stands before its '[': "
+                "registry files have no comments), and that section, which has no DLL= line, "
+                "replaces the one of line 1 as a whole; so every holder the host makes asks the "
+                "factory for component 361 through this registry and gets none: the host gets no "
+                "factory at all; bind [361] to the factory (DLL=Brelnor.dll) in one section that "
+                "no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "ok", "--registry", "rebound.ini"},
+         "factory-entry",
+         Native("<dir>/ok/rebound.ini binds component 361 to <dir>/ok/TestComponents.dll, which "
+                "gives no component 361 (the factory DLL is <dir>/ok/Brelnor.dll): line 5 of "
+                "<dir>/ok/rebound.ini (\"DLL=TestComponents.dll\") binds it to "
+                "TestComponents.dll (it stands under the \"[DefaultValue]\" header of line 4, but "
+                "a DLL= line belongs to the component section above it); so the module's holders "
+                "ask this registry for the factory and get nothing, so its components get no log "
+                "settings and it is never unloaded; bind [361] to the factory (DLL=Brelnor.dll) "
+                "in one section that no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "to-directory"},
+         "redirect",
+         Native("<dir>/to-directory/Pexil.ini redirects to <dir>/ok/conf.d, which is a "
+                "directory, not a file: create it or correct [Redirect] Path=<dir>/ok/conf.d")},
         {{"100", "--dir", "ok", "--registry", "plugins.ini"},
          "factory-entry",
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "
@@ -787,23 +1066,159 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
         EXPECT_EQ(1, text.exitCode) << c.step;
         std::string failLine = std::string("  FAIL  ") + c.step;
         failLine.resize(22, ' ');
-        EXPECT_NE(std::string::npos,
-                  text.out.find(failLine + c.detail + "\nfails at the step " + c.step + "\n"))
-            << text.out;
+        EXPECT_NE(std::string::npos, text.out.find(failLine + c.detail + "\n")) << text.out;
+        const std::string last = std::string("\nfails at the step ") + c.step + "\n";
+        EXPECT_EQ(text.out.size() - last.size(), text.out.rfind(last)) << text.out;
         words.push_back("--json");
         const ToolResult json = Run(words);
         EXPECT_NE(std::string::npos,
                   json.out.find(std::string("  \"ok\": false,\n  \"failed_step\": \"") + c.step +
                                 "\",\n"))
             << json.out;
-        // The failed step is the last one listed.
-        EXPECT_NE(std::string::npos,
-                  json.out.find(std::string("      \"step\": \"") + c.step +
-                                "\",\n      \"ok\": false,\n      \"detail\": \"" +
-                                ReplaceAll(J(c.detail), "\"", "\\\"") + "\"\n    }\n  ]\n}\n"))
+        // The failed step is the last one listed (with what its module wrote).
+        const std::string failed = std::string("      \"step\": \"") + c.step +
+                                   "\",\n      \"ok\": false,\n      \"detail\": \"" +
+                                   ReplaceAll(J(c.detail), "\"", "\\\"") + "\"";
+        const size_t at = json.out.find(failed);
+        EXPECT_NE(std::string::npos, at) << json.out;
+        EXPECT_TRUE(
+            at != std::string::npos &&
+            (json.out.compare(at + failed.size(), std::string::npos, "\n    }\n  ]\n}\n") == 0 ||
+             json.out.find(",\n      \"debugOutput\": [", at + failed.size()) ==
+                 at + failed.size()))
             << json.out;
         EXPECT_EQ(1, json.exitCode) << c.step;
     }
+#if !defined(_WIN32)
+    // The module's own messages of the step (on Windows they go to the
+    // system's debug channel of the module's own platform code).
+    EXPECT_NE(
+        std::string::npos,
+        Run({"why", "7001", "--dir", "null"})
+            .out.find("\n        debug output: Pexil[Error]: Can't find the factory method of "
+                      "Component\n        debug output: Pexil[Error]: ComponentID=7001 "
+                      "CreatorID=361\nfails at the step create\n"));
+    // A name that differs only in case names another file here.
+    host("case", good + "[100]\nDLL=testcomponents.dll\n");
+    EXPECT_NE(std::string::npos,
+              Run({"why", "100", "--dir", "case"})
+                  .out.find("  FAIL  dll-file      <dir>/case/testcomponents.dll does not exist "
+                            "(but <dir>/case/TestComponents.dll exists: file names are "
+                            "case-sensitive on this system): build or copy the module there, or "
+                            "correct the DLL name in <dir>/case/Pexil.ini\n"));
+#endif
+}
+
+// A module's constructors run when it is loaded: with --no-load, why and
+// locate read the export tables from the files (ELF or PE) and load nothing.
+// MinimalModule.dll says so when it is loaded.
+TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
+    dir_.Write(Native("nl/Pexil.ini"),
+               "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"
+               "[100]\nDLL=MinimalModule.dll\n[101]\nDLL=NoExports.dll\n"
+               "[102]\nDLL=text.dll\n");
+    Copy("Brelnor.dll", Native("nl/Brelnor.dll"));
+    Copy(Native("plain/MinimalModule.dll"), Native("nl/MinimalModule.dll"));
+    Copy(Native("plain/NoExports.dll"), Native("nl/NoExports.dll"));
+    dir_.Write(Native("nl/text.dll"), "not a library");
+
+    const ToolResult loaded = Run({"why", "100", "--dir", "nl"});
+    EXPECT_EQ("MinimalModule.dll loaded\n", loaded.err);  // what --no-load must prevent
+    const ToolResult unloaded = Run({"why", "100", "--dir", "nl", "--no-load"});
+    EXPECT_EQ(
+        Native("component 100 for a host in <dir>/nl\n"
+               "  ok    pexil-ini     <dir>/nl/Pexil.ini\n"
+               "  ok    redirect      <dir>/nl/Pexil.ini has no [Redirect]: the search reads "
+               "it\n"
+               "  ok    factory-dll   <dir>/nl/Brelnor.dll exports CreateComponent (read from "
+               "the file; not loaded: --no-load)\n"
+               "  ok    registry      <dir>/nl/Pexil.ini, the default registry (Pexil.ini "
+               "after its redirects)\n"
+               "  ok    entry         section [100] of <dir>/nl/Pexil.ini: "
+               "DLL=MinimalModule.dll\n"
+               "  ok    dll-file      <dir>/nl/MinimalModule.dll\n"
+               "  skip  dll-load      skipped (--no-load)\n"
+               "  ok    export        <dir>/nl/MinimalModule.dll exports CreateComponent "
+               "(read from the file)\n"
+               "  skip  create        skipped (--no-load)\n"
+               "  ok    factory-entry <dir>/nl/Pexil.ini names the factory in [361]\n"
+               "every step taken passed; not taken: dll-load, create\n"),
+        unloaded.out);
+    EXPECT_EQ("", unloaded.err);
+    EXPECT_EQ(0, unloaded.exitCode);
+
+    const struct {
+        const char* id;
+        std::string detail;
+    } failing[] = {
+        {"101", Native("<dir>/nl/NoExports.dll") +
+                    " exports no CreateComponent: build it with pexil_add_module, which exports "
+                    "the seven entry points"},
+        {"102", Native("<dir>/nl/text.dll") + " is no module: it is neither an ELF nor a PE file"},
+    };
+    for (const auto& c : failing) {
+        const ToolResult result = Run({"why", c.id, "--dir", "nl", "--no-load"});
+        EXPECT_NE(std::string::npos, result.out.find("  skip  dll-load      skipped (--no-load)\n"
+                                                     "  FAIL  export        " +
+                                                     c.detail + "\nfails at the step export\n"))
+            << result.out;
+        EXPECT_EQ(1, result.exitCode);
+    }
+
+    const ToolResult located = Run({"locate", "--host", "nl", "--no-load"});
+    EXPECT_NE(std::string::npos,
+              located.out.find(Native("factory DLL: <dir>/nl/Brelnor.dll\n") +
+                               "  exists: yes\n  loads: skipped (--no-load)\n"
+                               "  exports CreateComponent: yes (read from the file)\n"))
+        << located.out;
+    EXPECT_EQ(0, located.exitCode);
+    dir_.Write(Native("nl/x.ini"), "[361]\nDLL=text.dll\nNotUseDefaultDllPath=1\n");
+    const ToolResult json = Run({"locate", "x.ini", "--host", "nl", "--no-load", "--json"});
+    EXPECT_NE(std::string::npos, json.out.find("  \"exists\": true,\n  \"loads\": null,\n"
+                                               "  \"exportsCreateComponent\": false,\n"))
+        << json.out;
+    EXPECT_EQ(1, json.exitCode);
+}
+
+// Names and values come from files others may write: in text a control
+// character is written as \xHH (a line end cannot forge a line, an escape
+// sequence never reaches the terminal); JSON is valid UTF-8, whatever bytes
+// a file holds (overlong forms and surrogates are no UTF-8).
+TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
+    dir_.Write("r.ini",
+               "[5]\nDLL=\x1b]0;owned\x07x\x9b.dll\n"
+               "[6]\nDLL=\xc2\x9b\xed\xa0\x80\xc0\xaf\xe2\x82\xac.dll\n");
+    const ToolResult text = Run({"inspect", "r.ini"});
+    EXPECT_NE(std::string::npos, text.out.find("  DLL: \\x1b]0;owned\\x07x\\x9b.dll\n"))
+        << text.out;
+    EXPECT_NE(std::string::npos,
+              text.out.find("  DLL: \\xc2\\x9b\xed\xa0\\x80\xc0\xaf\xe2\x82\xac.dll\n"))
+        << text.out;
+    EXPECT_EQ(std::string::npos, text.out.find('\x1b'));
+    const ToolResult json = Run({"inspect", "r.ini", "--json"});
+    EXPECT_NE(std::string::npos,
+              json.out.find("\"dll\": \"\\u001b]0;owned\\u0007x\\u009b.dll\",\n"))
+        << json.out;
+    EXPECT_NE(
+        std::string::npos,
+        json.out.find("\"dll\": \"\\u009b\\u00ed\\u00a0\\u0080\\u00c0\\u00af\xe2\x82\xac.dll\","
+                      "\n"))
+        << json.out;
+
+    dir_.Write("v.ini", "[s]\nk=\x1b[2Jcleared\n");
+    EXPECT_EQ("\\x1b[2Jcleared\n", Run({"ini", "v.ini", "s", "k"}).out);
+    const ToolResult missing = Run({"inspect", "\x1b[2J.ini"});
+    EXPECT_EQ(Native("pexil inspect: cannot read <dir>/") + "\\x1b[2J.ini\n", missing.err);
+#if !defined(_WIN32)
+    // A log file whose name holds a line end and a forged line.
+    const std::string forged = "a.log\n  keep    2026-01-01T00:00:00.0000000Z  forged.log";
+    dir_.Write(Native("PexilLog/" + forged), "x");
+    const ToolResult logs = Run({"logs"});
+    EXPECT_NE(std::string::npos,
+              logs.out.find("a.log\\x0a  keep    2026-01-01T00:00:00.0000000Z  forged.log\n"))
+        << logs.out;
+    EXPECT_EQ(std::string::npos, logs.out.find("\n  keep    2026-01-01")) << logs.out;
+#endif
 }
 
 TEST_F(PexilTool, CommandLineConventions) {
@@ -815,7 +1230,7 @@ TEST_F(PexilTool, CommandLineConventions) {
     EXPECT_EQ(help.out, Run({"help"}).out);
     const ToolResult why = Run({"why", "--help"});
     EXPECT_EQ(0u, why.out.find("usage: pexil why ID [--registry FILE] [--dir HOSTDIR] "
-                               "[--no-create] [--json]\n"));
+                               "[--no-create] [--no-load] [--json]\n"));
     EXPECT_EQ(0, why.exitCode);
     EXPECT_EQ(why.out, Run({"help", "why"}).out);
     EXPECT_EQ(why.out, Run({"--help", "why"}).out);

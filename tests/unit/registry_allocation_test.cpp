@@ -88,5 +88,27 @@ TEST(RegistryAllocation, ARegistryTakesASmallMultipleOfItsFileSize) {
     }
 }
 
+#if !defined(_WIN32)
+// A parse costs many times a file's size (a key of each short line): a large
+// profile file, here one of 100,000 keys, is scanned at every one-key
+// question, never parsed, however often it is asked (pexil asks a Pexil.ini
+// someone else wrote four times).
+TEST(ProfileAllocation, ALargeFileIsScannedNotParsedForOneKey) {
+    TempDirectory temp;
+    std::string text;
+    for (int line = 0; line < 100000; ++line)
+        text += "key-beyond-short-strings\n";
+    const std::string file = temp.Write("large.ini", text + "[s]\nk=v\n");
+    platform::Sleep(3500);  // settled: the file may be kept
+    g_newCalls = 0;
+    for (int ask = 1; ask <= 4; ++ask) {
+        char value[8] = "";
+        EXPECT_EQ(1u, platform::GetPrivateProfileString("s", "k", "", value, 8, file.c_str()));
+        EXPECT_STREQ("v", value) << ask;
+    }
+    EXPECT_GT(100, g_newCalls.load());
+}
+#endif
+
 }  // namespace
 }  // namespace pexil::testing

@@ -2,6 +2,7 @@
 #include "modules/test_interfaces.h"
 #include "platform/debug_capture.h"
 #include "registry/component_registry.h"
+#include "support/explaining.h"
 #include "support/loaded_module.h"
 #include "support/native_path.h"
 #include "support/system_override.h"
@@ -172,6 +173,43 @@ TEST_F(Binding, AnEmptyDllNameNamesADirectoryAndNeverFallsBackToTheDefault) {
                   temp_.str() + Native("/\n"),
               capture.Text());
     EXPECT_EQ(nullptr, registry_.defaultDllHandle());  // never tried
+}
+
+// Two mistakes the registry's rules leave silent, explained by the trace: a
+// registry saved as UTF-16 (Notepad's "Unicode") binds nothing, and a DLL
+// beside a registry whose path has a '/' after its last backslash is looked
+// for at that backslash (Windows' rule, kept: stored files rely on it).
+TEST_F(Binding, TheTraceExplainsAUtf16FileAndADirectoryCutBeforeASlash) {
+    const Explaining explaining;
+    DebugCapture capture;
+    Load(
+        std::string("\xff\xfe[\0"
+                    "1\0]\0\r\0\n\0",
+                    12));
+    EXPECT_TRUE(registry_.entries().empty());
+    EXPECT_EQ("Pexil[Explain]: the registry file " + file_ +
+                  " is UTF-16 LE text (it begins with that byte-order mark, as Notepad's "
+                  "\"Unicode\" writes): it is read as bytes, so no line of it is understood and it "
+                  "binds no component; save it as ANSI or UTF-8\n",
+              capture.Text());
+#if defined(_WIN32)
+    temp_.Write("conf2\\geo.ini", "[100]\nDLL=TestComponents.dll\nNotUseDefaultDllPath=1\n");
+    std::filesystem::create_directory(temp_ / "bin");
+    const std::string geo = (temp_ / "bin") + "\\../conf2/geo.ini";
+    ComponentRegistry mixed;
+    mixed.LoadFile("../conf2/geo.ini", geo.c_str());
+    EXPECT_EQ(nullptr, mixed.CreateByID(100));
+    EXPECT_NE(std::string::npos, capture.Text().find("[Pexil_Error] DLL Path:" + (temp_ / "bin") +
+                                                     "\\TestComponents.dll\n"))
+        << capture.Text();
+    EXPECT_NE(std::string::npos,
+              capture.Text().find("Pexil[Explain]: component 100: its DLL is looked for beside "
+                                  "the registry file, in " +
+                                  (temp_ / "bin") + ": the directory of " + geo +
+                                  " ends at its last backslash, and a '/' after it does not "
+                                  "count; write the registry path with backslashes only\n"))
+        << capture.Text();
+#endif
 }
 
 TEST_F(Binding, WithoutAnEntryOrADefaultEveryRequestFailsSilently) {

@@ -9,6 +9,7 @@ namespace pexil::tool {
 
 int RunWhy(const Arguments& arguments);
 int RunRegistryReport(const Arguments& arguments);
+int RunLint(const Arguments& arguments);
 int RunLocate(const Arguments& arguments);
 int RunModule(const Arguments& arguments);
 int RunIni(const Arguments& arguments);

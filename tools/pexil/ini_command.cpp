@@ -3,8 +3,11 @@
 // GetPrivateProfileStringA), read into a buffer of N bytes (default 1024).
 #include "commands.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "tool.h"
+
+#include <cstdio>
 
 namespace pexil::tool {
 namespace {
@@ -46,7 +49,13 @@ int RunIni(const Arguments& args) {
         json.BeginObject().Key("value").String(value).Key("length").Number(length).EndObject();
         WriteOut(json.Text());
     } else {
-        WriteOut(value + "\n");
+        WriteOut(Shown(value) + "\n");
+    }
+    // The reader answers a missing file with the default, as it answers a
+    // missing key: only the command can tell the two apart.
+    if (!FileExists(file)) {
+        std::fputs(("pexil ini: " + Shown(file) + " does not exist\n").c_str(), stderr);
+        return kExitNo;
     }
     return kExitOk;
 }

@@ -1,31 +1,10 @@
 #include "json_writer.h"
 
+#include "output_text.h"
+
 #include <cstdio>
 
 namespace pexil::tool {
-namespace {
-
-// Length of the UTF-8 sequence starting at text[i], or 0 when it is not one.
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return 0;
-    }
-    return length;
-}
-
-}  // namespace
 
 void JsonWriter::Indent() {
     out_.append(2 * empty_.size(), ' ');
@@ -44,34 +23,33 @@ void JsonWriter::BeforeValue() {
 }
 
 // Registry files are bytes in no particular encoding: bytes that do not form
-// UTF-8 are written as the code points of the same value, so that the output
-// stays valid JSON.
+// well-formed UTF-8 (overlong forms and surrogates are none) are written as
+// the code points of the same value, so that the output is valid UTF-8 and
+// valid JSON. Control characters, C1 (U+0080 to U+009F) too, are escaped.
 void JsonWriter::Quote(const std::string& text) {
     out_ += '"';
-    for (size_t i = 0; i < text.size(); ++i) {
+    char escape[8];
+    for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        char escape[8];
-        if (c == '"' || c == '\\') {
+        uint32_t codePoint = 0;
+        const size_t length = Utf8Sequence(text, i, &codePoint);
+        if (length == 0) codePoint = c;  // a byte of no UTF-8 sequence
+        if (codePoint == '"' || codePoint == '\\') {
             out_ += '\\';
             out_ += static_cast<char>(c);
-        } else if (c == '\n') {
+        } else if (codePoint == '\n') {
             out_ += "\\n";
-        } else if (c == '\r') {
+        } else if (codePoint == '\r') {
             out_ += "\\r";
-        } else if (c == '\t') {
+        } else if (codePoint == '\t') {
             out_ += "\\t";
-        } else if (c < 0x20 || c == 0x7f) {
-            std::snprintf(escape, sizeof(escape), "\\u%04x", c);
+        } else if (length == 0 || codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f)) {
+            std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(codePoint));
             out_ += escape;
-        } else if (c < 0x80) {
-            out_ += static_cast<char>(c);
-        } else if (const size_t length = Utf8SequenceLength(text, i)) {
-            out_.append(text, i, length);
-            i += length - 1;
         } else {
-            std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-            out_ += escape;
+            out_.append(text, i, length);
         }
+        i += length != 0 ? length : 1;
     }
     out_ += '"';
 }

@@ -1,10 +1,16 @@
 // pexil locate [INI] [--host DIR]: the factory search a host's holder makes
 // (the locator, factory-handle variant): the ini file made absolute against
 // the host directory, its [Redirect] chain, the values that name the factory
-// DLL, and whether that DLL loads and exports CreateComponent.
+// DLL, and whether that DLL loads and exports CreateComponent; then the
+// holder's request for component 361 through its registry (INI, or the
+// default registry), which the factory answers with its own parser.
 #include "commands.h"
 #include "component/factory_locator.h"
+#include "export_table.h"
+#include "factory/component_factory.h"
+#include "factory_entry.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
@@ -181,18 +187,49 @@ int RunLocate(const Arguments& args) {
     const bool named = !search.dll.empty();
     // A directory is no DLL: the path of an empty DLL name ends with a separator.
     const bool exists = named && IsFile(search.dll);
+    const bool load = !args.Has("--no-load");
     bool loads = false;
     bool exportsCreate = false;
-    if (exists) {
+    std::string notAModule;  // --no-load: why the file's export table cannot be read
+    if (exists && !load) {
+        const ExportFound found = FindExport(search.dll, "CreateComponent", &notAModule);
+        exportsCreate = found == ExportFound::Yes;
+        if (found != ExportFound::NotAModule) notAModule.clear();
+    }
+    // The holder's request for 361 through its registry: the argument, or the
+    // default registry; shown only when the factory would not answer it.
+    FactoryEntry entry{StepState::Ok, ""};
+    auto checkEntry = [&](PexilModuleHandle factory) {
+        const PathBase& base = DirectoryBase(g_hostDirectory);
+        char registryFile[kMaxPath] = "";
+        if (FollowFactoryRedirect(argument.empty() ? "Pexil.ini" : argument.c_str(), registryFile,
+                                  kMaxPath, base) == 0) {
+            entry = {StepState::Failed, "the factory reads no registry for \"" + argument +
+                                            "\" (its [Redirect] chain loops, or a path does "
+                                            "not fit in 259 characters): every holder gets no "
+                                            "factory"};
+            return;
+        }
+        ComponentRegistry registry(base);
+        registry.LoadFile(argument.c_str(), registryFile);
+        entry =
+            CheckFactoryEntry(base, registry, registryFile,
+                              argument.empty() ? Asker::Host : Asker::Module, factory, search.dll);
+    };
+    if (exists && !load) {
+        if (exportsCreate) checkEntry(nullptr);
+    } else if (exists) {
         DebugOutputCollector capture;
         if (PexilModuleHandle module = platform::LoadLibrary(search.dll.c_str())) {
             loads = true;
             exportsCreate = platform::GetProcAddress(module, "CreateComponent") != nullptr;
+            if (exportsCreate) checkEntry(module);
             platform::FreeLibrary(module);
         }
         for (const std::string& line : capture.Lines())
             debugLines.push_back(line);
     }
+    const bool answered = entry.state != StepState::Failed;
 
     if (args.json) {
         JsonWriter json;
@@ -225,19 +262,33 @@ int RunLocate(const Arguments& args) {
         } else {
             json.Null();
         }
-        json.Key("exists").Bool(exists).Key("loads").Bool(loads);
+        json.Key("exists").Bool(exists).Key("loads");
+        if (load) {
+            json.Bool(loads);
+        } else {
+            json.Null();  // not tried
+        }
         json.Key("exportsCreateComponent").Bool(exportsCreate);
+        if (entry.state != StepState::Ok) {
+            json.Key("factoryEntry").BeginObject().Key("ok");
+            if (entry.state == StepState::Skipped) {
+                json.Null();
+            } else {
+                json.Bool(false);
+            }
+            json.Key("detail").String(entry.detail).EndObject();
+        }
         json.Key("debugOutput").Strings(debugLines).EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "host directory: " + g_hostDirectory + "\n";
+        std::string out = "host directory: " + Shown(g_hostDirectory) + "\n";
         if (!found) {
             const std::string name = argument.empty() ? "Pexil.ini" : argument;
-            out += name + " not found at " + start + "\n";
+            out += Shown(name) + " not found at " + Shown(start) + "\n";
         }
         for (const ChainStep& step : search.chain) {
-            out += "ini file: " + step.file + (IsFile(step.file) ? "" : " (missing)") +
-                   "\n  [Redirect] Path=" + step.value + ": ";
+            out += "ini file: " + Shown(step.file) + (IsFile(step.file) ? "" : " (missing)") +
+                   "\n  [Redirect] Path=" + Shown(step.value) + ": ";
             const std::string outcome = step.outcome;
             if (outcome == "none") {
                 out += "no redirect\n";
@@ -252,17 +303,24 @@ int RunLocate(const Arguments& args) {
             }
         }
         if (!search.chain.empty() && std::string(search.chain.back().outcome) == "relative") {
-            out += "ini file: " + search.iniFile +
+            out += "ini file: " + Shown(search.iniFile) +
                    (IsFile(search.iniFile) ? " (its [Redirect] is not read)\n" : " (missing)\n");
         }
         for (const ValueRead& read : search.values) {
-            out += "  [" + std::string(read.section) + "] " + read.key + "=" + read.value + ": " +
-                   read.meaning + "\n";
+            out += "  [" + std::string(read.section) + "] " + read.key + "=" + Shown(read.value) +
+                   ": " + read.meaning + "\n";
         }
         if (!search.iniFile.empty()) {
-            out += "factory DLL: " + (named ? search.dll : std::string("none")) + "\n";
+            out += "factory DLL: " + (named ? Shown(search.dll) : std::string("none")) + "\n";
             out += std::string("  exists: ") + (exists ? "yes" : "no") + "\n";
-            if (exists) {
+            if (exists && !load) {
+                out += "  loads: skipped (--no-load)\n";
+                out += std::string("  exports CreateComponent: ") +
+                       (!notAModule.empty() ? "no (not a module: " + Shown(notAModule) + ")"
+                        : exportsCreate     ? "yes (read from the file)"
+                                            : "no") +
+                       "\n";
+            } else if (exists) {
                 out += std::string("  loads: ") + (loads ? "yes" : "no") + "\n";
                 if (loads) {
                     out += std::string("  exports CreateComponent: ") +
@@ -270,11 +328,16 @@ int RunLocate(const Arguments& args) {
                 }
             }
         }
+        if (entry.state != StepState::Ok) {
+            out += std::string("the holder's request for component 361: ") +
+                   (entry.state == StepState::Failed ? "fails: " : "not checked: ") +
+                   Shown(entry.detail) + "\n";
+        }
         for (const std::string& line : debugLines)
-            out += "debug output: " + line + "\n";
+            out += "debug output: " + Shown(line) + "\n";
         WriteOut(out);
     }
-    return exportsCreate ? kExitOk : kExitNo;
+    return exportsCreate && answered ? kExitOk : kExitNo;
 }
 
 }  // namespace pexil::tool

@@ -6,6 +6,8 @@
 #include "commands.h"
 #include "json_writer.h"
 #include "log/log_files.h"
+#include "output_text.h"
+#include "platform/platform.h"
 #include "tool.h"
 
 #include <algorithm>
@@ -67,6 +69,22 @@ std::string FormatTime(uint64_t fileTime) {
     return text;
 }
 
+// Why an entry of the log directory is no log file to pruning.
+const char* ReasonFor(log::LogEntryKind kind) {
+    switch (kind) {
+        case log::LogEntryKind::Directory:
+            return "a directory";
+        case log::LogEntryKind::PathTooLong:
+            return "full path longer than 259 characters";
+        case log::LogEntryKind::NotRegularFile:
+            return "a link or a special file: pruning never deletes or follows one";
+        case log::LogEntryKind::LogFile:
+        case log::LogEntryKind::OtherFile:
+            break;
+    }
+    return "extension is not exactly \".log\"";
+}
+
 }  // namespace
 
 int RunLogs(const Arguments& args) {
@@ -93,6 +111,15 @@ int RunLogs(const Arguments& args) {
     } else if (!exists && !FileExists(root)) {
         problem = "the root path " + root + " does not exist: the factory makes only the last " +
                   "level, PexilLog, so it cannot open a log file there";
+    } else if (!exists && !IsDirectory(root)) {
+        problem = "the root path " + root + " is not a directory: the factory cannot make " +
+                  "PexilLog in it, so it cannot open a log file there";
+    } else if (!exists && platform::Access(root.c_str(), 2) != 0) {
+        // The factory would make it, and the system would refuse.
+        char reason[256] = "";
+        platform::LastErrorText(reason, sizeof(reason));
+        problem =
+            named + " cannot be created: " + reason + "; the factory cannot open a log file there";
     }
 
     std::vector<LogFile> files;
@@ -102,10 +129,7 @@ int RunLogs(const Arguments& args) {
         if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
         const log::LogEntryKind kind = log::KindOfLogEntry(directory, entry);
         if (kind != log::LogEntryKind::LogFile) {
-            others.push_back({entry.name, kind == log::LogEntryKind::Directory ? "a directory"
-                                          : kind == log::LogEntryKind::PathTooLong
-                                              ? "full path longer than 259 characters"
-                                              : "extension is not exactly \".log\""});
+            others.push_back({entry.name, ReasonFor(kind)});
             continue;
         }
         const auto added = listed.emplace(entry.lastWriteTime, entry.name);
@@ -153,25 +177,25 @@ int RunLogs(const Arguments& args) {
         return problem.empty() ? kExitOk : kExitNo;
     }
 
-    std::string out = "log directory: " + std::string(directory) +
+    std::string out = "log directory: " + Shown(directory) +
                       (exists            ? ""
                        : problem.empty() ? " (missing: the factory makes it at its first log file)"
                                          : "") +
                       "\n";
-    if (!problem.empty()) out += "  " + problem + "\n";
+    if (!problem.empty()) out += "  " + Shown(problem) + "\n";
     if (exists && files.empty()) out += "  no log files\n";
     for (const LogFile& file : files) {
         std::string action = file.action;
         action.resize(8, ' ');
-        out += "  " + action + FormatTime(file.time) + "  " + file.name;
+        out += "  " + action + FormatTime(file.time) + "  " + Shown(file.name);
         if (!file.sameTimeAs.empty()) {
-            out += " (same time as " + file.sameTimeAs + ": pruning does not list it)";
+            out += " (same time as " + Shown(file.sameTimeAs) + ": pruning does not list it)";
         }
         out += "\n";
     }
     if (!others.empty()) out += "not log files:\n";
     for (const OtherEntry& other : others)
-        out += "  " + other.name + " (" + other.reason + ")\n";
+        out += "  " + Shown(other.name) + " (" + other.reason + ")\n";
     WriteOut(out);
     return problem.empty() ? kExitOk : kExitNo;
 }

@@ -3,9 +3,11 @@
 // entry points, the profile-string reader and the log pruning rules.
 #include "commands.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "tool.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -20,7 +22,7 @@ namespace pexil::tool {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"why",
-         "ID [--registry FILE] [--dir HOSTDIR] [--no-create]",
+         "ID [--registry FILE] [--dir HOSTDIR] [--no-create] [--no-load]",
          "every step a creation of component ID takes, up to the first that fails",
          "Follows the path a creation of component ID takes for a host whose executable\n"
          "lies in HOSTDIR (default: the current directory), with the framework's own\n"
@@ -37,13 +39,22 @@ const std::vector<Command>& Commands() {
          "  export         it exports CreateComponent\n"
          "  create         CreateComponent(ID, 361) gives a component, released at once\n"
          "                 (skipped with --no-create)\n"
-         "  factory-entry  the registry has a [361] section, so the module can reach the\n"
-         "                 factory\n"
+         "  factory-entry  the factory's own lookup of 361, which every holder makes:\n"
+         "                 through the default registry for the host's holder, through\n"
+         "                 FILE for the module's; a [361] that the registry lacks, or\n"
+         "                 that a later line starts anew or binds elsewhere, fails\n"
+         "It loads the factory DLL and the module, which runs their code (the constructors\n"
+         "of their static objects; create runs a component's too): use it on modules you\n"
+         "trust, or with --no-load, which reads each export table from the file and loads\n"
+         "nothing (dll-load and create are then skipped).\n"
+         "A step not taken (dll-load and create with --no-load, create with --no-create)\n"
+         "is shown as skip, neither passed nor failed.\n"
          "With --json: {\"id\": N, \"ok\": true|false, \"failed_step\": null|\"NAME\",\n"
-         "\"steps\": [{\"step\": \"NAME\", \"ok\": true|false, \"detail\": \"...\"}, ...]}, the\n"
-         "steps after a failure left out.\n"
-         "Exit status: 0 every step passed, 1 a step failed, 2 bad arguments.\n",
-         {{"--registry", true}, {"--dir", true}, {"--no-create", false}},
+         "\"steps\": [{\"step\": \"NAME\", \"ok\": true|false|null, \"detail\": \"...\"}, ...]},\n"
+         "the steps after a failure left out; \"ok\" is null for a step not taken, and a\n"
+         "step whose module code wrote debug output has \"debugOutput\": [\"...\", ...].\n"
+         "Exit status: 0 no step failed, 1 a step failed, 2 bad arguments.\n",
+         {{"--registry", true}, {"--dir", true}, {"--no-create", false}, {"--no-load", false}},
          1,
          1,
          RunWhy},
@@ -54,30 +65,60 @@ const std::vector<Command>& Commands() {
          "framework's parser: defaults, masks, every component's DLL and the path the\n"
          "factory loads it from. --lint adds every line the parser ignores, and why,\n"
          "and what fails at run time: a DLL that does not exist or whose path does not\n"
-         "fit, components without a [361] section to reach the factory, a [Redirect]\n"
-         "chain that ends nowhere or whose last file has no [361].\n"
+         "fit, components without a [361] section to reach the factory, a [361] that a\n"
+         "later line starts anew or binds elsewhere, a [Redirect] chain that ends\n"
+         "nowhere or whose last file has no [361]. (pexil lint also loads the modules.)\n"
          "Exit status: 0; with --lint 1 when there are findings.\n",
          {{"--lint", false}},
          1,
          1,
          RunRegistryReport},
+        {"lint",
+         "[FILE...] [--dir HOSTDIR] [--no-load]",
+         "what the parser ignores in registry files, and what fails at run time",
+         "The lint of each registry FILE; without FILE, of every file a host in HOSTDIR\n"
+         "(default: the current directory) reads: its Pexil.ini and the files of the\n"
+         "[Redirect] chains that the factory search and the factory follow from it.\n"
+         "It lists every line the parser ignores, and why, and what fails at run time:\n"
+         "a DLL that does not exist or whose path does not fit, a [Redirect] chain that\n"
+         "ends nowhere, components without a [361] section to reach the factory, a\n"
+         "[361] that a later line starts anew or binds elsewhere (the factory search\n"
+         "finds the factory, and every holder then gets none), a module that does not\n"
+         "load or does not register the ID its section binds to it.\n"
+         "It loads each module the files name, which runs its code (the constructors of\n"
+         "its static objects): with --no-load nothing is loaded, and the modules are not\n"
+         "checked. (pexil inspect FILE --lint is the lint of one file without them.)\n"
+         "With --json: {\"files\": [{\"file\": \"...\", \"lint\": [{\"line\": N|null,\n"
+         "\"kind\": \"...\", \"message\": \"...\", \"note\": true|false}, ...]}, ...]}.\n"
+         "Exit status: 0 no findings (notes are none), 1 findings, 3 a file cannot be read.\n",
+         {{"--dir", true}, {"--no-load", false}},
+         0,
+         SIZE_MAX,
+         RunLint},
         {"locate",
-         "[INI] [--host DIR]",
+         "[INI] [--host DIR] [--no-load]",
          "the factory search a host makes",
          "The factory search a host makes: INI (default Pexil.ini) in the host\n"
          "directory DIR (default: the current directory), its [Redirect] chain, the\n"
          "values that name the factory DLL, and whether that DLL loads and exports\n"
          "CreateComponent.\n"
-         "Exit status: 0 the factory is found; 1 it is not.\n",
-         {{"--host", true}},
+         "Loading the DLL runs its code (the constructors of its static objects): with\n"
+         "--no-load its export table is read from the file instead, and nothing is loaded.\n"
+         "Then the holder's request for component 361 through its registry (INI, or the\n"
+         "default registry), as the factory answers it with its own parser: shown when\n"
+         "a [361] there is missing, emptied or bound elsewhere (the holder then gets no\n"
+         "factory although the DLL loads).\n"
+         "Exit status: 0 the factory is found and answers; 1 it is not, or does not.\n",
+         {{"--host", true}, {"--no-load", false}},
          0,
          1,
          RunLocate},
         {"module",
          "DLL",
          "a module's entry points and component IDs",
-         "Loads the module DLL and lists which of the seven entry points it exports and\n"
-         "the component IDs its creator table holds.\n"
+         "Loads the module DLL, which runs its code (the constructors of its static\n"
+         "objects), and lists which of the seven entry points it exports and the\n"
+         "component IDs its creator table holds.\n"
          "Exit status: 0; 1 when an entry point is missing.\n",
          {},
          1,
@@ -87,7 +128,8 @@ const std::vector<Command>& Commands() {
          "FILE SECTION KEY [--default TEXT] [--size N]",
          "a value exactly as the profile reader returns it",
          "The value of KEY in SECTION of FILE as the framework's profile-string reader\n"
-         "returns it into a buffer of N bytes (default 1024), and nothing else.\n",
+         "returns it into a buffer of N bytes (default 1024), and nothing else.\n"
+         "Exit status: 0; 1 when FILE does not exist (the value is then the default).\n",
          {{"--default", true}, {"--size", true}},
          3,
          3,
@@ -128,7 +170,8 @@ std::string Overview() {
         "  --help      this text, or a command's (pexil COMMAND --help)\n"
         "  --version   the package version\n"
         "\n"
-        "Relative paths are taken against the current directory.\n"
+        "Relative paths are taken against the current directory. Names and values from\n"
+        "files are written as they are, their control characters as \\xHH.\n"
         "Exit status: 0 done; 1 the answer is no; 2 bad arguments; 3 the command could\n"
         "not be carried out.\n";
     return text;
@@ -160,7 +203,7 @@ int Fail(int status, bool json, const std::string& line, const std::string& mess
 
 int UsageFailure(bool json, const std::string& message, const std::string& command) {
     const std::string help = command.empty() ? "pexil --help" : "pexil " + command + " --help";
-    return Fail(kExitUsage, json, "pexil: " + message + "\nsee '" + help + "'", message);
+    return Fail(kExitUsage, json, "pexil: " + Shown(message) + "\nsee '" + help + "'", message);
 }
 
 }  // namespace
@@ -232,7 +275,7 @@ int Main(const std::vector<std::string>& words) {
     } catch (const UsageError& error) {
         return UsageFailure(json, name + ": " + error.what(), name);
     } catch (const std::exception& error) {  // CommandFailed and anything unforeseen
-        return Fail(kExitFailed, json, "pexil " + name + ": " + error.what(), error.what());
+        return Fail(kExitFailed, json, "pexil " + name + ": " + Shown(error.what()), error.what());
     }
 }
 

@@ -2,6 +2,7 @@
 // exports and the component IDs its creator table holds (GetComponentIDs).
 #include "commands.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -27,18 +28,14 @@ int RunModule(const Arguments& args) {
     {
         DebugOutputCollector capture;
         const PexilModuleHandle module = platform::LoadLibrary(path.c_str());
-        if (module == nullptr) throw CommandFailed("cannot load " + path);
+        if (module == nullptr) {
+            char reason[512] = "";
+            platform::LoadFailureReason(reason, sizeof(reason));
+            throw CommandFailed("cannot load " + path + (reason[0] != '\0' ? ": " : "") + reason);
+        }
         for (const char* name : kEntryPoints)
             present.push_back(platform::GetProcAddress(module, name) != nullptr);
-        if (auto getIDs = reinterpret_cast<GetComponentIDsFunction>(
-                platform::GetProcAddress(module, "GetComponentIDs"))) {
-            // The first call counts, the second copies.
-            const int count = getIDs(nullptr, 0);
-            ids.assign(static_cast<size_t>(count > 0 ? count : 0), 0);
-            const int copied = getIDs(ids.data(), static_cast<uint32_t>(ids.size()));
-            if (copied >= 0 && static_cast<size_t>(copied) < ids.size()) ids.resize(copied);
-            listed = true;
-        }
+        listed = RegisteredIDs(module, &ids);
         platform::FreeLibrary(module);
         debugLines = capture.Lines();
     }
@@ -63,7 +60,7 @@ int RunModule(const Arguments& args) {
         json.Key("debugOutput").Strings(debugLines).EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "module: " + path + "\nexports:\n";
+        std::string out = "module: " + Shown(path) + "\nexports:\n";
         for (size_t i = 0; i < present.size(); ++i) {
             std::string name = kEntryPoints[i];
             name.resize(22, ' ');
@@ -78,7 +75,7 @@ int RunModule(const Arguments& args) {
             out += "\n";
         }
         for (const std::string& line : debugLines)
-            out += "debug output: " + line + "\n";
+            out += "debug output: " + Shown(line) + "\n";
         WriteOut(out);
     }
     return complete ? kExitOk : kExitNo;

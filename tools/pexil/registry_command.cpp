@@ -1,8 +1,8 @@
 // The registry report: a component registry file as the factory reads it,
 // with the framework's own parser; --lint adds what the parser ignored.
 #include "commands.h"
-#include "component/factory_locator.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "platform/platform.h"
 #include "registry/component_registry.h"
 #include "registry_lint.h"
@@ -34,95 +34,6 @@ bool FindRedirect(const std::string& file, Redirect* redirect) {
     return true;
 }
 
-// The hops of a redirect chain, as the factory search takes them.
-class ChainRecorder : public RedirectObserver {
-public:
-    struct Step {
-        Hop hop;
-        std::string file;
-        std::string value;
-        std::string target;
-    };
-    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
-        steps.push_back(Step{hop, file, value, target});
-    }
-    std::vector<Step> steps;
-};
-
-bool NamesFactory(const std::string& file) {
-    ComponentRegistry registry(CurrentDirectoryBase());
-    registry.LoadFile("", file.c_str());
-    return registry.FindEntry(kFactoryComponentID) != nullptr;
-}
-
-bool IsPexilIni(const std::string& file) {
-    const int separator = LastOfEitherSeparator(file.c_str());
-    std::string name = file.substr(static_cast<size_t>(separator + 1));
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return name == "pexil.ini";
-}
-
-// What fails at run time because of the file's [Redirect] chain or its lack
-// of a [361] section.
-void CheckFactoryReach(const std::string& file, const ComponentRegistry& registry,
-                       RegistryLint& lint) {
-    const int line = lint.RedirectLine();
-    ChainRecorder chain;
-    char last[kMaxPath] = "";
-    std::vector<std::string> ignored;
-    {
-        DebugOutputCollector quiet;  // the framework's own loop message
-        locator::FollowRedirect(locator::Variant::FactoryHandle, file.c_str(), last, kMaxPath,
-                                &chain);
-    }
-    using Hop = RedirectObserver::Hop;
-    bool reached = true;
-    for (const ChainRecorder::Step& step : chain.steps) {
-        if (step.hop == Hop::Loop) {
-            lint.Add(line, "redirect-loop",
-                     step.file + " redirects to " + step.value +
-                         ", which the chain has already passed: the factory search fails");
-            reached = false;
-        } else if (step.hop == Hop::TooLong) {
-            lint.Add(line, "redirect-too-long",
-                     step.file + " redirects to " + step.value +
-                         ", whose full path does not fit in 259 characters: the factory search "
-                         "fails");
-            reached = false;
-        } else if ((step.hop == Hop::Absolute || step.hop == Hop::Relative) &&
-                   !IsFile(step.target)) {
-            lint.Add(line, "redirect-missing",
-                     step.file + " redirects to " + step.target +
-                         ", which does not exist: the factory search finds no factory DLL");
-            reached = false;
-        }
-    }
-    const bool redirected =
-        chain.steps.size() > 1 || (!chain.steps.empty() && chain.steps.front().hop != Hop::End);
-    if (redirected) {
-        if (reached && !NamesFactory(last)) {
-            lint.Add(line, "chain-no-factory",
-                     std::string("the last file of the [Redirect] chain, ") + last +
-                         ", has no [361] section: the factory search finds no factory DLL; add "
-                         "[361] with DLL=Brelnor.dll there");
-        }
-        return;
-    }
-    if (registry.FindEntry(kFactoryComponentID) != nullptr) return;
-    if (!registry.entries().empty()) {
-        lint.Add(0, "no-factory-entry",
-                 "components have sections here but there is no [361] section: the modules "
-                 "created from this registry ask it for the factory and get nothing, so they "
-                 "get no log settings and are never unloaded; add [361] with DLL=Brelnor.dll");
-    } else if (IsPexilIni(file)) {
-        lint.Add(0, "no-factory-entry",
-                 "Pexil.ini has no [361] section: the factory search finds no factory DLL; add "
-                 "[361] with DLL=Brelnor.dll");
-    }
-}
-
 struct Component {
     uint32_t id;
     int line;
@@ -131,10 +42,6 @@ struct Component {
     bool tooLong;
     bool exists;
 };
-
-std::string Plural(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 std::string FileState(bool tooLong, bool exists) {
     if (tooLong) return "too long: never loaded";
@@ -161,15 +68,22 @@ std::string Masks(uint32_t debugOutput, uint32_t logFile) {
 int RunRegistryReport(const Arguments& args) {
     const bool lint = args.Has("--lint");
     const std::string file = AbsolutePath(args.positional[0]);
-    if (!IsFile(file)) throw CommandFailed("cannot read " + file);
+    std::string why;
+    if (!IsFile(file, &why)) throw CommandFailed("cannot read " + file + why);
 
     // The framework's parser reads the file; the lint watches it.
     ComponentRegistry registry(CurrentDirectoryBase());
     RegistryLint reading;
     reading.Read(registry, args.positional[0].c_str(), file.c_str());
+    if (!registry.fileRead()) {
+        throw CommandFailed("cannot read " + file + ": it is larger than " +
+                            std::to_string(platform::kMaxReadFileSize) +
+                            " bytes, or could not be read whole");
+    }
     if (lint) {
         reading.CheckRunTime(registry);
-        CheckFactoryReach(file, registry, reading);
+        reading.CheckFactoryReach(file, registry);
+        reading.CheckFactoryEntry(file, registry);
     }
     const std::vector<LintFinding> findingList = reading.Findings();
 
@@ -191,11 +105,7 @@ int RunRegistryReport(const Arguments& args) {
         }
         components.push_back(c);
     }
-    size_t findings = 0;
-    for (const LintFinding& finding : findingList) {
-        if (finding.counts) ++findings;
-    }
-    const size_t notes = findingList.size() - findings;
+    const size_t findings = CountingFindings(findingList);
 
     if (args.json) {
         JsonWriter json;
@@ -241,32 +151,22 @@ int RunRegistryReport(const Arguments& args) {
         }
         json.EndArray();
         if (lint) {
-            json.Key("lint").BeginArray();
-            for (const LintFinding& finding : findingList) {
-                json.BeginObject().Key("line");
-                if (finding.line > 0) {
-                    json.Number(finding.line);
-                } else {
-                    json.Null();  // the file as a whole
-                }
-                json.Key("kind").String(finding.kind).Key("message").String(finding.message);
-                json.Key("note").Bool(!finding.counts).EndObject();
-            }
-            json.EndArray();
+            json.Key("lint");
+            WriteLint(json, findingList);
         }
         json.EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "registry file: " + file + "\n";
+        std::string out = "registry file: " + Shown(file) + "\n";
         if (redirected) {
-            out += "redirect: Path=" + redirect.value + ": the factory reads " + redirect.target +
-                   " instead of this file\n";
+            out += "redirect: Path=" + Shown(redirect.value) + ": the factory reads " +
+                   Shown(redirect.target) + " instead of this file\n";
         }
-        out += "default DLL directory: " + std::string(registry.defaultDllDirectory()) + "\n";
+        out += "default DLL directory: " + Shown(registry.defaultDllDirectory()) + "\n";
         if (defaultDll.empty()) {
             out += "default DLL: none (components without a section fail)\n";
         } else {
-            out += "default DLL: " + defaultDll + " (" +
+            out += "default DLL: " + Shown(defaultDll) + " (" +
                    FileState(registry.defaultDllPathCut(), defaultExists) + ")\n";
         }
         out += "default masks: " +
@@ -277,9 +177,9 @@ int RunRegistryReport(const Arguments& args) {
             if (e.dllName[0] == '\0') {
                 out += "  DLL: none: requests for it fail\n";
             } else {
-                out += "  DLL: " + std::string(e.dllName) +
+                out += "  DLL: " + Shown(e.dllName) +
                        (e.besideRegistry != 0 ? ", beside the registry file" : "") + "\n";
-                out += "  loads: " + c.path + " (" + FileState(c.tooLong, c.exists) + ")\n";
+                out += "  loads: " + Shown(c.path) + " (" + FileState(c.tooLong, c.exists) + ")\n";
             }
             uint32_t debugOutput = 0;
             uint32_t logFile = 0;
@@ -287,18 +187,7 @@ int RunRegistryReport(const Arguments& args) {
             out += "  masks: " + Masks(debugOutput, logFile) +
                    (e.hasLogSettings != 0 ? "" : " (the defaults)") + "\n";
         }
-        if (lint) {
-            if (findingList.empty()) {
-                out += "lint: no findings\n";
-            } else {
-                out += "lint: " + Plural(findings, "finding", "findings") + ", " +
-                       Plural(notes, "note", "notes") + "\n";
-            }
-            for (const LintFinding& finding : findingList) {
-                out += (finding.line > 0 ? "  line " + std::to_string(finding.line) : "  file") +
-                       ": " + (finding.counts ? "" : "note: ") + finding.message + "\n";
-            }
-        }
+        if (lint) out += LintText(findingList);
         WriteOut(out);
     }
     return lint && findings > 0 ? kExitNo : kExitOk;

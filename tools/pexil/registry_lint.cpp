@@ -1,12 +1,23 @@
 #include "registry_lint.h"
 
+#include "json_writer.h"
+#include "output_text.h"
 #include "tool.h"
+#include "windows_hints.h"
 
+#include "component/factory_locator.h"
+#include "platform/platform.h"
+#include "registry/entry_lines.h"
 #include "registry/registry_rules.h"
+#include "support/diagnostic_text.h"
+#include "support/redirect_chain.h"
 #include "support/text.h"
+
+#include <pexil/module.h>
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace pexil::tool {
 namespace {
@@ -30,7 +41,133 @@ bool LooksLikeComment(const std::string& line) {
     return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
 }
 
+// The hops of a redirect chain, as the factory search takes them.
+class ChainRecorder : public RedirectObserver {
+public:
+    struct Step {
+        Hop hop;
+        std::string file;
+        std::string value;
+        std::string target;
+    };
+    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
+        steps.push_back(Step{hop, file, value, target});
+    }
+    std::vector<Step> steps;
+};
+
+bool NamesFactory(const std::string& file) {
+    ComponentRegistry registry(CurrentDirectoryBase());
+    registry.LoadFile("", file.c_str());
+    return registry.FindEntry(kFactoryComponentID) != nullptr;
+}
+
+bool IsPexilIni(const std::string& file) {
+    const int separator = LastOfEitherSeparator(file.c_str());
+    std::string name = file.substr(static_cast<size_t>(separator + 1));
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return name == "pexil.ini";
+}
+
+std::string Plural(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 }  // namespace
+
+size_t CountingFindings(const std::vector<LintFinding>& findings) {
+    size_t counting = 0;
+    for (const LintFinding& finding : findings) {
+        if (finding.counts) ++counting;
+    }
+    return counting;
+}
+
+std::string LintText(const std::vector<LintFinding>& findings) {
+    if (findings.empty()) return "lint: no findings\n";
+    const size_t counting = CountingFindings(findings);
+    std::string out = "lint: " + Plural(counting, "finding", "findings") + ", " +
+                      Plural(findings.size() - counting, "note", "notes") + "\n";
+    for (const LintFinding& finding : findings) {
+        out += (finding.line > 0 ? "  line " + std::to_string(finding.line) : "  file") + ": " +
+               (finding.counts ? "" : "note: ") + Shown(finding.message) + "\n";
+    }
+    return out;
+}
+
+void WriteLint(JsonWriter& json, const std::vector<LintFinding>& findings) {
+    json.BeginArray();
+    for (const LintFinding& finding : findings) {
+        json.BeginObject().Key("line");
+        if (finding.line > 0) {
+            json.Number(finding.line);
+        } else {
+            json.Null();  // the file as a whole
+        }
+        json.Key("kind").String(finding.kind).Key("message").String(finding.message);
+        json.Key("note").Bool(!finding.counts).EndObject();
+    }
+    json.EndArray();
+}
+
+void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentRegistry& registry) {
+    RegistryLint& lint = *this;
+    const int line = RedirectLine();
+    ChainRecorder chain;
+    char last[kMaxPath] = "";
+    {
+        DebugOutputCollector quiet;  // the framework's own loop message
+        locator::FollowRedirect(locator::Variant::FactoryHandle, file.c_str(), last, kMaxPath,
+                                &chain);
+    }
+    using Hop = RedirectObserver::Hop;
+    bool reached = true;
+    for (const ChainRecorder::Step& step : chain.steps) {
+        if (step.hop == Hop::Loop) {
+            lint.Add(line, "redirect-loop",
+                     step.file + " redirects to " + step.value +
+                         ", which the chain has already passed: the factory search fails");
+            reached = false;
+        } else if (step.hop == Hop::TooLong) {
+            lint.Add(line, "redirect-too-long",
+                     step.file + " redirects to " + step.value +
+                         ", whose full path does not fit in 259 characters: the factory search "
+                         "fails");
+            reached = false;
+        } else if ((step.hop == Hop::Absolute || step.hop == Hop::Relative) &&
+                   !IsFile(step.target)) {
+            // A FIFO, a device or a directory there reads as missing.
+            lint.Add(line, "redirect-missing",
+                     step.file + " redirects to " + step.target + ", which" +
+                         NotAFile(step.target) + ": the factory search finds no factory DLL");
+            reached = false;
+        }
+    }
+    const bool redirected =
+        chain.steps.size() > 1 || (!chain.steps.empty() && chain.steps.front().hop != Hop::End);
+    if (redirected) {
+        if (reached && !NamesFactory(last)) {
+            lint.Add(line, "chain-no-factory",
+                     std::string("the last file of the [Redirect] chain, ") + last +
+                         ", has no [361] section: the factory search finds no factory DLL; add "
+                         "[361] with DLL=Brelnor.dll there");
+        }
+        return;
+    }
+    if (registry.FindEntry(kFactoryComponentID) != nullptr) return;
+    if (!registry.entries().empty()) {
+        lint.Add(0, "no-factory-entry",
+                 "components have sections here but there is no [361] section: the modules "
+                 "created from this registry ask it for the factory and get nothing, so they "
+                 "get no log settings and are never unloaded; add [361] with DLL=Brelnor.dll");
+    } else if (IsPexilIni(file)) {
+        lint.Add(0, "no-factory-entry",
+                 "Pexil.ini has no [361] section: the factory search finds no factory DLL; add "
+                 "[361] with DLL=Brelnor.dll");
+    }
+}
 
 void RegistryLint::Read(ComponentRegistry& registry, const char* registryPath, const char* file) {
     registry.LoadFile(registryPath, file, *this);
@@ -60,6 +197,8 @@ int RegistryLint::HeaderLineOf(uint32_t componentID) const {
 
 void RegistryLint::OnText(const char* text, size_t size) {
     text_.assign(text, size);
+    const std::string utf16 = Utf16Problem(text, size);
+    if (!utf16.empty()) Add(1, "utf-16", utf16);
 }
 
 void RegistryLint::OnLine(const char* text, size_t offset, size_t length) {
@@ -262,13 +401,79 @@ void RegistryLint::CheckRunTime(const ComponentRegistry& registry) {
                     " does not fit in 259 characters: it is never loaded");
         } else if (!IsFile(path)) {
             Add(line, "dll-missing",
-                "component " + std::to_string(id) + ": its DLL " + path + " does not exist");
+                "component " + std::to_string(id) + ": its DLL " + path + NotAFile(path) +
+                    BesideRegistryNote(registry, entry));
         }
     }
     const std::string defaultDll = registry.defaultDllPath();
     if (!defaultDll.empty() && !registry.defaultDllPathCut() && !IsFile(defaultDll)) {
-        Add(0, "default-dll-missing", "the default DLL " + defaultDll + " does not exist");
+        Add(0, "default-dll-missing", "the default DLL " + defaultDll + NotAFile(defaultDll));
     }
+}
+
+void RegistryLint::CheckModules(const ComponentRegistry& registry) {
+    // Each module once, loaded as pexil module loads it; what it prints and
+    // writes meanwhile stays off the lint.
+    std::map<std::string, std::vector<uint32_t>> asked;  // module path -> IDs bound to it
+    for (const RegistryEntry& entry : registry.entries()) {
+        if (entry.componentID == kFactoryComponentID || entry.dllName[0] == '\0') continue;
+        char path[kMaxPath] = "";
+        int32_t cut = 0;
+        registry.FullPathOf(entry, path, &cut);
+        if (cut == 0 && IsFile(path)) asked[path].push_back(entry.componentID);
+    }
+    DebugOutputCollector quiet;
+    for (const auto& module : asked) {
+        const std::string& path = module.first;
+        const int line = HeaderLineOf(module.second.front());
+        const PexilModuleHandle loaded = platform::LoadLibrary(path.c_str());
+        if (loaded == nullptr) {
+            Add(line, "dll-not-loading",
+                "component " + std::to_string(module.second.front()) + ": its DLL " + path +
+                    " does not load: " + LoaderReason());
+            continue;
+        }
+        std::vector<uint32_t> ids;
+        if (platform::GetProcAddress(loaded, "CreateComponent") == nullptr) {
+            Add(line, "no-create-component",
+                "component " + std::to_string(module.second.front()) + ": its DLL " + path +
+                    " exports no CreateComponent: it is no module");
+        } else if (RegisteredIDs(loaded, &ids)) {
+            char listed[256];
+            DescribeIDs(ids.data(), static_cast<int>(ids.size()), listed, sizeof(listed));
+            for (uint32_t id : module.second) {
+                if (std::find(ids.begin(), ids.end(), id) != ids.end()) continue;
+                Add(HeaderLineOf(id), "id-not-registered",
+                    "component " + std::to_string(id) + ": its DLL " + path + " registers " +
+                        listed + ", not " + std::to_string(id) + ": requests for it get nothing");
+            }
+        }
+        platform::FreeLibrary(loaded);
+    }
+}
+
+void RegistryLint::CheckFactoryEntry(const std::string& file, const ComponentRegistry& registry) {
+    // The factory search reads [361] with the profile reader; every holder then
+    // asks the factory for 361 through this registry, which the parser read.
+    char value[kMaxPath] = "";
+    platform::GetPrivateProfileString("361", "DLL", "", value, kMaxPath, file.c_str());
+    char searched[kMaxPath] = "";
+    TrimBlanks(value, searched, kMaxPath);
+    if (searched[0] == '\0') return;
+    const RegistryEntry* found = registry.FindEntry(kFactoryComponentID);
+    std::string parsed;
+    if (found != nullptr) parsed = found->dllName;
+    if (parsed == searched) return;
+    EntryLines lines(kFactoryComponentID);
+    lines.Read(CurrentDirectoryBase(), file.c_str());
+    const int line = lines.dll().number != 0 ? lines.dll().number : lines.keptHeader().number;
+    const std::string how = lines.Describe(file);
+    Add(line, "factory-entry-rebound",
+        std::string("the factory search reads DLL=") + searched +
+            " in [361], but the parser, through which every holder asks the factory for "
+            "component 361, " +
+            (how.empty() ? std::string("keeps no [361] section") : "binds it otherwise: " + how) +
+            "; so the holders that ask this registry for the factory get none");
 }
 
 }  // namespace pexil::tool

@@ -22,6 +22,15 @@ struct LintFinding {
     bool counts;          // false for notes that need no change
 };
 
+class JsonWriter;
+
+// How many of the findings count (notes do not).
+size_t CountingFindings(const std::vector<LintFinding>& findings);
+// "lint: 2 findings, 1 note" (or "lint: no findings") and a line per finding.
+std::string LintText(const std::vector<LintFinding>& findings);
+// The findings as a JSON array.
+void WriteLint(JsonWriter& json, const std::vector<LintFinding>& findings);
+
 class RegistryLint : public RegistryObserver {
 public:
     // Reads the file into the registry through the parser, watching it.
@@ -31,6 +40,17 @@ public:
     // does not exist or is too long, the same for the default DLL, and a
     // registry whose components cannot reach the factory (no [361]).
     void CheckRunTime(const ComponentRegistry& registry);
+    // Adds what the factory search meets: a [Redirect] chain that ends
+    // nowhere, loops or ends at a file without [361]; no [361] section here.
+    void CheckFactoryReach(const std::string& file, const ComponentRegistry& registry);
+    // Adds a [361] that the parser binds otherwise than the profile reader
+    // reads it (emptied or rebound by a later line): the factory DLL is found,
+    // and every holder's request for 361 through this registry gets nothing.
+    void CheckFactoryEntry(const std::string& file, const ComponentRegistry& registry);
+    // Loads each module the entries name (running its code) and adds those
+    // that do not load or export no CreateComponent, and each entry whose ID
+    // its module does not register.
+    void CheckModules(const ComponentRegistry& registry);
     // A finding of the caller's own (the redirect chain's).
     void Add(int line, const char* kind, const std::string& message, bool counts = true);
 

@@ -2,6 +2,9 @@
 
 #include "platform/platform.h"
 #include "registry/registry_rules.h"
+#include "support/diagnostic_text.h"
+
+#include <pexil/module.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -87,6 +90,14 @@ const PathBase& DirectoryBase(const std::string& directory) {
 }
 
 std::string AbsolutePath(const PathBase& base, const std::string& path) {
+    if (ResolveStyle(base.style) == PathStyle::Windows && !path.empty() && path[0] == '/') {
+        // Rooted on the current drive, as Windows (and Wine, for a POSIX path
+        // typed in a shell) reads it; the framework's rule would glue it to
+        // the directory.
+        std::error_code error;
+        const std::string rooted = std::filesystem::absolute(path, error).string();
+        if (!error && !rooted.empty() && rooted[0] != '/') return AbsolutePath(base, rooted);
+    }
     char buffer[kMaxPath];
     // A relative path joined and cut to fit would name another file.
     int whole = 0;
@@ -114,10 +125,77 @@ bool FileExists(const std::string& path) {
     return platform::Access(path.c_str(), 0) == 0;
 }
 
-bool IsFile(const std::string& path) {
+bool IsFile(const std::string& path, std::string* why) {
     const platform::Handle file = platform::OpenFileForRead(path.c_str());
-    if (file == platform::kInvalidHandle) return false;
+    if (file == platform::kInvalidHandle) {
+        if (why != nullptr) {
+            char reason[256] = "";
+            platform::LastErrorText(reason, sizeof(reason));
+            *why = FileExists(path) ? std::string(": ") + reason : std::string();
+        }
+        return false;
+    }
     platform::CloseFile(file);
+    return true;
+}
+
+namespace {
+
+// The path as the system takes it: on POSIX the framework's '\' is a '/'.
+std::filesystem::path SystemPath(std::string path) {
+#if !defined(_WIN32)
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+#endif
+    return std::filesystem::path(path);
+}
+
+}  // namespace
+
+std::string OtherCaseHint(const std::string& path) {
+    char other[kMaxPath];
+    if (FindOtherCase(path.c_str(), other, kMaxPath) == 0) return "";
+    return std::string(" (but ") + other + " exists: file names are case-sensitive on this system)";
+}
+
+std::string NotAFile(const std::string& path) {
+    std::string why;
+    if (IsFile(path, &why)) return "";
+    if (!FileExists(path)) return " does not exist" + OtherCaseHint(path);
+    if (IsDirectory(path)) return " is a directory, not a file";
+    return " cannot be read" + why;
+}
+
+bool NamesNothing(const std::string& notAFile) {
+    return notAFile.compare(0, 15, " does not exist") == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(SystemPath(path), error);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(SystemPath(a), SystemPath(b), error) && !error;
+}
+
+std::string LoaderReason() {
+    char reason[512] = "";
+    platform::LoadFailureReason(reason, sizeof(reason));
+    return reason[0] != '\0' ? reason : "the loader gives no reason";
+}
+
+bool RegisteredIDs(PexilModuleHandle module, std::vector<uint32_t>* ids) {
+    auto getIDs = reinterpret_cast<GetComponentIDsFunction>(
+        platform::GetProcAddress(module, "GetComponentIDs"));
+    if (getIDs == nullptr) return false;
+    // The first call counts, the second copies.
+    const int count = getIDs(nullptr, 0);
+    ids->assign(static_cast<size_t>(count > 0 ? count : 0), 0);
+    const int copied = getIDs(ids->data(), static_cast<uint32_t>(ids->size()));
+    if (copied >= 0 && static_cast<size_t>(copied) < ids->size()) ids->resize(copied);
     return true;
 }
 

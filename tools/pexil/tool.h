@@ -78,8 +78,33 @@ std::string AbsolutePath(const std::string& path);
 std::string HostDirectoryOption(const Arguments& args, const char* option);
 // The path names something, asked as the framework asks (_access).
 bool FileExists(const std::string& path);
-// The path names a file that can be opened for reading: never a directory.
-bool IsFile(const std::string& path);
+// The path names a file that can be opened for reading: never a directory,
+// a FIFO or a device. *why (when given) receives ": <the reason>" when the
+// path names something that is no such file, and stays empty when it names
+// nothing.
+bool IsFile(const std::string& path, std::string* why = nullptr);
+
+// What lies at a path where a file was expected and none can be read, as the
+// end of a sentence that names the path: " does not exist" (with the name that
+// differs only in case, when one exists), " is a directory, not a file",
+// " cannot be read: <the reason>".
+std::string NotAFile(const std::string& path);
+// NotAFile's answer says the path names nothing (" does not exist...").
+bool NamesNothing(const std::string& notAFile);
+// " (but X exists: file names are case-sensitive on this system)" when the
+// path names nothing and X, which differs from it only in case, exists; else "".
+std::string OtherCaseHint(const std::string& path);
+// The path names a directory (a link to one is followed).
+bool IsDirectory(const std::string& path);
+// Both paths name the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Why the calling thread's last LoadLibrary failed, in the loader's words.
+std::string LoaderReason();
+
+// The component IDs a loaded module registers (GetComponentIDs); false when it
+// does not export that entry point.
+bool RegisteredIDs(PexilModuleHandle module, std::vector<uint32_t>* ids);
 
 // Mask bits as their letters in the order E T V D W C; "none" for 0.
 std::string MaskLetters(uint32_t mask);

@@ -5,15 +5,21 @@
 // that fails, with what to change.
 #include "commands.h"
 #include "component/factory_locator.h"
+#include "export_table.h"
 #include "factory/component_factory.h"
+#include "factory_entry.h"
 #include "json_writer.h"
+#include "output_text.h"
 #include "registry/component_registry.h"
+#include "support/diagnostic_text.h"
 #include "support/redirect_chain.h"
 #include "support/text.h"
+#include "windows_hints.h"
 
 #include <pexil/module.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,8 +31,9 @@ using Hop = RedirectObserver::Hop;
 
 struct Step {
     const char* name;
-    bool ok;
+    StepState state;
     std::string detail;
+    std::vector<std::string> debugOutput;  // what the step's module code wrote
 };
 
 class ChainRecorder : public RedirectObserver {
@@ -54,11 +61,9 @@ uint32_t ParseID(const std::string& text) {
     return static_cast<uint32_t>(value);
 }
 
-std::string LoaderReason() {
-    char reason[512] = "";
-    platform::LoadFailureReason(reason, sizeof(reason));
-    return reason[0] != '\0' ? reason : "the loader gives no reason";
-}
+const char* const kNoCreateComponent =
+    " exports no CreateComponent: build it with pexil_add_module, which exports the seven entry "
+    "points";
 
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -67,12 +72,13 @@ std::string Quoted(const std::string& text) {
 class Why {
 public:
     Why(uint32_t id, const std::string& hostDirectory, const std::string& registryArgument,
-        bool create)
+        bool create, bool load)
         : id_(id),
           idText_(std::to_string(id)),
           host_(hostDirectory),
           registryArgument_(registryArgument),
-          create_(create) {}
+          create_(create),
+          load_(load) {}
 
     Why(const Why&) = delete;
     Why& operator=(const Why&) = delete;
@@ -82,9 +88,11 @@ public:
     const std::vector<Step>& Run() {
         // Modules may print as they load and unload: not onto the answer.
         DebugOutputCollector collector;
+        collector_ = &collector;
         const PathBase& host = DirectoryBase(host_);
-        if (FactorySteps(host) && RegistrySteps(host) && ModuleSteps()) FactoryEntryStep();
+        if (FactorySteps(host) && RegistrySteps(host) && ModuleSteps()) FactoryEntryStep(host);
         FreeModules();
+        collector_ = nullptr;
         return steps_;
     }
 
@@ -108,12 +116,17 @@ private:
     }
 
     bool Pass(const char* name, const std::string& detail) {
-        steps_.push_back(Step{name, true, detail});
+        steps_.push_back(Step{name, StepState::Ok, detail, {}});
         return true;
     }
     bool Fail(const char* name, const std::string& detail) {
-        steps_.push_back(Step{name, false, detail});
+        steps_.push_back(Step{name, StepState::Failed, detail, {}});
         return false;
+    }
+    // A step not taken (--no-load, --no-create): neither passed nor failed.
+    bool Skip(const char* name, const std::string& detail) {
+        steps_.push_back(Step{name, StepState::Skipped, detail, {}});
+        return true;
     }
 
     // pexil-ini, redirect, factory-dll: the factory search a host's holder makes.
@@ -127,7 +140,14 @@ private:
                                          "the host to a shorter directory");
         }
         if (!IsFile(start)) {
+            if (FileExists(start)) {
+                return Fail("pexil-ini", std::string(start) + NotAFile(start) +
+                                             ": the search reads it as empty; put a Pexil.ini "
+                                             "there whose [361] section names the factory "
+                                             "(DLL=Brelnor.dll)");
+            }
             return Fail("pexil-ini", std::string("Pexil.ini not found at ") + start +
+                                         OtherCaseHint(start) +
                                          ": put one beside the host, whose [361] section names "
                                          "the factory (DLL=Brelnor.dll)");
         }
@@ -154,10 +174,10 @@ private:
                 case Hop::Absolute:
                 case Hop::Relative:
                     if (!IsFile(hop.target)) {
-                        return Fail("redirect", hop.file + " redirects to " + hop.target +
-                                                    ", which does not exist: create it or "
-                                                    "correct [Redirect] Path=" +
-                                                    hop.value);
+                        return Fail("redirect",
+                                    hop.file + " redirects to " + hop.target + ", which" +
+                                        NotAFile(hop.target) +
+                                        ": create it or correct [Redirect] Path=" + hop.value);
                     }
                     Pass("redirect", hop.file + " redirects to " + hop.target +
                                          (hop.hop == Hop::Relative
@@ -180,9 +200,25 @@ private:
             return Fail("factory-dll", std::string("the factory DLL's path that ") + iniFile +
                                            " names does not fit in 259 characters");
         }
+        factoryDll_ = dll;
         if (!IsFile(dll)) {
             return Fail("factory-dll", std::string("the factory DLL ") + dll + ", which " +
-                                           iniFile + " names in [361], does not exist");
+                                           iniFile + " names in [361]," + NotAFile(dll));
+        }
+        if (!load_) {
+            switch (ExportOf(dll)) {
+                case ExportFound::Yes:
+                    return Pass("factory-dll", std::string(dll) +
+                                                   " exports CreateComponent (read from the "
+                                                   "file; not loaded: --no-load)");
+                case ExportFound::No:
+                    return Fail("factory-dll", std::string(dll) +
+                                                   " exports no CreateComponent: [361] must name "
+                                                   "the factory, Brelnor.dll");
+                case ExportFound::NotAModule:
+                    return Fail("factory-dll", std::string("the factory DLL ") + dll +
+                                                   " is no module: " + exportProblem_);
+            }
         }
         factoryModule_ = platform::LoadLibrary(dll);
         if (factoryModule_ == nullptr) {
@@ -218,10 +254,20 @@ private:
             named ? registryFile_ + " (named by " + Quoted(registryArgument_) + ")"
                   : registryFile_ + ", the default registry (Pexil.ini after its redirects)";
         if (!IsFile(registryFile_)) {
+            const std::string missing = NotAFile(registryFile_);
+            if (!NamesNothing(missing)) {
+                return Fail("registry", "the registry file " + source + missing +
+                                            ": the factory would use an empty registry; make it "
+                                            "a file or correct the path");
+            }
             return Fail("registry", "the registry file " + source +
-                                        " does not exist or cannot be read: the factory would "
-                                        "use an empty registry; create it or correct the path");
+                                        " does not exist or cannot be read" +
+                                        missing.substr(std::strlen(" does not exist")) +
+                                        ": the factory would use an empty registry; create it "
+                                        "or correct the path");
         }
+        const std::string utf16 = Utf16ProblemOfFile(registryFile_);
+        if (!utf16.empty()) return Fail("registry", source + ": " + utf16);
         Pass("registry", source);
 
         registry_ = std::make_unique<ComponentRegistry>(host);
@@ -237,6 +283,7 @@ private:
             registry_->FullPathOf(*entry, path, &cut);
             dllPath_ = path;
             dllPathCut_ = cut != 0;
+            whereNote_ = BesideRegistryNote(*registry_, *entry);
             return Pass("entry", "section [" + idText_ + "] of " + registryFile_ +
                                      ": DLL=" + entry->dllName);
         }
@@ -259,13 +306,29 @@ private:
                                         "loaded: shorten the registry's paths");
         }
         if (!IsFile(dllPath_)) {
-            return Fail("dll-file", dllPath_ +
-                                        " does not exist: build or copy the module there, or "
-                                        "correct the DLL name in " +
-                                        registryFile_);
+            const std::string missing = NotAFile(dllPath_);
+            return Fail("dll-file",
+                        dllPath_ + missing +
+                            (NamesNothing(missing)
+                                 ? ": build or copy the module there, or correct the DLL name "
+                                   "in "
+                                 : ": put the module there, or correct the DLL name in ") +
+                            registryFile_ + whereNote_);
         }
-        Pass("dll-file", dllPath_);
+        Pass("dll-file", dllPath_ + whereNote_);
 
+        if (!load_) {
+            Skip("dll-load", "skipped (--no-load)");
+            switch (ExportOf(dllPath_)) {
+                case ExportFound::Yes:
+                    Pass("export", dllPath_ + " exports CreateComponent (read from the file)");
+                    return Skip("create", "skipped (--no-load)");
+                case ExportFound::No:
+                    return Fail("export", dllPath_ + kNoCreateComponent);
+                case ExportFound::NotAModule:
+                    return Fail("export", dllPath_ + " is no module: " + exportProblem_);
+            }
+        }
         componentModule_ = platform::LoadLibrary(dllPath_.c_str());
         if (componentModule_ == nullptr) {
             return Fail("dll-load", dllPath_ + " does not load: " + LoaderReason());
@@ -274,16 +337,18 @@ private:
 
         auto create = reinterpret_cast<CreateComponentFunction>(
             platform::GetProcAddress(componentModule_, "CreateComponent"));
-        if (create == nullptr) {
-            return Fail("export", dllPath_ +
-                                      " exports no CreateComponent: build it with "
-                                      "pexil_add_module, which exports the seven entry points");
-        }
+        if (create == nullptr) return Fail("export", dllPath_ + kNoCreateComponent);
         Pass("export", dllPath_ + " exports CreateComponent");
 
-        if (!create_) return Pass("create", "skipped (--no-create)");
-        // As the factory calls a module: its registry path and the factory's
-        // handle first, then CreateComponent with the factory's creator ID.
+        if (!create_) return Skip("create", "skipped (--no-create)");
+        return CreateStep(create);
+    }
+
+    // As the factory calls a module: its registry path and the factory's
+    // handle first, then CreateComponent with the factory's creator ID. What
+    // the module writes on the debug output meanwhile is the step's.
+    bool CreateStep(CreateComponentFunction create) {
+        const size_t before = collector_->Lines().size();
         if (auto setRegistry = reinterpret_cast<SetDLLRegistryFunction>(
                 platform::GetProcAddress(componentModule_, "SetDLLRegistry"))) {
             setRegistry(registryArgument_.c_str());
@@ -293,25 +358,80 @@ private:
             setFactory(factoryModule_);
         }
         IComponent* component = create(id_, kCreatorFactory);
+        const uint32_t made = component != nullptr ? component->GetComponentID() : 0;
+        if (component != nullptr) component->Release(1);
+        std::vector<std::string> written = collector_->Lines();
+        written.erase(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(before));
+
+        const std::string call = "CreateComponent(" + idText_ + ", 361) gave ";
+        bool ok = true;
         if (component == nullptr) {
-            return Fail("create", "CreateComponent(" + idText_ + ", 361) gave null: " + dllPath_ +
-                                      " has no creator for " + idText_ +
-                                      ", or its creator failed (see its messages)");
+            ok = Fail("create", call + "null: " + WhyNull());
+        } else if (made != id_) {
+            ok = Fail("create", call + "component " + std::to_string(made) + ", not " + idText_ +
+                                    ": the creator " + dllPath_ + " has for " + idText_ +
+                                    " makes another class, and Create<T> releases such a "
+                                    "component and gives nothing; correct the creator, or bind " +
+                                    idText_ + " to the module whose creator makes it");
+        } else {
+            Pass("create", "component " + idText_ + " created and released");
         }
-        component->Release(1);
-        return Pass("create", "component " + idText_ + " created and released");
+        steps_.back().debugOutput = written;
+        return ok;
     }
 
-    void FactoryEntryStep() {
-        if (registry_->FindEntry(kFactoryComponentID) == nullptr) {
-            Fail("factory-entry",
-                 registryFile_ +
-                     " has no [361] section: the module's holders ask this registry for the "
-                     "factory and get nothing, so its components get no log settings and it is "
-                     "never unloaded; add [361] with DLL=Brelnor.dll");
-            return;
+    // Why the module gave no component: it registers no creator for the ID
+    // (the IDs it has instead), or its creator failed.
+    std::string WhyNull() {
+        std::vector<uint32_t> ids;
+        if (!RegisteredIDs(componentModule_, &ids)) {
+            return dllPath_ + " has no creator for " + idText_ +
+                   ", or its creator failed (see its messages)";
         }
-        Pass("factory-entry", registryFile_ + " names the factory in [361]");
+        for (uint32_t id : ids) {
+            if (id == id_) {
+                return "the creator " + dllPath_ + " has for " + idText_ +
+                       " made nothing (it returned null or threw; see its messages)";
+            }
+        }
+        char listed[256];
+        DescribeIDs(ids.data(), static_cast<int>(ids.size()), listed, sizeof(listed));
+        return dllPath_ + " registers " + listed + ", not " + idText_ + ": bind " + idText_ +
+               " to the module that registers it, or register a creator for it in this one";
+    }
+
+    // Read from the file's export table, for --no-load.
+    ExportFound ExportOf(const std::string& file) {
+        return FindExport(file, "CreateComponent", &exportProblem_);
+    }
+
+    // factory-entry: the holders' own request for 361, as the factory answers
+    // it: the host's holder through the default registry, the module's
+    // holders through the registry the component came from.
+    void FactoryEntryStep(const PathBase& host) {
+        PexilModuleHandle factory = load_ ? factoryModule_ : nullptr;
+        if (!registryArgument_.empty()) {
+            char file[kMaxPath] = "";
+            if (FollowFactoryRedirect("Pexil.ini", file, kMaxPath, host) == 0) {
+                Fail("factory-entry",
+                     "the factory reads no default registry (the [Redirect] chain of Pexil.ini "
+                     "loops, or a path does not fit in 259 characters): every holder the host "
+                     "makes asks it for component 361 and gets none");
+                return;
+            }
+            ComponentRegistry defaults(host);
+            defaults.LoadFile("", file);
+            const FactoryEntry hosts =
+                CheckFactoryEntry(host, defaults, file, Asker::Host, factory, factoryDll_);
+            if (hosts.state != StepState::Ok) {
+                steps_.push_back(Step{"factory-entry", hosts.state, hosts.detail, {}});
+                return;
+            }
+        }
+        const FactoryEntry modules = CheckFactoryEntry(
+            host, *registry_, registryFile_,
+            registryArgument_.empty() ? Asker::Host : Asker::Module, factory, factoryDll_);
+        steps_.push_back(Step{"factory-entry", modules.state, modules.detail, {}});
     }
 
     uint32_t id_;
@@ -319,6 +439,10 @@ private:
     std::string host_;
     std::string registryArgument_;
     bool create_;
+    bool load_;
+    std::string exportProblem_;
+    std::string factoryDll_;
+    DebugOutputCollector* collector_ = nullptr;
     std::vector<Step> steps_;
     PexilModuleHandle factoryModule_ = nullptr;
     PexilModuleHandle componentModule_ = nullptr;
@@ -326,6 +450,7 @@ private:
     std::string registryFile_;
     std::string dllPath_;
     bool dllPathCut_ = false;
+    std::string whereNote_;
 };
 
 }  // namespace
@@ -337,11 +462,15 @@ int RunWhy(const Arguments& args) {
     if (args.Has("--registry") && registry.empty()) {
         throw UsageError("--registry needs a file name (leave it out for the default registry)");
     }
-    Why why(id, host, registry, !args.Has("--no-create"));
+    Why why(id, host, registry, !args.Has("--no-create"), !args.Has("--no-load"));
     const std::vector<Step>& steps = why.Run();
     const Step* failed = nullptr;
+    std::string skipped;  // the names of the steps not taken
     for (const Step& step : steps) {
-        if (!step.ok) failed = &step;
+        if (step.state == StepState::Failed) failed = &step;
+        if (step.state == StepState::Skipped) {
+            skipped += std::string(skipped.empty() ? "" : ", ") + step.name;
+        }
     }
 
     if (args.json) {
@@ -355,20 +484,38 @@ int RunWhy(const Arguments& args) {
         }
         json.Key("steps").BeginArray();
         for (const Step& step : steps) {
-            json.BeginObject().Key("step").String(step.name).Key("ok").Bool(step.ok);
-            json.Key("detail").String(step.detail).EndObject();
+            json.BeginObject().Key("step").String(step.name).Key("ok");
+            if (step.state == StepState::Skipped) {
+                json.Null();  // not taken
+            } else {
+                json.Bool(step.state == StepState::Ok);
+            }
+            json.Key("detail").String(step.detail);
+            if (!step.debugOutput.empty()) json.Key("debugOutput").Strings(step.debugOutput);
+            json.EndObject();
         }
         json.EndArray().EndObject();
         WriteOut(json.Text());
     } else {
-        std::string out = "component " + std::to_string(id) + " for a host in " + host + "\n";
+        std::string out =
+            "component " + std::to_string(id) + " for a host in " + Shown(host) + "\n";
         for (const Step& step : steps) {
             std::string name = step.name;
             name.resize(14, ' ');
-            out += std::string(step.ok ? "  ok    " : "  FAIL  ") + name + step.detail + "\n";
+            const char* mark = step.state == StepState::Ok       ? "  ok    "
+                               : step.state == StepState::Failed ? "  FAIL  "
+                                                                 : "  skip  ";
+            out += mark + name + Shown(step.detail) + "\n";
+            for (const std::string& line : step.debugOutput)
+                out += "        debug output: " + Shown(line) + "\n";
         }
-        out += failed != nullptr ? std::string("fails at the step ") + failed->name + "\n"
-                                 : "every step passed\n";
+        if (failed != nullptr) {
+            out += std::string("fails at the step ") + failed->name + "\n";
+        } else if (!skipped.empty()) {
+            out += "every step taken passed; not taken: " + skipped + "\n";
+        } else {
+            out += "every step passed\n";
+        }
         WriteOut(out);
     }
     return failed != nullptr ? kExitNo : kExitOk;

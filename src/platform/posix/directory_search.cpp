@@ -2,6 +2,7 @@
 // "<directory><name pattern>" where the name pattern may use '*' and '?'.
 #include "platform/backend.h"
 #include "platform/posix/system_path.h"
+#include "platform/refusal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,13 +28,26 @@ bool NextMatch(Search* search, FindData* data) {
     while (dirent* entry = ::readdir(search->directory)) {
         if (::fnmatch(search->namePattern.c_str(), entry->d_name, 0) != 0) continue;
         if (std::strlen(entry->d_name) >= sizeof(data->name)) continue;
+        // Handed back to a file call, a backslash in the name is a separator:
+        // "d\x.log" would name x.log in d, which may be a link to elsewhere.
+        // No Windows name holds one; such an entry is not reported.
+        if (std::strchr(entry->d_name, '\\') != nullptr) continue;
+        // The entry itself, as FindFirstFileA reports it: a link is no file
+        // of its target's kind, and its target is never looked at.
         struct stat info;
-        if (::fstatat(::dirfd(search->directory), entry->d_name, &info, 0) != 0 &&
-            ::fstatat(::dirfd(search->directory), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(::dirfd(search->directory), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
         std::memset(data, 0, sizeof(*data));
-        data->attributes = S_ISDIR(info.st_mode) ? kAttributeDirectory : 0x80u;
+        if (S_ISLNK(info.st_mode)) {
+            data->attributes = kAttributeReparsePoint;
+        } else if (S_ISDIR(info.st_mode)) {
+            data->attributes = kAttributeDirectory;
+        } else if (S_ISREG(info.st_mode)) {
+            data->attributes = kAttributeNormal;
+        } else {
+            data->attributes = kAttributeDevice;  // a FIFO, a socket or a device
+        }
         data->lastWriteTime =
             (static_cast<uint64_t>(info.st_mtim.tv_sec) + kEpochDifference) * 10000000ULL +
             static_cast<uint64_t>(info.st_mtim.tv_nsec) / 100u;
@@ -46,6 +60,7 @@ bool NextMatch(Search* search, FindData* data) {
 }  // namespace
 
 Handle FindFirstFile(const char* pattern, FindData* data) {
+    ClearRefusal();
     if (pattern == nullptr || data == nullptr) return kInvalidHandle;
     std::string path = SystemPath(pattern).str();
     size_t slash = path.rfind('/');

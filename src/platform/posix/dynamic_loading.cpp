@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -29,8 +30,20 @@ PexilModuleHandle LoadLibrary(const char* path) {
         NoteLoadFailure("no file name given");
         return nullptr;
     }
+    const SystemPath file(path);
+    // The loader opens a file without asking what it is: a FIFO would block
+    // it, a device might act on being opened. A path the loader searches for
+    // (no '/') is left to it; a directory fails in the loader's own words.
+    struct stat info;
+    if (std::strchr(file.c_str(), '/') != nullptr && ::stat(file.c_str(), &info) == 0 &&
+        !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        std::snprintf(t_loadFailure, sizeof(t_loadFailure),
+                      "%s: not a regular file (a FIFO, a socket or a device): not loaded",
+                      file.c_str());
+        return nullptr;
+    }
     ::dlerror();  // no earlier error answers for this load
-    void* module = ::dlopen(SystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) NoteLoadFailure(::dlerror());
     return module;
 }

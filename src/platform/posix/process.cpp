@@ -75,7 +75,16 @@ int RunProcess(const ProcessOptions* options) {
 namespace pexil::platform {
 
 const char* GetEnvironmentVariable(const char* name) {
-    return name != nullptr ? ::getenv(name) : nullptr;
+    if (name == nullptr) return nullptr;
+        // In a set-user-ID or set-group-ID program (or one with file
+        // capabilities) the environment belongs to whoever started it, who must
+        // not steer the program: no variable is read there.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 17))
+    return ::secure_getenv(name);
+#else
+    if (::getuid() != ::geteuid() || ::getgid() != ::getegid()) return nullptr;
+    return ::getenv(name);
+#endif
 }
 
 }  // namespace pexil::platform

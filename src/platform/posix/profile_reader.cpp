@@ -21,7 +21,9 @@
 // parsing the file again. See ParsedFiles below for when a kept file is used.
 // A file asked for one key is first scanned for it instead of parsed (and its
 // text kept): most files are asked once or twice (a registry's [Redirect]),
-// and only a file asked more often is worth its parse (profile_text.h).
+// and only a file asked more often is worth its parse (profile_text.h). A file
+// over 64 KiB is scanned at every one-key question: its parse would cost many
+// times its size.
 #include "platform/backend.h"
 #include "platform/mutex.h"
 #include "platform/posix/profile_text.h"
@@ -32,6 +34,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <list>
 #include <memory>
 #include <new>
@@ -74,12 +77,14 @@ bool ReadText(const char* file, std::string& text, FileState* state, bool* haveS
     Handle handle = OpenFileForRead(file);
     if (handle == kInvalidHandle) return false;
     uint32_t size = GetFileSize(handle);
-    bool ok = size != UINT32_MAX;
+    // A file too large to read (4 GiB or more, over the limit, or more than a
+    // string holds in 32 bits) reads as missing.
     std::string bytes;
+    bool ok = size != UINT32_MAX && size <= kMaxReadFileSize && size < bytes.max_size();
     if (ok) {
         try {
             bytes.resize(size);
-        } catch (const std::bad_alloc&) {
+        } catch (...) {
             CloseFile(handle);
             throw;
         }
@@ -99,8 +104,7 @@ bool ReadText(const char* file, std::string& text, FileState* state, bool* haveS
 }
 
 // What is kept of a file, and the state of the file it came from: its parse,
-// or until it is worth parsing its text (parsed false; the text is empty for
-// a file too large to keep as text, which is parsed when it is asked again).
+// or until it is worth parsing its text (parsed false).
 struct ParsedFile {
     FileState state;
     bool parsed;
@@ -115,7 +119,9 @@ struct ParsedFile {
 // asked once or twice (a registry's [Redirect], a locator's two keys) costs
 // no parse.
 constexpr uint32_t kParseAfterAsks = 3;
-// Larger files are kept as a parse only, never as text.
+// Larger files are never kept as text, and parsed only for a list of names:
+// a parse costs many times the file's size (about 70 times for a file of
+// short lines), so a one-key question scans a larger file at every call.
 constexpr size_t kMaxKeptText = 64 * 1024;
 
 class ParsedFiles {
@@ -191,8 +197,8 @@ std::shared_ptr<const ParsedFile> Parsed(const FileState& state, const std::stri
 }
 
 // The file's sections or text: from what is kept while the file is unchanged,
-// else read. Parsed when wholeFile (a list of names), else when the file has
-// been asked often enough in this state.
+// else read. Parsed when wholeFile (a list of names), else when the file's
+// kept text has been asked often enough in this state.
 Source LoadFile(const char* file, bool wholeFile) {
     ParsedFiles& kept = KeptFiles();
     bool parse = wholeFile;
@@ -206,7 +212,6 @@ Source LoadFile(const char* file, bool wholeFile) {
                 kept.Keep(file, found);
             }
             if (found->parsed || hasText) return Source{true, std::move(found), {}};
-            parse = true;  // asked again, too large to have been kept as text
         }
     }
     timespec readStart{};
@@ -227,16 +232,14 @@ Source LoadFile(const char* file, bool wholeFile) {
         kept.Keep(file, keep ? source.kept : nullptr);
         return source;
     }
-    if (!keep) return source;
+    if (!keep || source.text.size() > kMaxKeptText) return source;
     auto text = std::make_shared<ParsedFile>();
     text->state = state;
     text->parsed = false;
     text->asks.store(1, std::memory_order_relaxed);
-    if (source.text.size() <= kMaxKeptText) {
-        text->text = std::move(source.text);
-        source.text.clear();
-        source.kept = text;
-    }
+    text->text = std::move(source.text);
+    source.text.clear();
+    source.kept = text;
     kept.Keep(file, std::move(text));
     return source;
 }
@@ -330,9 +333,10 @@ uint32_t GetPrivateProfileString(const char* section, const char* key, const cha
     if (buffer == nullptr) return 0;
     try {
         return ReadProfileString(section, key, defaultValue, buffer, size, file);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         // Every module calls in here: no exception may leave. Without memory
-        // to read the file, nothing is read.
+        // to read the file (std::bad_alloc, or std::length_error for a size no
+        // string holds), nothing is read.
         if (size > 0) buffer[0] = '\0';
         return 0;
     }

@@ -1,16 +1,40 @@
 // Debug output, the executable's path and running a program on Windows.
 #include "platform/backend.h"
+#include "platform/refusal.h"
 
 #include "platform/win32/windows_api.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace pexil::platform::backend {
 
+namespace {
+
+// PEXIL_DEBUG_STDERR=1 at the module's load: every debug-output text is also
+// written to standard error, for a console user without a debugger. Read once
+// per module (each carries its own platform layer), as PEXIL_EXPLAIN is.
+bool CopyToStandardErrorAtLoad() {
+    const char* value = std::getenv("PEXIL_DEBUG_STDERR");
+    return value != nullptr && value[0] == '1' && value[1] == '\0';
+}
+
+const bool g_copyToStandardError = CopyToStandardErrorAtLoad();
+
+}  // namespace
+
 void DebugOutput(const char* text) {
-    if (text != nullptr) ::OutputDebugStringA(text);
+    if (text == nullptr) return;
+    ::OutputDebugStringA(text);
+    if (!g_copyToStandardError) return;
+    // One WriteFile on the handle, past every C runtime's buffer: the modules
+    // of a process each have their own runtime, and their lines must not mix.
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(error, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
 }
 
 void DebugBreak(const char*) {
@@ -110,7 +134,9 @@ int SystemMessage(unsigned long error, char* buffer, int size) {
 }
 
 void LastErrorText(char* buffer, int size) {
-    SystemMessage(::GetLastError(), buffer, size);
+    const DWORD error = ::GetLastError();
+    if (RefusalText(buffer, size)) return;
+    SystemMessage(error, buffer, size);
 }
 
 }  // namespace pexil::platform::backend

@@ -5,8 +5,8 @@
 #include "registry/component_registry.h"
 #include "registry/entry_lines.h"
 #include "support/debug_print.h"
-#include "support/windows_mistakes.h"
 #include "support/diagnostic_text.h"
+#include "support/windows_mistakes.h"
 
 #include <pexil/module.h>
 

@@ -84,8 +84,7 @@ TEST(GuideExamples, TheGuidesShowTheBuiltExamplesVerbatim) {
                   "docs/examples/readme/CMakeLists.txt"}),
               CheckExamples("README.md"));
     EXPECT_EQ((std::vector<std::string>{"docs/examples/CMakeLists.txt", "docs/examples/Makefile",
-                                        "docs/examples/Pexil.ini",
-                                        "docs/examples/tally_host.cpp",
+                                        "docs/examples/Pexil.ini", "docs/examples/tally_host.cpp",
                                         "tests/package/expected_host_output.txt"}),
               CheckExamples("docs/host-guide.md"));
     EXPECT_EQ((std::vector<std::string>{

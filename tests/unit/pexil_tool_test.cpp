@@ -628,6 +628,20 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
               plain.out.find("  exists: yes\n  loads: yes\n  exports CreateComponent: no\n"))
         << plain.out;
     EXPECT_EQ(1, plain.exitCode);
+
+    // A module there, but one that gives no factory when the holder asks it for 361.
+    fs::remove(dir_.path() / "Brelnor.dll");
+    Copy("TestComponents.dll", "Brelnor.dll");
+    const ToolResult module = Run({"locate", "missing.ini"});
+    EXPECT_NE(std::string::npos,
+              module.out.find("  exports CreateComponent: yes\n"
+                              "the holder's request for component 361: fails: " +
+                              Native("<dir>/Brelnor.dll") +
+                              " gives no component 361 (CreateComponent(361) returns null), so "
+                              "the host gets no factory: [361] must name the factory, "
+                              "Brelnor.dll\n"))
+        << module.out;
+    EXPECT_EQ(1, module.exitCode);
 }
 
 TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
@@ -932,6 +946,11 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                              "[100]\nDLL=TestComponents.dll\n");
     fs::create_directories(dir_.path() / "ok" / "conf.d");
     host("to-directory", "[Redirect]\nPath=" + dir_.str() + Native("/ok/conf.d") + "\n");
+    // [361] naming a DLL that loads and exports CreateComponent but is no
+    // factory: it gives no 361, or another class for it.
+    host("not-factory", "[361]\nDLL=TestComponents.dll\n[100]\nDLL=TestComponents.dll\n");
+    host("wrong-factory", "[361]\nDLL=MinimalModule.dll\n[100]\nDLL=TestComponents.dll\n");
+    Copy(Native("plain/MinimalModule.dll"), Native("wrong-factory/MinimalModule.dll"));
     char reason[512] = "";
     EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
     platform::LoadFailureReason(reason, sizeof(reason));
@@ -1058,6 +1077,16 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "
                 "registry for the factory and get nothing, so its components get no log "
                 "settings and it is never unloaded; add [361] with DLL=Brelnor.dll")},
+        {{"100", "--dir", "not-factory"},
+         "factory-dll",
+         Native("<dir>/not-factory/TestComponents.dll gives no component 361 "
+                "(CreateComponent(361) returns null), so the host gets no factory: [361] must "
+                "name the factory, Brelnor.dll")},
+        {{"100", "--dir", "wrong-factory"},
+         "factory-dll",
+         Native("<dir>/wrong-factory/MinimalModule.dll gives component 300 when asked for 361, "
+                "not the factory, and the host would call it as the factory: [361] must name "
+                "the factory, Brelnor.dll")},
     };
     for (const auto& c : broken) {
         std::vector<std::string> words = {"why"};

@@ -32,9 +32,12 @@ struct LoadGreeting {
 #define MINIMAL_EXPORT __attribute__((visibility("default")))
 #endif
 
-// GetVersion reports how often CreateComponent ran.
+// GetVersion reports how often CreateComponent ran for 300. Asked for 361 it
+// gives its component 300 too: a DLL that a [361] names by mistake, and that
+// answers with no factory.
 extern "C" MINIMAL_EXPORT pexil::IComponent* PEXIL_CDECL CreateComponent(uint32_t componentID,
                                                                          uint32_t) {
+    if (componentID == 361) return &g_component;
     if (componentID != 300) return nullptr;
     ++g_component.created;
     return &g_component;

@@ -114,7 +114,7 @@ std::string Noise(Layout& l) {
 // the host directory; the registry lies in registryDir).
 std::string FactorySection(Layout& l, const std::string& registryDir, std::string* defaults) {
     const std::string beside = "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n";
-    switch (l.Pick({45, 12, 10, 5, 5, 5, 5, 5})) {
+    switch (l.Pick({45, 12, 10, 5, 5, 5, 5, 5, 5})) {
         case 0:
             l.Copy("Brelnor.dll", registryDir + "Brelnor.dll");
             return beside;
@@ -144,6 +144,10 @@ std::string FactorySection(Layout& l, const std::string& registryDir, std::strin
             l.Note("factory named in another case");
             l.Copy("Brelnor.dll", registryDir + "Brelnor.dll");
             return "[361]\nDLL=brelnor.DLL\nNotUseDefaultDllPath=1\n";
+        case 7:
+            l.Note("factory a component module, which gives no 361");
+            l.Copy("TestComponents.dll", registryDir + "Brelnor.dll");
+            return beside;
         default:
             l.Note("no [361]");
             l.Copy("Brelnor.dll", registryDir + "Brelnor.dll");

@@ -90,6 +90,26 @@ TEST(ModuleScenario, ASecondReleaseInTheExplainingModeNamesTheComponentAndEndsTh
                                 at))
         << result.debug;
     EXPECT_EQ(std::string::npos, result.output.find("canunload"));
+
+    // Still named after another component's release: the quarantine keeps many.
+    const ScenarioResult later = scenario.Run(
+        {
+            "load TestComponents.dll",
+            "create TestComponents.dll 101 361",
+            "create TestComponents.dll 101 0",
+            "release #1 0",
+            "release #2 0",
+            "release #1 0",
+        },
+        true);
+    EXPECT_NE(0, later.exitCode);
+    EXPECT_EQ(
+        "load TestComponents.dll: ok\n#1 = component\n#2 = component\nrelease #1 0\n"
+        "release #2 0\n",
+        later.output);
+    EXPECT_NE(std::string::npos,
+              later.debug.find(" (ComponentID=101 CreatorID=361) was called after its Release: "))
+        << later.debug;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/path.h"
 
 #include "support/guarded_buffer.h"
+#include "support/windows_mistakes.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,23 @@ TEST(LastSeparator, WindowsPrefersTheLastBackslash) {
     EXPECT_EQ(4, LastOfEitherSeparator("/a\\b/c"));
     EXPECT_EQ(2, LastOfEitherSeparator("/a\\b"));
     EXPECT_EQ(-1, LastOfEitherSeparator("ab"));
+}
+
+// Two rules the explaining trace and pexil explain to Windows users: where a
+// path with a '/' after its last backslash has its directory, and a '?' that
+// stands for a character the code page could not write (not the one of "\\?\").
+TEST(WindowsMistakes, ADirectoryCutBeforeASlashAndTheCodePagesQuestionMark) {
+    char directory[kMaxPath];
+    EXPECT_EQ(1,
+              DirectoryCutBeforeSlash("C:\\app\\bin\\../conf2/geo.ini", directory, kMaxPath, kWin));
+    EXPECT_STREQ("C:\\app\\bin", directory);
+    EXPECT_EQ(0, DirectoryCutBeforeSlash("C:/app\\conf\\geo.ini", directory, kMaxPath, kWin));
+    EXPECT_EQ(0, DirectoryCutBeforeSlash("C:/app/geo.ini", directory, kMaxPath, kWin));
+    EXPECT_EQ(0, DirectoryCutBeforeSlash("/app\\bin/geo.ini", directory, kMaxPath, kPosix));
+    EXPECT_EQ(1, HasUnrepresentableCharacter("C:\\??\\app\\host.exe", kWin));
+    EXPECT_EQ(0, HasUnrepresentableCharacter("\\\\?\\C:\\app\\host.exe", kWin));
+    EXPECT_EQ(1, HasUnrepresentableCharacter("\\\\?\\C:\\??\\host.exe", kWin));
+    EXPECT_EQ(0, HasUnrepresentableCharacter("/tmp/a?b/host", kPosix));
 }
 
 TEST(JoinWithDirectoryOf, JoinsToTheReferenceFilesDirectory) {

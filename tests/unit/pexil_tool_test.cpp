@@ -464,6 +464,20 @@ TEST_F(PexilTool, LintChecksWhatAHostReadsAndTheModulesItNames) {
     const ToolResult unloaded = Run({"lint", "--no-load"});
     EXPECT_EQ(chain + "lint: 4 findings, 0 notes\n" + rebound, unloaded.out);
     EXPECT_EQ(1, unloaded.exitCode);
+    // Rebound by a DLL= line: the finding stands at that line, not at the header.
+    dir_.Write(Native("system/dll-rebound.ini"),
+               "[361]\nDLL=Brelnor.dll\n[DefaultValue]\nDLL=TestComponents.dll\n");
+    EXPECT_EQ(Native("registry file: <dir>/system/dll-rebound.ini\n") +
+                  "lint: 1 finding, 0 notes\n"
+                  "  line 4: the factory search reads DLL=Brelnor.dll in [361], but the parser, "
+                  "through which every holder asks the factory for component 361, binds it "
+                  "otherwise: line 4 of " +
+                  Native("<dir>/system/dll-rebound.ini") +
+                  " (\"DLL=TestComponents.dll\") binds it to TestComponents.dll (it stands under "
+                  "the \"[DefaultValue]\" header of line 3, but a DLL= line belongs to the "
+                  "component section above it); so the holders that ask this registry for the "
+                  "factory get none\n",
+              Run({"lint", Native("system/dll-rebound.ini"), "--no-load"}).out);
 
     // Named files, in JSON; one that cannot be read ends the command.
     dir_.Write("clean.ini", "[LogDefault]\nOutputDebugString=E\n");
@@ -628,6 +642,20 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
               plain.out.find("  exists: yes\n  loads: yes\n  exports CreateComponent: no\n"))
         << plain.out;
     EXPECT_EQ(1, plain.exitCode);
+
+    // A module there, but one that gives no factory when the holder asks it for 361.
+    fs::remove(dir_.path() / "Brelnor.dll");
+    Copy("TestComponents.dll", "Brelnor.dll");
+    const ToolResult module = Run({"locate", "missing.ini"});
+    EXPECT_NE(std::string::npos,
+              module.out.find("  exports CreateComponent: yes\n"
+                              "the holder's request for component 361: fails: " +
+                              Native("<dir>/Brelnor.dll") +
+                              " gives no component 361 (CreateComponent(361) returns null), so "
+                              "the host gets no factory: [361] must name the factory, "
+                              "Brelnor.dll\n"))
+        << module.out;
+    EXPECT_EQ(1, module.exitCode);
 }
 
 TEST_F(PexilTool, ModuleListsEntryPointsAndComponentIDs) {
@@ -932,6 +960,19 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                              "[100]\nDLL=TestComponents.dll\n");
     fs::create_directories(dir_.path() / "ok" / "conf.d");
     host("to-directory", "[Redirect]\nPath=" + dir_.str() + Native("/ok/conf.d") + "\n");
+    // [361] naming a DLL that loads and exports CreateComponent but is no
+    // factory: it gives no 361, or another class for it.
+    host("not-factory", "[361]\nDLL=TestComponents.dll\n[100]\nDLL=TestComponents.dll\n");
+    host("wrong-factory", "[361]\nDLL=MinimalModule.dll\n[100]\nDLL=TestComponents.dll\n");
+    Copy(Native("plain/MinimalModule.dll"), Native("wrong-factory/MinimalModule.dll"));
+    Copy(Native("plain/MinimalModule.dll"), Native("ok/MinimalModule.dll"));
+    dir_.Write(Native("ok/wrong361.ini"), good +
+                                              "[DefaultValue]\nDLL=MinimalModule.dll\n"
+                                              "[100]\nDLL=TestComponents.dll\n");
+    // A header of [361] right after its section continues it; its later DLL= rebinds.
+    host("continued", good + "[361]\nDLL=gone.dll\n[100]\nDLL=TestComponents.dll\n");
+    // A name that only begins as the file's does is no name in another case.
+    host("prefix", good + "[100]\nDLL=TestComponents\n");
     char reason[512] = "";
     EXPECT_EQ(nullptr, platform::LoadLibrary((dir_ / Native("text/text.dll")).c_str()));
     platform::LoadFailureReason(reason, sizeof(reason));
@@ -1058,6 +1099,38 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "
                 "registry for the factory and get nothing, so its components get no log "
                 "settings and it is never unloaded; add [361] with DLL=Brelnor.dll")},
+        {{"100", "--dir", "not-factory"},
+         "factory-dll",
+         Native("<dir>/not-factory/TestComponents.dll gives no component 361 "
+                "(CreateComponent(361) returns null), so the host gets no factory: [361] must "
+                "name the factory, Brelnor.dll")},
+        {{"100", "--dir", "wrong-factory"},
+         "factory-dll",
+         Native("<dir>/wrong-factory/MinimalModule.dll gives component 300 when asked for 361, "
+                "not the factory, and the host would call it as the factory: [361] must name "
+                "the factory, Brelnor.dll")},
+        {{"100", "--dir", "ok", "--registry", "wrong361.ini"},
+         "factory-entry",
+         Native("<dir>/ok/wrong361.ini binds component 361 to <dir>/ok/MinimalModule.dll, which "
+                "gives no component 361 (the factory DLL is <dir>/ok/Brelnor.dll): line 5 of "
+                "<dir>/ok/wrong361.ini (\"DLL=MinimalModule.dll\") binds it to MinimalModule.dll "
+                "(it stands under the \"[DefaultValue]\" header of line 4, but a DLL= line "
+                "belongs to the component section above it); so the module's holders ask this "
+                "registry for the factory and get nothing, so its components get no log settings "
+                "and it is never unloaded; bind [361] to the factory (DLL=Brelnor.dll) in one "
+                "section that no later line starts anew or binds elsewhere")},
+        {{"100", "--dir", "continued"},
+         "factory-entry",
+         Native("<dir>/continued/Pexil.ini binds component 361 to <dir>/continued/gone.dll, "
+                "which does not exist: line 5 of <dir>/continued/Pexil.ini (\"DLL=gone.dll\") "
+                "binds it to gone.dll; so every holder the host makes asks the factory for "
+                "component 361 through this registry and gets none: the host gets no factory at "
+                "all; bind [361] to the factory (DLL=Brelnor.dll) in one section that no later "
+                "line starts anew or binds elsewhere")},
+        {{"100", "--dir", "prefix"},
+         "dll-file",
+         Native("<dir>/prefix/TestComponents does not exist: build or copy the module there, or "
+                "correct the DLL name in <dir>/prefix/Pexil.ini")},
     };
     for (const auto& c : broken) {
         std::vector<std::string> words = {"why"};

@@ -187,10 +187,18 @@ TEST_F(Binding, TheTraceExplainsAUtf16FileAndADirectoryCutBeforeASlash) {
                     "1\0]\0\r\0\n\0",
                     12));
     EXPECT_TRUE(registry_.entries().empty());
-    EXPECT_EQ("Pexil[Explain]: the registry file " + file_ +
-                  " is UTF-16 LE text (it begins with that byte-order mark, as Notepad's "
-                  "\"Unicode\" writes): it is read as bytes, so no line of it is understood and it "
-                  "binds no component; save it as ANSI or UTF-8\n",
+    // And as Notepad's "Unicode big endian" writes it.
+    const std::string bigEndian = temp_.Write("big.ini", std::string("\xfe\xff\0[\0"
+                                                                     "1\0]",
+                                                                     8));
+    ComponentRegistry big;
+    big.LoadFile("", bigEndian.c_str());
+    const std::string utf16 =
+        " text (it begins with that byte-order mark, as Notepad's \"Unicode\" writes): it is read "
+        "as bytes, so no line of it is understood and it binds no component; save it as ANSI or "
+        "UTF-8\n";
+    EXPECT_EQ("Pexil[Explain]: the registry file " + file_ + " is UTF-16 LE" + utf16 +
+                  "Pexil[Explain]: the registry file " + bigEndian + " is UTF-16 BE" + utf16,
               capture.Text());
 #if defined(_WIN32)
     temp_.Write("conf2\\geo.ini", "[100]\nDLL=TestComponents.dll\nNotUseDefaultDllPath=1\n");

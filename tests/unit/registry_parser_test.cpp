@@ -110,6 +110,14 @@ const ParserCase kCases[] = {
      "",
      {{7, "z.dll", 0, 1, 0, 1}}},
     {"key line with brackets", "[5] a=b\n", 0, 0, "<dir>", "", {}},
+    // The first '[' and the first ']' of the line frame the number.
+    {"a header line with two '['",
+     "[5] [6]\nDLL=a.dll\n[7]x[\nDLL=b.dll\n",
+     0,
+     0,
+     "<dir>",
+     "",
+     {{5, "a.dll", 0, 0, 0, 0}, {7, "b.dll", 0, 0, 0, 0}}},
     {"hash lines",
      "#[7]\n#dll=x.dll\n# dll = x.dll\n# # #\n",
      0,
@@ -256,6 +264,15 @@ const ParserCase kCases[] = {
      "[DefaultValue]\nDllPathX=elsewhere\nDllPat=short\nDefaultDllX=x.dll\n"
      "[LogDefault]\nOutputDebugStringX=E\n[4]\nDLLX=x.dll\nNotUseDefaultDllPathX=1\n"
      "WriteToLogFileX=E\n",
+     0,
+     0,
+     "<dir>",
+     "",
+     {{4, "", 0, 0, 0, 0}}},
+    {"keys of a keyword's length that are not it",
+     "[DefaultValue]\nLibPath=elsewhere\nDllPart=elsewhere\nDefaultDlx=x.dll\n"
+     "[LogDefault]\nOutputDebugStrinX=E\n[4]\nDLx=x.dll\nXLL=x.dll\nNotUseDefaultDllPatX=1\n"
+     "WriteToLogFilX=E\n",
      0,
      0,
      "<dir>",

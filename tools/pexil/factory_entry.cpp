@@ -19,18 +19,38 @@ std::string WithoutIt(Asker asker) {
                  "its components get no log settings and it is never unloaded";
 }
 
-// The module at the path gives component 361 when asked as the factory asks.
-bool GivesTheFactory(PexilModuleHandle module) {
+// What the module gives when asked for component 361 by that creator: the
+// ID of the component it made (released again at once), 0 for nothing.
+uint32_t AnswerFor361(PexilModuleHandle module, uint32_t creatorID) {
     auto create = reinterpret_cast<CreateComponentFunction>(
         platform::GetProcAddress(module, "CreateComponent"));
-    IComponent* made = create != nullptr ? create(kFactoryComponentID, kCreatorFactory) : nullptr;
-    if (made == nullptr) return false;
-    const bool factory = made->GetComponentID() == kFactoryComponentID;
+    IComponent* made = create != nullptr ? create(kFactoryComponentID, creatorID) : nullptr;
+    if (made == nullptr) return 0;
+    const uint32_t id = made->GetComponentID();
     made->Release(1);
-    return factory;
+    return id;
+}
+
+// The module at the path gives component 361 when asked as the factory asks.
+bool GivesTheFactory(PexilModuleHandle module) {
+    return AnswerFor361(module, kCreatorFactory) == kFactoryComponentID;
 }
 
 }  // namespace
+
+std::string FactoryAnswerProblem(PexilModuleHandle module, const std::string& dll) {
+    const uint32_t made = AnswerFor361(module, kCreatorDirect);
+    if (made == kFactoryComponentID) return "";
+    const std::string fix = ": [361] must name the factory, Brelnor.dll";
+    if (made == 0) {
+        return dll +
+               " gives no component 361 (CreateComponent(361) returns null), so the host "
+               "gets no factory" +
+               fix;
+    }
+    return dll + " gives component " + std::to_string(made) +
+           " when asked for 361, not the factory, and the host would call it as the factory" + fix;
+}
 
 FactoryEntry CheckFactoryEntry(const PathBase& base, const ComponentRegistry& registry,
                                const std::string& file, Asker asker,

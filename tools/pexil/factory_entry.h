@@ -28,6 +28,12 @@ struct FactoryEntry {
     std::string detail;  // the pass detail, or what fails and what to change
 };
 
+// What the factory DLL gives when the factory search asks it for component
+// 361 (CreateComponent(361, 0)): "" when it gives the factory; else what it
+// gives instead and what to change. A DLL that loads and exports
+// CreateComponent may still be no factory.
+std::string FactoryAnswerProblem(PexilModuleHandle module, const std::string& dll);
+
 // The answer the factory gives for 361 through the registry read from file.
 // factoryModule: the factory DLL as the locator loaded it, factoryDll its
 // path; null with --no-load, when nothing is loaded (the DLL 361 names is then

@@ -223,7 +223,15 @@ int RunLocate(const Arguments& args) {
         if (PexilModuleHandle module = platform::LoadLibrary(search.dll.c_str())) {
             loads = true;
             exportsCreate = platform::GetProcAddress(module, "CreateComponent") != nullptr;
-            if (exportsCreate) checkEntry(module);
+            // The holder asks the DLL for 361 first: a DLL that gives no
+            // factory fails the request before any registry is read.
+            const std::string notFactory =
+                exportsCreate ? FactoryAnswerProblem(module, search.dll) : std::string();
+            if (!notFactory.empty()) {
+                entry = {StepState::Failed, notFactory};
+            } else if (exportsCreate) {
+                checkEntry(module);
+            }
             platform::FreeLibrary(module);
         }
         for (const std::string& line : capture.Lines())

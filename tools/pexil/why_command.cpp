@@ -230,6 +230,10 @@ private:
                                            " exports no CreateComponent: [361] must name the "
                                            "factory, Brelnor.dll");
         }
+        // Asked as the factory search asks it: a module that is no factory
+        // loads and exports CreateComponent too.
+        const std::string notFactory = FactoryAnswerProblem(factoryModule_, dll);
+        if (!notFactory.empty()) return Fail("factory-dll", notFactory);
         return Pass("factory-dll", std::string(dll) + " loads and exports CreateComponent");
     }
 

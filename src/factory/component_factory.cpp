@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace pexil {
@@ -63,11 +64,18 @@ IComponent* ComponentFactory::CreateComponentByID(uint32_t componentID, const ch
 ComponentRegistry* ComponentFactory::RegistryFor(const char* registryPath) {
     // Keyed by the caller's exact string: two spellings of one file are two
     // registries. Measured once, so that no comparison measures it again.
+    // A registry keeps the caller's string whole when it fits (and an empty
+    // one otherwise, which no key here equals), and never changes it.
+    ComponentRegistry* last = lastRegistry_.load(std::memory_order_acquire);
+    if (last != nullptr && std::strcmp(last->registryPath(), registryPath) == 0) return last;
     const std::string_view key(registryPath);
     {
         MutexLock guard(registriesLock_);
         auto it = registries_.find(key);
-        if (it != registries_.end()) return it->second;
+        if (it != registries_.end()) {
+            lastRegistry_.store(it->second, std::memory_order_release);
+            return it->second;
+        }
     }
     // Made and read without the lock: reading resolves the configured root
     // path, which may ask the configuration component (a module's code).
@@ -83,6 +91,7 @@ ComponentRegistry* ComponentFactory::RegistryFor(const char* registryPath) {
             // Kept whatever the file held: it is not read again while the
             // factory lives. Another thread may have stored one meanwhile.
             registry = registries_.emplace(key, made).first->second;
+            lastRegistry_.store(registry, std::memory_order_release);
         } catch (const std::bad_alloc&) {
             // Not cached, as when the registry itself cannot be allocated.
         }
@@ -149,6 +158,7 @@ void ComponentFactory::Shutdown() {
     logLock_.Enter();
     {
         MutexLock guard(registriesLock_);
+        lastRegistry_.store(nullptr, std::memory_order_release);
         for (auto& entry : registries_)
             delete entry.second;
         registries_.clear();

@@ -105,6 +105,10 @@ private:
     // valid after the lock is left.
     std::map<std::string, ComponentRegistry*, std::less<>> registries_
         PEXIL_GUARDED_BY(registriesLock_);
+    // The registry RegistryFor found or made last, read without the lock: a
+    // host asks for one registry over and over. Set under the cache lock,
+    // emptied by Shutdown before the registries go.
+    std::atomic<ComponentRegistry*> lastRegistry_{nullptr};
     // Guards the set and the writing of the timer ID; the innermost lock of the
     // factory, taken under a module's lock by the idle notification.
     Mutex unloadLock_;

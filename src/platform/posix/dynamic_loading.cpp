@@ -22,6 +22,25 @@ void NoteLoadFailure(const char* reason) {
     std::snprintf(t_loadFailure, sizeof(t_loadFailure), "%s", reason != nullptr ? reason : "");
 }
 
+// True when a loaded object has exactly this name: dlopen then finds it by the
+// name alone and opens no file (its RTLD_NOLOAD opens the file to compare).
+bool LoadedUnderName(const char* name) {
+    struct Search {
+        const char* name;
+        bool found;
+    } search{name, false};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            auto* wanted = static_cast<Search*>(data);
+            if (info->dlpi_name == nullptr || std::strcmp(info->dlpi_name, wanted->name) != 0)
+                return 0;
+            wanted->found = true;
+            return 1;
+        },
+        &search);
+    return search.found;
+}
+
 }  // namespace
 
 PexilModuleHandle LoadLibrary(const char* path) {
@@ -33,10 +52,15 @@ PexilModuleHandle LoadLibrary(const char* path) {
     const SystemPath file(path);
     // The loader opens a file without asking what it is: a FIFO would block
     // it, a device might act on being opened. A path the loader searches for
-    // (no '/') is left to it; a directory fails in the loader's own words.
+    // (no '/') is left to it; a directory fails in the loader's own words. A
+    // module loaded under this name already is not looked at again: that
+    // would cost a system call at every load of a loaded module (each
+    // holder's load of Brelnor.dll). Should it be unloaded on another thread
+    // meanwhile, the loader opens its file unchecked; replacing a module's
+    // file already takes the rights to plant any code there.
     struct stat info;
-    if (std::strchr(file.c_str(), '/') != nullptr && ::stat(file.c_str(), &info) == 0 &&
-        !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    if (std::strchr(file.c_str(), '/') != nullptr && !LoadedUnderName(file.c_str()) &&
+        ::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
         std::snprintf(t_loadFailure, sizeof(t_loadFailure),
                       "%s: not a regular file (a FIFO, a socket or a device): not loaded",
                       file.c_str());

@@ -938,6 +938,17 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                   "every step taken passed; not taken: create\n"))
         << notCreated.out;
     EXPECT_EQ(0, notCreated.exitCode);
+    // Through an absolute redirect: one redirect step, the hop; the file the
+    // chain ends in is read without a step of its own.
+    host("chained", "[Redirect]\nPath=" + dir_.str() + Native("/ok/Pexil.ini") + "\n");
+    const ToolResult chained = Run({"why", "100", "--dir", "chained"});
+    EXPECT_EQ(0u, chained.out.find(Native("component 100 for a host in <dir>/chained\n"
+                                          "  ok    pexil-ini     <dir>/chained/Pexil.ini\n"
+                                          "  ok    redirect      <dir>/chained/Pexil.ini "
+                                          "redirects to <dir>/ok/Pexil.ini\n"
+                                          "  ok    factory-dll   <dir>/ok/Brelnor.dll loads and "
+                                          "exports CreateComponent\n")))
+        << chained.out;
 
     host("no-ini", "");
     host("redirect", "[Redirect]\nPath=gone.ini\n");

@@ -962,6 +962,11 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                      "[103]\nDLL=TestComponents.dll\n[7001]\nDLL=TestComponents.dll\n"
                      "[112]\nDLL=TestComponents.dll\n");
     dir_.Write(Native("ok/plugins.ini"), "[100]\nDLL=TestComponents.dll\n");
+    // A registry whose redirects loop after a hop: the loop is the chain's last step.
+    dir_.Write(Native("ok/loop1.ini"),
+               "[Redirect]\nPath=" + dir_.str() + Native("/ok/loop2.ini\n"));
+    dir_.Write(Native("ok/loop2.ini"),
+               "[Redirect]\nPath=" + dir_.str() + Native("/ok/loop1.ini\n"));
     // [361] found by the factory search, and emptied or rebound for the
     // factory's own lookup, which every holder makes: a later line that holds
     // a header, a DLL= line under [DefaultValue] (still [361]'s).
@@ -1105,6 +1110,10 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
          "redirect",
          Native("<dir>/to-directory/Pexil.ini redirects to <dir>/ok/conf.d, which is a "
                 "directory, not a file: create it or correct [Redirect] Path=<dir>/ok/conf.d")},
+        {{"100", "--dir", "ok", "--registry", "loop1.ini"},
+         "registry",
+         "\"loop1.ini\" reads no file: its [Redirect] chain loops; the factory would use an "
+         "empty registry"},
         {{"100", "--dir", "ok", "--registry", "plugins.ini"},
          "factory-entry",
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "

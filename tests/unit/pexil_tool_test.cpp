@@ -580,10 +580,14 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
     EXPECT_EQ(1, none.exitCode);
 
     // Without a DLL name the path is the ini file's directory: no DLL there.
+    // A missing name is no name cut for its length.
     dir_.Write("empty.ini", "[361]\nNotUseDefaultDllPath=1\n");
     const ToolResult directory = Run({"locate", "empty.ini"});
     EXPECT_NE(std::string::npos,
-              directory.out.find(Native("factory DLL: <dir>/\n") + "  exists: no\n"))
+              directory.out.find("  [361] DLL=: relative\n"
+                                 "  [361] NotUseDefaultDllPath=1: the DLL lies beside the ini "
+                                 "file\n" +
+                                 Native("factory DLL: <dir>/\n") + "  exists: no\n"))
         << directory.out;
     EXPECT_EQ(1, directory.exitCode);
 

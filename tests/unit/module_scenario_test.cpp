@@ -110,6 +110,23 @@ TEST(ModuleScenario, ASecondReleaseInTheExplainingModeNamesTheComponentAndEndsTh
     EXPECT_NE(std::string::npos,
               later.debug.find(" (ComponentID=101 CreatorID=361) was called after its Release: "))
         << later.debug;
+
+    // Named also when its interface is not its first base: the call arrives at
+    // the interface pointer, not at the start of the memory.
+    const ScenarioResult offset = scenario.Run(
+        {
+            "load TestComponents.dll",
+            "create TestComponents.dll 116 361",
+            "release #1 0",
+            "release #1 0",
+        },
+        true);
+    EXPECT_NE(0, offset.exitCode);
+    EXPECT_NE(std::string::npos,
+              offset.debug.find(" (ComponentID=116 CreatorID=361) was called after its Release: "
+                                "released twice, or used through a pointer kept past its "
+                                "release. Ending the process.\n"))
+        << offset.debug;
 }
 
 }  // namespace

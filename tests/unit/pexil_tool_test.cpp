@@ -580,10 +580,14 @@ TEST_F(PexilTool, LocateSaysWhyNoFactoryIsFound) {
     EXPECT_EQ(1, none.exitCode);
 
     // Without a DLL name the path is the ini file's directory: no DLL there.
+    // A missing name is no name cut for its length.
     dir_.Write("empty.ini", "[361]\nNotUseDefaultDllPath=1\n");
     const ToolResult directory = Run({"locate", "empty.ini"});
     EXPECT_NE(std::string::npos,
-              directory.out.find(Native("factory DLL: <dir>/\n") + "  exists: no\n"))
+              directory.out.find("  [361] DLL=: relative\n"
+                                 "  [361] NotUseDefaultDllPath=1: the DLL lies beside the ini "
+                                 "file\n" +
+                                 Native("factory DLL: <dir>/\n") + "  exists: no\n"))
         << directory.out;
     EXPECT_EQ(1, directory.exitCode);
 
@@ -938,6 +942,17 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                                   "every step taken passed; not taken: create\n"))
         << notCreated.out;
     EXPECT_EQ(0, notCreated.exitCode);
+    // Through an absolute redirect: one redirect step, the hop; the file the
+    // chain ends in is read without a step of its own.
+    host("chained", "[Redirect]\nPath=" + dir_.str() + Native("/ok/Pexil.ini") + "\n");
+    const ToolResult chained = Run({"why", "100", "--dir", "chained"});
+    EXPECT_EQ(0u, chained.out.find(Native("component 100 for a host in <dir>/chained\n"
+                                          "  ok    pexil-ini     <dir>/chained/Pexil.ini\n"
+                                          "  ok    redirect      <dir>/chained/Pexil.ini "
+                                          "redirects to <dir>/ok/Pexil.ini\n"
+                                          "  ok    factory-dll   <dir>/ok/Brelnor.dll loads and "
+                                          "exports CreateComponent\n")))
+        << chained.out;
 
     host("no-ini", "");
     host("redirect", "[Redirect]\nPath=gone.ini\n");
@@ -951,6 +966,11 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
                      "[103]\nDLL=TestComponents.dll\n[7001]\nDLL=TestComponents.dll\n"
                      "[112]\nDLL=TestComponents.dll\n");
     dir_.Write(Native("ok/plugins.ini"), "[100]\nDLL=TestComponents.dll\n");
+    // A registry whose redirects loop after a hop: the loop is the chain's last step.
+    dir_.Write(Native("ok/loop1.ini"),
+               "[Redirect]\nPath=" + dir_.str() + Native("/ok/loop2.ini\n"));
+    dir_.Write(Native("ok/loop2.ini"),
+               "[Redirect]\nPath=" + dir_.str() + Native("/ok/loop1.ini\n"));
     // [361] found by the factory search, and emptied or rebound for the
     // factory's own lookup, which every holder makes: a later line that holds
     // a header, a DLL= line under [DefaultValue] (still [361]'s).
@@ -1094,6 +1114,10 @@ TEST_F(PexilTool, WhyStopsAtTheFirstStepThatFails) {
          "redirect",
          Native("<dir>/to-directory/Pexil.ini redirects to <dir>/ok/conf.d, which is a "
                 "directory, not a file: create it or correct [Redirect] Path=<dir>/ok/conf.d")},
+        {{"100", "--dir", "ok", "--registry", "loop1.ini"},
+         "registry",
+         "\"loop1.ini\" reads no file: its [Redirect] chain loops; the factory would use an "
+         "empty registry"},
         {{"100", "--dir", "ok", "--registry", "plugins.ini"},
          "factory-entry",
          Native("<dir>/ok/plugins.ini has no [361] section: the module's holders ask this "

@@ -28,6 +28,13 @@ void LeaveAllShards(LiveComponentMap& map) PEXIL_NO_THREAD_SAFETY_ANALYSIS {
         map.shards[i].lock.Leave();
 }
 
+uint32_t TotalCount(const LiveComponentMap& map) {
+    uint32_t total = 0;
+    for (const LiveShard& shard : map.shards)
+        total += shard.count.load();
+    return total;
+}
+
 namespace {
 
 LiveShard& ShardOf(LiveComponentMap& map, const void* address) {
@@ -48,18 +55,20 @@ void ReportUnknownRemoval(const IComponent* component) {
 bool RemoveFromShard(LiveComponentMap& map, LiveShard& shard, IComponent* component,
                      int notifyFactory, uint32_t* creatorID = nullptr) PEXIL_REQUIRES(shard.lock) {
     auto it = shard.records.find(component);
-    uint32_t left = 0;
     if (it == shard.records.end()) {
         ReportUnknownRemoval(component);
-        left = map.count.load(std::memory_order_relaxed);
     } else {
         if (creatorID != nullptr) *creatorID = it->second.creatorID;
         shard.records.erase(it);
-        // Release: whoever reads the new count also sees the caller's removal
-        // counted in map.removing (ModuleIsIdle).
-        left = map.count.fetch_sub(1, std::memory_order_release) - 1;
+        // Whoever reads the new count also sees the caller's removal counted
+        // in shard.removing (ModuleIsIdle). Sequentially consistent, as are
+        // TotalCount's reads: of two releases that empty two shards at once,
+        // at least one sees the other's shard empty, and notifies.
+        if (shard.count.fetch_sub(1) != 1) return false;
     }
-    return left == 0 && notifyFactory != 0;
+    // The shard is empty: the map may be. NotifyIfIdle decides under every
+    // shard's lock.
+    return notifyFactory != 0 && TotalCount(map) == 0;
 }
 
 // The idle notification: made with every shard's lock held, and only while
@@ -68,7 +77,7 @@ bool RemoveFromShard(LiveComponentMap& map, LiveShard& shard, IComponent* compon
 // nothing is said.
 void NotifyIfIdle(LiveComponentMap& map) PEXIL_NO_THREAD_SAFETY_ANALYSIS {
     EnterAllShards(map);
-    if (map.count.load(std::memory_order_relaxed) == 0) {
+    if (TotalCount(map) == 0) {
         EnterLock();  // the notification runs under the module lock too
         NotifyFactoryModuleIsIdle();
         LeaveLock();
@@ -107,7 +116,7 @@ RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComp
         auto found = shard.records.find(component);
         if (found == shard.records.end()) {
             shard.records.emplace(component, LiveRecord{componentID, creatorID, false, false});
-            map.count.fetch_add(1, std::memory_order_relaxed);
+            shard.count.fetch_add(1, std::memory_order_relaxed);
         } else if (found->second.dying) {
             // A single instance handed out while another thread deletes it.
             result = RecordResult::BeingDeleted;
@@ -123,15 +132,18 @@ RecordResult RecordLiveComponent(uint32_t componentID, uint32_t creatorID, IComp
 }
 
 uint32_t LiveComponentCount() {
-    return LiveMap().count.load(std::memory_order_relaxed);
+    return TotalCount(LiveMap());
 }
 
 bool ModuleIsIdle() {
-    LiveComponentMap& map = LiveMap();
-    // The count first: a removal is counted in removing before its record's
-    // count goes down.
-    return map.count.load(std::memory_order_acquire) == 0 &&
-           map.removing.load(std::memory_order_acquire) == 0;
+    // Each shard's count first: a removal is counted in removing before its
+    // record's count goes down.
+    for (const LiveShard& shard : LiveMap().shards) {
+        if (shard.count.load(std::memory_order_acquire) != 0 ||
+            shard.removing.load(std::memory_order_acquire) != 0)
+            return false;
+    }
+    return true;
 }
 
 void FreeFlaggedComponents() PEXIL_NO_THREAD_SAFETY_ANALYSIS {
@@ -182,7 +194,7 @@ void ExplainLeaks(LiveComponentMap& map) {
 void ReportLeaks() {
     LiveComponentMap& map = LiveMap();
     EnterAllShards(map);
-    const uint32_t count = map.count.load(std::memory_order_relaxed);
+    const uint32_t count = TotalCount(map);
     if (count > 0) {
         const char* separator =
             "Pexil[Error]:================================================================="
@@ -274,7 +286,7 @@ void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
         }
         deletion->next = nullptr;
         deletion->freed = 1;
-        map.removing.fetch_add(1, std::memory_order_relaxed);
+        shard.removing.fetch_add(1, std::memory_order_relaxed);
         uint32_t creatorID = 0;
         const bool idle =
             module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory, &creatorID);
@@ -286,7 +298,7 @@ void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
         }
         shard.lock.Leave();
         if (idle) module::NotifyIfIdle(map);
-        map.removing.fetch_sub(1, std::memory_order_release);
+        shard.removing.fetch_sub(1, std::memory_order_release);
         return;
     }
     Deallocate(memory, deallocation);  // not deleted by Release: the record, if any, stays
@@ -320,11 +332,11 @@ void EndComponentDeletion(ComponentDeletion* deletion) {
     while (*link != nullptr && *link != deletion)
         link = &(*link)->next;
     if (*link != nullptr) *link = deletion->next;
-    map.removing.fetch_add(1, std::memory_order_relaxed);
+    shard.removing.fetch_add(1, std::memory_order_relaxed);
     const bool idle = module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory);
     shard.lock.Leave();
     if (idle) module::NotifyIfIdle(map);
-    map.removing.fetch_sub(1, std::memory_order_release);
+    shard.removing.fetch_sub(1, std::memory_order_release);
 }
 
 void DeleteWithGlobalOperator(void* memory) {
@@ -335,11 +347,11 @@ void RemoveLiveComponent(IComponent* component, int notifyFactory) {
     module::LiveComponentMap& map = module::LiveMap();
     module::LiveShard& shard = module::ShardOf(map, component);
     shard.lock.Enter();
-    map.removing.fetch_add(1, std::memory_order_relaxed);
+    shard.removing.fetch_add(1, std::memory_order_relaxed);
     const bool idle = module::RemoveFromShard(map, shard, component, notifyFactory);
     shard.lock.Leave();
     if (idle) module::NotifyIfIdle(map);
-    map.removing.fetch_sub(1, std::memory_order_release);
+    shard.removing.fetch_sub(1, std::memory_order_release);
 }
 
 }  // namespace pexil

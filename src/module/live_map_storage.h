@@ -49,20 +49,27 @@ struct alignas(64) LiveShard {
     // The deletions Release has begun and not yet ended, of components whose
     // records lie here: each lives on its Release's stack.
     ComponentDeletion* deletions PEXIL_GUARDED_BY(lock) = nullptr;
+    // The shard's records, changed under the lock and read without it by
+    // PexilDllCanUnloadNow. Kept per shard, not for the module: one count
+    // that every creation and release wrote was a cache line that two
+    // threads in one module handed back and forth. Records stay until their
+    // component's memory is freed, so a module whose destructors still run
+    // never counts as idle.
+    std::atomic<uint32_t> count{0};
+    // Removals from this shard whose release still runs this module's code
+    // after the record went (the idle notification among it): the module is
+    // not idle while one does, or an unload check on another thread would
+    // free the module under that code. Counted before the record's count goes
+    // down.
+    std::atomic<uint32_t> removing{0};
 };
 
 struct LiveComponentMap {
     LiveShard shards[kLiveShards];
-    // The records of every shard, read by PexilDllCanUnloadNow without a lock.
-    // Records stay until their component's memory is freed, so a module whose
-    // destructors still run never counts as idle.
-    alignas(64) std::atomic<uint32_t> count{0};
-    // Removals whose release still runs this module's code after the record
-    // went (the idle notification among it): the module is not idle while
-    // one does, or an unload check on another thread would free the module
-    // under that code. Counted before the record's count goes down.
-    std::atomic<uint32_t> removing{0};
 };
+
+// The records of every shard; exact while every shard's lock is held.
+uint32_t TotalCount(const LiveComponentMap& map);
 
 LiveComponentMap& LiveMap();
 // True from the map's construction until the module's detach. The module's

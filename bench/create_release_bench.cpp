@@ -46,8 +46,7 @@ void Floor(std::map<IComponent*, module::ComponentRecord>& records) {
     records.emplace(key, module::ComponentRecord{kBenchComponentID, kCreatorDirect, key});
     benchmark::DoNotOptimize(records);
     records.erase(key);
-    component->MarkShutDown();
-    delete component;
+    DestroyAsPlainObject(component);
 }
 
 void BM_CreateRelease_Factory(benchmark::State& state) {

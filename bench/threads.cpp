@@ -111,8 +111,7 @@ void MeasureThreadScaling(int pairs) {
                 records.emplace(key, module::ComponentRecord{kBenchComponentID, 0, key});
                 benchmark::DoNotOptimize(records);
                 records.erase(key);
-                component->MarkShutDown();
-                delete component;
+                DestroyAsPlainObject(component);
             }
             return true;
         },

@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t codePoint = 0;
         const size_t length = pexil::tool::Utf8Sequence(shown, i, &codePoint);
         if (length == 0) codePoint = static_cast<unsigned char>(shown[i]);
-        FUZZ_CHECK(!IsControl(codePoint));
+        FUZZ_CHECK(!IsControl(codePoint) && !pexil::tool::IsBidiControl(codePoint));
         i += length != 0 ? length : 1;
     }
 
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i + 1 < out.size();) {  // the last byte is the document's line end
         uint32_t codePoint = 0;
         const size_t length = pexil::tool::Utf8Sequence(out, i, &codePoint);
-        FUZZ_CHECK(length != 0 && !IsControl(codePoint));
+        FUZZ_CHECK(length != 0 && !IsControl(codePoint) && !pexil::tool::IsBidiControl(codePoint));
         i += length;
     }
     return 0;

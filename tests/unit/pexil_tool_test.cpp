@@ -1284,13 +1284,16 @@ TEST_F(PexilTool, NoLoadReadsExportTablesAndRunsNoModuleCode) {
 TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
     dir_.Write("r.ini",
                "[5]\nDLL=\x1b]0;owned\x07x\x9b.dll\n"
-               "[6]\nDLL=\xc2\x9b\xed\xa0\x80\xc0\xaf\xe2\x82\xac.dll\n");
+               "[6]\nDLL=\xc2\x9b\xed\xa0\x80\xc0\xaf\xe2\x82\xac.dll\n"
+               // A right-to-left override: "evil\u202egnp.dll" would show as "evilld.png".
+               "[7]\nDLL=evil\xe2\x80\xaegnp.dll\n");
     const ToolResult text = Run({"inspect", "r.ini"});
     EXPECT_NE(std::string::npos, text.out.find("  DLL: \\x1b]0;owned\\x07x\\x9b.dll\n"))
         << text.out;
     EXPECT_NE(std::string::npos,
               text.out.find("  DLL: \\xc2\\x9b\xed\xa0\\x80\xc0\xaf\xe2\x82\xac.dll\n"))
         << text.out;
+    EXPECT_NE(std::string::npos, text.out.find("  DLL: evil\\xe2\\x80\\xaegnp.dll\n")) << text.out;
     EXPECT_EQ(std::string::npos, text.out.find('\x1b'));
     const ToolResult json = Run({"inspect", "r.ini", "--json"});
     EXPECT_NE(std::string::npos,
@@ -1301,6 +1304,7 @@ TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
         json.out.find("\"dll\": \"\\u009b\\u00ed\\u00a0\\u0080\\u00c0\\u00af\xe2\x82\xac.dll\","
                       "\n"))
         << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("\"dll\": \"evil\\u202egnp.dll\",\n")) << json.out;
 
     dir_.Write("v.ini", "[s]\nk=\x1b[2Jcleared\n");
     EXPECT_EQ("\\x1b[2Jcleared\n", Run({"ini", "v.ini", "s", "k"}).out);

@@ -25,7 +25,8 @@ void JsonWriter::BeforeValue() {
 // Registry files are bytes in no particular encoding: bytes that do not form
 // well-formed UTF-8 (overlong forms and surrogates are none) are written as
 // the code points of the same value, so that the output is valid UTF-8 and
-// valid JSON. Control characters, C1 (U+0080 to U+009F) too, are escaped.
+// valid JSON. Control characters, C1 (U+0080 to U+009F) too, and the
+// bidirectional controls are escaped.
 void JsonWriter::Quote(const std::string& text) {
     out_ += '"';
     char escape[8];
@@ -43,7 +44,8 @@ void JsonWriter::Quote(const std::string& text) {
             out_ += "\\r";
         } else if (codePoint == '\t') {
             out_ += "\\t";
-        } else if (length == 0 || codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f)) {
+        } else if (length == 0 || codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f) ||
+                   IsBidiControl(codePoint)) {
             std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(codePoint));
             out_ += escape;
         } else {

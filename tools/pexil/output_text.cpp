@@ -41,6 +41,12 @@ size_t Utf8Sequence(const std::string& text, size_t i, uint32_t* codePoint) {
     return length;
 }
 
+bool IsBidiControl(uint32_t codePoint) {
+    return codePoint == 0x061c || codePoint == 0x200e || codePoint == 0x200f ||
+           (codePoint >= 0x202a && codePoint <= 0x202e) ||
+           (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
 std::string Shown(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -63,7 +69,8 @@ std::string Shown(const std::string& text) {
             ++i;
             continue;
         }
-        if (codePoint < 0x20 || codePoint == 0x7f || (codePoint >= 0x80 && codePoint <= 0x9f)) {
+        if (codePoint < 0x20 || codePoint == 0x7f || (codePoint >= 0x80 && codePoint <= 0x9f) ||
+            IsBidiControl(codePoint)) {
             for (size_t k = 0; k < length; ++k)
                 escape(static_cast<unsigned char>(text[i + k]));
         } else {

@@ -1314,8 +1314,8 @@ TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
     EXPECT_NE(std::string::npos, json.out.find("\"dll\": \"\\u202a\\u2066x\\u2069.dll\",\n"))
         << json.out;
 
-    dir_.Write("v.ini", "[s]\nk=\x1b[2Jcleared\n");
-    EXPECT_EQ("\\x1b[2Jcleared\n", Run({"ini", "v.ini", "s", "k"}).out);
+    dir_.Write("v.ini", "[s]\nk=\x1b[2Jclea\x7fred\n");  // DEL too
+    EXPECT_EQ("\\x1b[2Jclea\\x7fred\n", Run({"ini", "v.ini", "s", "k"}).out);
     const ToolResult missing = Run({"inspect", "\x1b[2J.ini"});
     EXPECT_EQ(Native("pexil inspect: cannot read <dir>/") + "\\x1b[2J.ini\n", missing.err);
 #if !defined(_WIN32)

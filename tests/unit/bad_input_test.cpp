@@ -232,6 +232,11 @@ TEST(BadInput, AFifoOrPipeWhereAFileIsReadReadsAsMissingWithoutBlocking) {
     platform::LoadFailureReason(loader, sizeof(loader));
     EXPECT_EQ(special + ": not a regular file (a FIFO, a socket or a device): not loaded",
               std::string(loader));
+    // Nor does a device, which might act on being opened.
+    EXPECT_EQ(nullptr, platform::LoadLibrary("/dev/null"));
+    platform::LoadFailureReason(loader, sizeof(loader));
+    EXPECT_STREQ("/dev/null: not a regular file (a FIFO, a socket or a device): not loaded",
+                 loader);
 #endif
 }
 

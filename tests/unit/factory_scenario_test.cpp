@@ -585,13 +585,14 @@ TEST_F(UnloadProbeScenario, ShutdownDropsPendingUnloadsAndStopsTheTimer) {
 TEST_F(UnloadProbeScenario, AfterShutdownHasBegunTheTimerNeitherAsksNorFrees) {
     WritePexilIni("[400]\nDLL=UnloadProbe.dll\n[100]\nDLL=TestComponents.dll\n");
     const ScenarioResult result =
-        Run({"load UnloadProbe.dll", "fcreate 400", "fcreate 100", "fshutdown", "release #2 1",
-             "schedule UnloadProbe.dll", "pumpuntil TestComponents.dll 1000",
+        Run({"load UnloadProbe.dll", "fcreate 400", "fcreate 100", "fshutdown",
+             // Asked before any other module went idle: no timer may be running.
+             "schedule UnloadProbe.dll", "release #2 1", "pumpuntil TestComponents.dll 1000",
              // The registry keeps its reference: the host's own is not the last.
              "free UnloadProbe.dll", "loaded UnloadProbe.dll", "shutdown"});
     EXPECT_EQ(
         "load UnloadProbe.dll: ok\n#1 = component\n#2 = component\nfactory shut down\n"
-        "release #2 1\nschedule UnloadProbe.dll: no new timer\n"
+        "schedule UnloadProbe.dll: no new timer\nrelease #2 1\n"
         "TestComponents.dll unloaded: no\nfree UnloadProbe.dll\nUnloadProbe.dll loaded: yes\n"
         "shutdown\n",
         result.output);

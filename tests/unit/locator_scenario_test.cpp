@@ -251,9 +251,20 @@ TEST_F(LocatorScenario, FailuresGiveExactlyTheirMessages) {
                     "[361]\nDLL=Brelnor.dll\n[DefaultValue]\nDllPath=" + directory + "\n");
     result = scenario_.Run({"locate"}, true);
     EXPECT_EQ("locate: null\n", result.output);
-    EXPECT_EQ(std::string(kLoadFail) + "Pexil[Explain]: the factory DLL's path that " +
-                  scenario_.Path("Pexil.ini") + " names does not fit in 259 characters\n",
-              result.debug);
+    const std::string tooLong =
+        std::string(kLoadFail) + "Pexil[Explain]: the factory DLL's path that " +
+        scenario_.Path("Pexil.ini") + " names does not fit in 259 characters\n";
+    EXPECT_EQ(tooLong, result.debug);
+
+    // A relative DllPath of 160 characters and a DLL name of 100 do not fit
+    // together; the directory that fitted, joined to the ini file's, would
+    // fit, and is never loaded either.
+    scenario_.Write("Pexil.ini", "[361]\nDLL=" + std::string(96, 'b') +
+                                     ".dll\n[DefaultValue]\nDllPath=" + std::string(160, 'd') +
+                                     "\n");
+    result = scenario_.Run({"locate"}, true);
+    EXPECT_EQ("locate: null\n", result.output);
+    EXPECT_EQ(tooLong, result.debug);
 }
 
 TEST_F(LocatorScenario, FactoryHandleShortcutReadsNoIniFile) {

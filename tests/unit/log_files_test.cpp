@@ -114,6 +114,18 @@ TEST_F(LogFiles, NoFileAndNoDirectoryWhenTheRootIsMissingOrTooLong) {
     const std::string tooLong = temp_ / std::string(300, 'r');
     char directory[kMaxPath];
     EXPECT_FALSE(log::MakeLogDirectory(tooLong.c_str(), directory, kMaxPath));
+    // A root of 255 characters fits, its log directory does not: the join is
+    // cut, and a cut name is another directory.
+    const std::string joinTooLong = temp_ / std::string(254 - temp_.str().size(), 'r');
+    EXPECT_FALSE(log::MakeLogDirectory(joinTooLong.c_str(), directory, kMaxPath));
+    {
+        const Explaining explaining;
+        platform::testing::DebugCapture capture;
+        log::OpenLogFile(joinTooLong.c_str(), sink);
+        EXPECT_EQ("Pexil[Explain]: no log file: the log directory under the root path " +
+                      joinTooLong + " does not fit in 259 characters; its log lines are lost\n",
+                  capture.Text());
+    }
     g_touched.clear();
     {
         SystemOverride creating(&platform::SystemCalls::createDirectory, RefuseCreateDirectory);

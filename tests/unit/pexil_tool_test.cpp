@@ -1286,7 +1286,10 @@ TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
                "[5]\nDLL=\x1b]0;owned\x07x\x9b.dll\n"
                "[6]\nDLL=\xc2\x9b\xed\xa0\x80\xc0\xaf\xe2\x82\xac.dll\n"
                // A right-to-left override: "evil\u202egnp.dll" would show as "evilld.png".
-               "[7]\nDLL=evil\xe2\x80\xaegnp.dll\n");
+               "[7]\nDLL=evil\xe2\x80\xaegnp.dll\n"
+               // The first and last of a range: an embedding (U+202A) and an isolate's
+               // opening (U+2066) and closing (U+2069).
+               "[8]\nDLL=\xe2\x80\xaa\xe2\x81\xa6x\xe2\x81\xa9.dll\n");
     const ToolResult text = Run({"inspect", "r.ini"});
     EXPECT_NE(std::string::npos, text.out.find("  DLL: \\x1b]0;owned\\x07x\\x9b.dll\n"))
         << text.out;
@@ -1294,6 +1297,9 @@ TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
               text.out.find("  DLL: \\xc2\\x9b\xed\xa0\\x80\xc0\xaf\xe2\x82\xac.dll\n"))
         << text.out;
     EXPECT_NE(std::string::npos, text.out.find("  DLL: evil\\xe2\\x80\\xaegnp.dll\n")) << text.out;
+    EXPECT_NE(std::string::npos,
+              text.out.find("  DLL: \\xe2\\x80\\xaa\\xe2\\x81\\xa6x\\xe2\\x81\\xa9.dll\n"))
+        << text.out;
     EXPECT_EQ(std::string::npos, text.out.find('\x1b'));
     const ToolResult json = Run({"inspect", "r.ini", "--json"});
     EXPECT_NE(std::string::npos,
@@ -1305,9 +1311,11 @@ TEST_F(PexilTool, NamesAndValuesCannotForgeLinesOrReachTheTerminal) {
                       "\n"))
         << json.out;
     EXPECT_NE(std::string::npos, json.out.find("\"dll\": \"evil\\u202egnp.dll\",\n")) << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("\"dll\": \"\\u202a\\u2066x\\u2069.dll\",\n"))
+        << json.out;
 
-    dir_.Write("v.ini", "[s]\nk=\x1b[2Jcleared\n");
-    EXPECT_EQ("\\x1b[2Jcleared\n", Run({"ini", "v.ini", "s", "k"}).out);
+    dir_.Write("v.ini", "[s]\nk=\x1b[2Jclea\x7fred\n");  // DEL too
+    EXPECT_EQ("\\x1b[2Jclea\\x7fred\n", Run({"ini", "v.ini", "s", "k"}).out);
     const ToolResult missing = Run({"inspect", "\x1b[2J.ini"});
     EXPECT_EQ(Native("pexil inspect: cannot read <dir>/") + "\\x1b[2J.ini\n", missing.err);
 #if !defined(_WIN32)

@@ -357,26 +357,27 @@ private:
         ApplyKeyword(split.key, KeywordOf(split.key, split.keyLength), split.value);
     }
 
+    // A mask key sets the default under [LogDefault], the entry's own in a
+    // component section, and nothing elsewhere.
+    void ApplyMask(const char* value, uint32_t* defaultMask, uint8_t* entryMask) {
+        if (section_ == Section::LogDefault) {
+            *defaultMask = registry::ParseMask(value);
+        } else if (section_ == Section::Component) {
+            *entryMask = static_cast<uint8_t>(registry::ParseMask(value));
+            pending_.hasLogSettings = 1;
+        }
+    }
+
     // The value is used where it stands in the text, terminated there.
     void ApplyKeyword(const char* key, Keyword keyword, char* value) {
         ComponentRegistry& r = registry_;
         bool pathCut = false;
         switch (keyword) {
             case Keyword::OutputDebugString:
-                if (section_ == Section::LogDefault) {
-                    r.defaultDebugOutputMask_ = registry::ParseMask(value);
-                } else if (section_ == Section::Component) {
-                    pending_.debugOutputMask = static_cast<uint8_t>(registry::ParseMask(value));
-                    pending_.hasLogSettings = 1;
-                }
+                ApplyMask(value, &r.defaultDebugOutputMask_, &pending_.debugOutputMask);
                 break;
             case Keyword::WriteToLogFile:
-                if (section_ == Section::LogDefault) {
-                    r.defaultLogFileMask_ = registry::ParseMask(value);
-                } else if (section_ == Section::Component) {
-                    pending_.logFileMask = static_cast<uint8_t>(registry::ParseMask(value));
-                    pending_.hasLogSettings = 1;
-                }
+                ApplyMask(value, &r.defaultLogFileMask_, &pending_.logFileMask);
                 break;
             case Keyword::DllPath:
                 if (IsAbsolutePath(value, r.base_.style)) {

@@ -48,12 +48,14 @@ void ReportUnknownRemoval(const IComponent* component) {
                 static_cast<int>(sizeof(void*) * 2), reinterpret_cast<uintptr_t>(component));
 }
 
-// Removes the record from its shard (whose lock the caller holds). True when
-// the factory is to be told that the module may be idle: the map became empty,
+// Removes the record from its shard (whose lock the caller holds), and counts
+// the removal in the shard's removals until FinishRemoval. True when the
+// factory is to be told that the module may be idle: the map became empty,
 // or the record was not found while the map is empty. *creatorID (when given)
 // receives the removed record's creator ID.
 bool RemoveFromShard(LiveComponentMap& map, LiveShard& shard, IComponent* component,
                      int notifyFactory, uint32_t* creatorID = nullptr) PEXIL_REQUIRES(shard.lock) {
+    shard.removing.fetch_add(1, std::memory_order_relaxed);
     auto it = shard.records.find(component);
     if (it == shard.records.end()) {
         ReportUnknownRemoval(component);
@@ -83,6 +85,15 @@ void NotifyIfIdle(LiveComponentMap& map) PEXIL_NO_THREAD_SAFETY_ANALYSIS {
         LeaveLock();
     }
     LeaveAllShards(map);
+}
+
+// Ends a removal: leaves the shard's lock, makes the idle notification when
+// the removal was told to, then stops counting the removal (until then the
+// module does not count as idle: this thread still runs its code).
+void FinishRemoval(LiveComponentMap& map, LiveShard& shard, bool idle) PEXIL_RELEASE(shard.lock) {
+    shard.lock.Leave();
+    if (idle) NotifyIfIdle(map);
+    shard.removing.fetch_sub(1, std::memory_order_release);
 }
 
 // The smallest key of the whole map greater than after (any key when after is
@@ -286,7 +297,6 @@ void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
         }
         deletion->next = nullptr;
         deletion->freed = 1;
-        shard.removing.fetch_add(1, std::memory_order_relaxed);
         uint32_t creatorID = 0;
         const bool idle =
             module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory, &creatorID);
@@ -296,9 +306,7 @@ void FreeNotedMemory(void* memory, module::Deallocation deallocation) {
         } else {
             Deallocate(memory, deallocation);
         }
-        shard.lock.Leave();
-        if (idle) module::NotifyIfIdle(map);
-        shard.removing.fetch_sub(1, std::memory_order_release);
+        module::FinishRemoval(map, shard, idle);
         return;
     }
     Deallocate(memory, deallocation);  // not deleted by Release: the record, if any, stays
@@ -332,11 +340,8 @@ void EndComponentDeletion(ComponentDeletion* deletion) {
     while (*link != nullptr && *link != deletion)
         link = &(*link)->next;
     if (*link != nullptr) *link = deletion->next;
-    shard.removing.fetch_add(1, std::memory_order_relaxed);
     const bool idle = module::RemoveFromShard(map, shard, deletion->key, deletion->notifyFactory);
-    shard.lock.Leave();
-    if (idle) module::NotifyIfIdle(map);
-    shard.removing.fetch_sub(1, std::memory_order_release);
+    module::FinishRemoval(map, shard, idle);
 }
 
 void DeleteWithGlobalOperator(void* memory) {
@@ -347,11 +352,8 @@ void RemoveLiveComponent(IComponent* component, int notifyFactory) {
     module::LiveComponentMap& map = module::LiveMap();
     module::LiveShard& shard = module::ShardOf(map, component);
     shard.lock.Enter();
-    shard.removing.fetch_add(1, std::memory_order_relaxed);
     const bool idle = module::RemoveFromShard(map, shard, component, notifyFactory);
-    shard.lock.Leave();
-    if (idle) module::NotifyIfIdle(map);
-    shard.removing.fetch_sub(1, std::memory_order_release);
+    module::FinishRemoval(map, shard, idle);
 }
 
 }  // namespace pexil

@@ -10,6 +10,7 @@
 
 #include <pexil/module.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -18,21 +19,10 @@
 namespace pexil {
 
 const RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) const {
-    // A binary search over the sorted block.
-    const RegistryEntry* first = entries_.data();
-    size_t count = entries_.size();
-    while (count > 0) {
-        const size_t half = count / 2;
-        if (first[half].componentID < componentID) {
-            first += half + 1;
-            count -= half + 1;
-        } else {
-            count = half;
-        }
-    }
-    return first != entries_.data() + entries_.size() && first->componentID == componentID
-               ? first
-               : nullptr;
+    const auto found = std::lower_bound(
+        entries_.begin(), entries_.end(), componentID,
+        [](const RegistryEntry& entry, uint32_t id) { return entry.componentID < id; });
+    return found != entries_.end() && found->componentID == componentID ? &*found : nullptr;
 }
 
 RegistryEntry* ComponentRegistry::FindEntry(uint32_t componentID) {

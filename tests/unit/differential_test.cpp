@@ -157,25 +157,20 @@ std::string FactorySection(Layout& l, const std::string& registryDir, std::strin
 
 // What a later line does to [361]: mostly nothing.
 std::string LaterFactoryLines(Layout& l) {
-    switch (l.Pick({70, 8, 4, 6, 6, 6})) {
-        case 1:
-            l.Note("'; [361]' line later");
-            return "; [361] above must stay first\n";
-        case 2:
-            l.Note("'# [361]' line later");
-            return "# old [361] was here\n";
-        case 3:
-            l.Note("[361] reopened later");
-            return "[361]\nDLL=TestComponents.dll\n";
-        case 4:
-            l.Note("DLL= under a later [DefaultValue]");
-            return "[DefaultValue]\nDLL=TestComponents.dll\n";
-        case 5:
-            l.Note("[361] reopened with the same DLL");
-            return "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n";
-        default:
-            return "";
-    }
+    const struct {
+        const char* note;  // nullptr: no later line
+        const char* lines;
+    } later[] = {
+        {nullptr, ""},
+        {"'; [361]' line later", "; [361] above must stay first\n"},
+        {"'# [361]' line later", "# old [361] was here\n"},
+        {"[361] reopened later", "[361]\nDLL=TestComponents.dll\n"},
+        {"DLL= under a later [DefaultValue]", "[DefaultValue]\nDLL=TestComponents.dll\n"},
+        {"[361] reopened with the same DLL", "[361]\nDLL=Brelnor.dll\nNotUseDefaultDllPath=1\n"},
+    };
+    const auto& pick = later[l.Pick({70, 8, 4, 6, 6, 6})];
+    if (pick.note != nullptr) l.Note(pick.note);
+    return pick.lines;
 }
 
 // The section that binds the ID (or the DefaultDll that serves it), its

@@ -34,13 +34,6 @@ std::string TrimmedOfBlanks(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-// There is no comment syntax, but a line that begins with ';' or '#' is meant
-// as one: it is worth a finding only when it changes the registry.
-bool LooksLikeComment(const std::string& line) {
-    const std::string trimmed = TrimmedOfBlanks(line);
-    return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
-}
-
 // The hops of a redirect chain, as the factory search takes them.
 class ChainRecorder : public RedirectObserver {
 public:
@@ -204,15 +197,12 @@ void RegistryLint::OnText(const char* text, size_t size) {
 void RegistryLint::OnLine(const char* text, size_t offset, size_t length) {
     // Lines as an editor counts them: CR LF, LF and CR each end one.
     if (line_ == 0) line_ = 1;
-    for (size_t i = counted_; i < offset && i < text_.size(); ++i) {
-        if (text_[i] == '\n' ||
-            (text_[i] == '\r' && (i + 1 >= text_.size() || text_[i + 1] != '\n'))) {
-            ++line_;
-        }
-    }
+    line_ += registry::CountLineEnds(text_.data(), text_.size(), counted_, offset);
     counted_ = offset;
     lineText_.assign(text, ::strnlen(text, length));
-    comment_ = LooksLikeComment(lineText_);
+    // A line meant as a comment is worth a finding only when it changes the
+    // registry.
+    comment_ = registry::LooksLikeComment(lineText_.c_str());
     if (std::memchr(text_.data() + offset, '\0', length) != nullptr) {
         Add(line_, "zero-byte", "a zero byte ends the line's text: the rest is ignored");
     }

@@ -34,21 +34,6 @@ std::string TrimmedOfBlanks(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-// The hops of a redirect chain, as the factory search takes them.
-class ChainRecorder : public RedirectObserver {
-public:
-    struct Step {
-        Hop hop;
-        std::string file;
-        std::string value;
-        std::string target;
-    };
-    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
-        steps.push_back(Step{hop, file, value, target});
-    }
-    std::vector<Step> steps;
-};
-
 bool NamesFactory(const std::string& file) {
     ComponentRegistry registry(CurrentDirectoryBase());
     registry.LoadFile("", file.c_str());
@@ -108,7 +93,7 @@ void WriteLint(JsonWriter& json, const std::vector<LintFinding>& findings) {
 void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentRegistry& registry) {
     RegistryLint& lint = *this;
     const int line = RedirectLine();
-    ChainRecorder chain;
+    ChainHops chain;
     char last[kMaxPath] = "";
     {
         DebugOutputCollector quiet;  // the framework's own loop message
@@ -117,7 +102,7 @@ void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentReg
     }
     using Hop = RedirectObserver::Hop;
     bool reached = true;
-    for (const ChainRecorder::Step& step : chain.steps) {
+    for (const ChainHops::Hop& step : chain.hops) {
         if (step.hop == Hop::Loop) {
             lint.Add(line, "redirect-loop",
                      step.file + " redirects to " + step.value +
@@ -139,7 +124,7 @@ void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentReg
         }
     }
     const bool redirected =
-        chain.steps.size() > 1 || (!chain.steps.empty() && chain.steps.front().hop != Hop::End);
+        chain.hops.size() > 1 || (!chain.hops.empty() && chain.hops.front().hop != Hop::End);
     if (redirected) {
         if (reached && !NamesFactory(last)) {
             lint.Add(line, "chain-no-factory",

@@ -42,11 +42,7 @@ bool NamesFactory(const std::string& file) {
 
 bool IsPexilIni(const std::string& file) {
     const int separator = LastOfEitherSeparator(file.c_str());
-    std::string name = file.substr(static_cast<size_t>(separator + 1));
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return name == "pexil.ini";
+    return registry::MatchesKeyword(file.c_str() + separator + 1, "pexil.ini");
 }
 
 std::string Plural(size_t count, const char* one, const char* many) {

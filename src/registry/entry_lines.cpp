@@ -40,12 +40,7 @@ void EntryLines::OnText(const char* text, size_t size) {
 
 void EntryLines::OnLine(const char* text, size_t offset, size_t length) {
     if (current_.number == 0) current_.number = 1;
-    for (size_t i = counted_; i < offset && i < text_.size(); ++i) {
-        if (text_[i] == '\n' ||
-            (text_[i] == '\r' && (i + 1 >= text_.size() || text_[i + 1] != '\n'))) {
-            ++current_.number;
-        }
-    }
+    current_.number += registry::CountLineEnds(text_.data(), text_.size(), counted_, offset);
     counted_ = offset;
     current_.text.assign(text, ::strnlen(text, length));
 }
@@ -97,9 +92,7 @@ std::string EntryLines::Describe(const std::string& file) const {
         }
     }
     if (keptHeader_.number != firstHeader_.number) {
-        const size_t first = keptHeader_.text.find_first_not_of(" \t");
-        const bool commentLike = first != std::string::npos &&
-                                 (keptHeader_.text[first] == ';' || keptHeader_.text[first] == '#');
+        const bool commentLike = registry::LooksLikeComment(keptHeader_.text.c_str());
         return At(keptHeader_, file) + " starts its section anew" +
                (commentLike ? " (a line that holds a header is a header, whatever stands before "
                               "its '[': registry files have no comments)"

@@ -30,13 +30,8 @@ public:
     // Throws std::bad_alloc.
     void Read(const PathBase& base, const char* registryFilePath);
 
-    const Line& firstHeader() const { return firstHeader_; }  // the ID's first section
-    const Line& keptHeader() const { return keptHeader_; }    // the section kept
-    const Line& dll() const { return dll_; }                  // the kept entry's DLL=
-    // The [LogDefault] or [DefaultValue] header the DLL= line stands under
-    // (it still belongs to the component section above); none when it stands
-    // in that section.
-    const Line& dllUnder() const { return dllUnder_; }
+    const Line& keptHeader() const { return keptHeader_; }  // the section kept
+    const Line& dll() const { return dll_; }                // the kept entry's DLL=
 
     // What made the entry so, in words, e.g. 'line 7 of F ("; [361] stays
     // first") starts its section anew, ...'; "" when the ID has no section.
@@ -63,9 +58,12 @@ private:
     Line pendingDll_;         // the DLL= line of the entry being read
     Line pendingDllUnder_;
     std::string pendingDllName_;  // its value, as the parser keeps it
-    Line firstHeader_;
+    Line firstHeader_;            // the ID's first section
     Line keptHeader_;
     Line dll_;
+    // The [LogDefault] or [DefaultValue] header the DLL= line stands under (it
+    // still belongs to the component section above); none when it stands in
+    // that section.
     Line dllUnder_;
     std::string dllName_;
 };

@@ -75,4 +75,18 @@ bool ParseHeaderNumber(const char* text, int32_t* number, const char** end) {
     return true;
 }
 
+int CountLineEnds(const char* text, size_t size, size_t from, size_t to) {
+    int ends = 0;
+    for (size_t i = from; i < to && i < size; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= size || text[i + 1] != '\n'))) ++ends;
+    }
+    return ends;
+}
+
+bool LooksLikeComment(const char* line) {
+    while (IsBlankChar(*line))
+        ++line;
+    return *line == ';' || *line == '#';
+}
+
 }  // namespace pexil::registry

@@ -58,6 +58,15 @@ uint32_t ParseMask(const char* value);
 // (when given) receives where the number ended.
 bool ParseHeaderNumber(const char* text, int32_t* number, const char** end = nullptr);
 
+// The line ends in text[from, to) as an editor counts lines: CR LF, LF and a
+// CR alone each end one. size is the whole text's, so that a CR just before
+// `to` is told from the CR of a CR LF.
+int CountLineEnds(const char* text, size_t size, size_t from, size_t to);
+
+// The line's first character after blanks is ';' or '#': there is no comment
+// syntax, but such a line is meant as one.
+bool LooksLikeComment(const char* line);
+
 }  // namespace pexil::registry
 
 #endif

@@ -78,25 +78,26 @@ FactoryEntry CheckFactoryEntry(const PathBase& base, const ComponentRegistry& re
                                        "; add [361] with DLL=Brelnor.dll"};
     }
     const RegistryEntry& entry = *found;
-    EntryLines lines(kFactoryComponentID);
-    lines.Read(base, file.c_str());
-    const std::string how = lines.Describe(file);
+    // What binds 361 so, and what to change; the file is read again for the
+    // lines that did it only when the entry fails.
     const std::string binds = file + " binds component 361 to ";
-    if (entry.dllName[0] == '\0') {
-        return {StepState::Failed, binds + "no DLL: " + how + "; so " + WithoutIt(asker) + kFix};
-    }
+    auto failed = [&](const std::string& what) {
+        EntryLines lines(kFactoryComponentID);
+        lines.Read(base, file.c_str());
+        return FactoryEntry{StepState::Failed, binds + what + ": " + lines.Describe(file) +
+                                                   "; so " + WithoutIt(asker) + kFix};
+    };
+    if (entry.dllName[0] == '\0') return failed("no DLL");
     char path[kMaxPath] = "";
     int32_t cut = 0;
     registry.FullPathOf(entry, path, &cut);
     if (cut != 0) {
-        return {StepState::Failed, binds + entry.dllName +
-                                       ", whose full path does not fit in 259 characters: " + how +
-                                       "; so " + WithoutIt(asker) + kFix};
+        return failed(std::string(entry.dllName) +
+                      ", whose full path does not fit in 259 characters");
     }
     const std::string missing = NotAFile(path);
     if (!missing.empty()) {
-        return {StepState::Failed, binds + path + ", which" + missing + ": " + how + "; so " +
-                                       WithoutIt(asker) + kFix};
+        return failed(std::string(path) + ", which" + missing);
     }
     if (factoryModule == nullptr) {
         if (SameFile(path, factoryDll)) {
@@ -108,8 +109,7 @@ FactoryEntry CheckFactoryEntry(const PathBase& base, const ComponentRegistry& re
     }
     const PexilModuleHandle module = platform::LoadLibrary(path);
     if (module == nullptr) {
-        return {StepState::Failed, binds + path + ", which does not load: " + LoaderReason() +
-                                       ": " + how + "; so " + WithoutIt(asker) + kFix};
+        return failed(std::string(path) + ", which does not load: " + LoaderReason());
     }
     if (module == factoryModule) {
         platform::FreeLibrary(module);
@@ -122,9 +122,8 @@ FactoryEntry CheckFactoryEntry(const PathBase& base, const ComponentRegistry& re
         return {StepState::Ok, file + " names in [361] " + path + ", a factory module other than " +
                                    factoryDll + ": it gives component 361"};
     }
-    return {StepState::Failed, binds + path +
-                                   ", which gives no component 361 (the factory DLL is " +
-                                   factoryDll + "): " + how + "; so " + WithoutIt(asker) + kFix};
+    return failed(std::string(path) + ", which gives no component 361 (the factory DLL is " +
+                  factoryDll + ")");
 }
 
 }  // namespace pexil::tool

@@ -191,11 +191,6 @@ int RunLocate(const Arguments& args) {
     bool loads = false;
     bool exportsCreate = false;
     std::string notAModule;  // --no-load: why the file's export table cannot be read
-    if (exists && !load) {
-        const ExportFound found = FindExport(search.dll, "CreateComponent", &notAModule);
-        exportsCreate = found == ExportFound::Yes;
-        if (found != ExportFound::NotAModule) notAModule.clear();
-    }
     // The holder's request for 361 through its registry: the argument, or the
     // default registry; shown only when the factory would not answer it.
     FactoryEntry entry{StepState::Ok, ""};
@@ -217,6 +212,9 @@ int RunLocate(const Arguments& args) {
                               argument.empty() ? Asker::Host : Asker::Module, factory, search.dll);
     };
     if (exists && !load) {
+        const ExportFound found = FindExport(search.dll, "CreateComponent", &notAModule);
+        exportsCreate = found == ExportFound::Yes;
+        if (found != ExportFound::NotAModule) notAModule.clear();
         if (exportsCreate) checkEntry(nullptr);
     } else if (exists) {
         DebugOutputCollector capture;

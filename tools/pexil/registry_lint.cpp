@@ -34,28 +34,6 @@ std::string TrimmedOfBlanks(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-// There is no comment syntax, but a line that begins with ';' or '#' is meant
-// as one: it is worth a finding only when it changes the registry.
-bool LooksLikeComment(const std::string& line) {
-    const std::string trimmed = TrimmedOfBlanks(line);
-    return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
-}
-
-// The hops of a redirect chain, as the factory search takes them.
-class ChainRecorder : public RedirectObserver {
-public:
-    struct Step {
-        Hop hop;
-        std::string file;
-        std::string value;
-        std::string target;
-    };
-    void OnHop(Hop hop, const char* file, const char* value, const char* target) override {
-        steps.push_back(Step{hop, file, value, target});
-    }
-    std::vector<Step> steps;
-};
-
 bool NamesFactory(const std::string& file) {
     ComponentRegistry registry(CurrentDirectoryBase());
     registry.LoadFile("", file.c_str());
@@ -64,11 +42,7 @@ bool NamesFactory(const std::string& file) {
 
 bool IsPexilIni(const std::string& file) {
     const int separator = LastOfEitherSeparator(file.c_str());
-    std::string name = file.substr(static_cast<size_t>(separator + 1));
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return name == "pexil.ini";
+    return registry::MatchesKeyword(file.c_str() + separator + 1, "pexil.ini");
 }
 
 std::string Plural(size_t count, const char* one, const char* many) {
@@ -115,7 +89,7 @@ void WriteLint(JsonWriter& json, const std::vector<LintFinding>& findings) {
 void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentRegistry& registry) {
     RegistryLint& lint = *this;
     const int line = RedirectLine();
-    ChainRecorder chain;
+    ChainHops chain;
     char last[kMaxPath] = "";
     {
         DebugOutputCollector quiet;  // the framework's own loop message
@@ -124,7 +98,7 @@ void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentReg
     }
     using Hop = RedirectObserver::Hop;
     bool reached = true;
-    for (const ChainRecorder::Step& step : chain.steps) {
+    for (const ChainHops::Hop& step : chain.hops) {
         if (step.hop == Hop::Loop) {
             lint.Add(line, "redirect-loop",
                      step.file + " redirects to " + step.value +
@@ -146,7 +120,7 @@ void RegistryLint::CheckFactoryReach(const std::string& file, const ComponentReg
         }
     }
     const bool redirected =
-        chain.steps.size() > 1 || (!chain.steps.empty() && chain.steps.front().hop != Hop::End);
+        chain.hops.size() > 1 || (!chain.hops.empty() && chain.hops.front().hop != Hop::End);
     if (redirected) {
         if (reached && !NamesFactory(last)) {
             lint.Add(line, "chain-no-factory",
@@ -204,15 +178,12 @@ void RegistryLint::OnText(const char* text, size_t size) {
 void RegistryLint::OnLine(const char* text, size_t offset, size_t length) {
     // Lines as an editor counts them: CR LF, LF and CR each end one.
     if (line_ == 0) line_ = 1;
-    for (size_t i = counted_; i < offset && i < text_.size(); ++i) {
-        if (text_[i] == '\n' ||
-            (text_[i] == '\r' && (i + 1 >= text_.size() || text_[i + 1] != '\n'))) {
-            ++line_;
-        }
-    }
+    line_ += registry::CountLineEnds(text_.data(), text_.size(), counted_, offset);
     counted_ = offset;
     lineText_.assign(text, ::strnlen(text, length));
-    comment_ = LooksLikeComment(lineText_);
+    // A line meant as a comment is worth a finding only when it changes the
+    // registry.
+    comment_ = registry::LooksLikeComment(lineText_.c_str());
     if (std::memchr(text_.data() + offset, '\0', length) != nullptr) {
         Add(line_, "zero-byte", "a zero byte ends the line's text: the rest is ignored");
     }

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "support/base_directory.h"
+#include "support/redirect_chain.h"
 
 #include <stdint.h>
 
@@ -129,6 +130,22 @@ private:
 
 // Writes the text to standard output, all at once.
 void WriteOut(const std::string& text);
+
+// The hops of a redirect chain, in the order the chain takes them.
+class ChainHops : public RedirectObserver {
+public:
+    struct Hop {
+        RedirectObserver::Hop hop;
+        std::string file;
+        std::string value;
+        std::string target;
+    };
+    void OnHop(RedirectObserver::Hop hop, const char* file, const char* value,
+               const char* target) override {
+        hops.push_back(Hop{hop, file, value, target});
+    }
+    std::vector<Hop> hops;
+};
 
 }  // namespace pexil::tool
 

@@ -36,21 +36,6 @@ struct Step {
     std::vector<std::string> debugOutput;  // what the step's module code wrote
 };
 
-class ChainRecorder : public RedirectObserver {
-public:
-    struct Hop {
-        RedirectObserver::Hop hop;
-        std::string file;
-        std::string value;
-        std::string target;
-    };
-    void OnHop(RedirectObserver::Hop hop, const char* file, const char* value,
-               const char* target) override {
-        hops.push_back(Hop{hop, file, value, target});
-    }
-    std::vector<Hop> hops;
-};
-
 uint32_t ParseID(const std::string& text) {
     char* end = nullptr;
     const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
@@ -153,10 +138,10 @@ private:
         }
         Pass("pexil-ini", start);
 
-        ChainRecorder chain;
+        ChainHops chain;
         char iniFile[kMaxPath] = "";
         locator::FollowRedirect(locator::Variant::FactoryHandle, start, iniFile, kMaxPath, &chain);
-        for (const ChainRecorder::Hop& hop : chain.hops) {
+        for (const ChainHops::Hop& hop : chain.hops) {
             switch (hop.hop) {
                 case Hop::End:
                     if (&hop == &chain.hops.front()) {
@@ -242,7 +227,7 @@ private:
     bool RegistrySteps(const PathBase& host) {
         const bool named = !registryArgument_.empty();
         const char* asked = named ? registryArgument_.c_str() : "Pexil.ini";
-        ChainRecorder chain;
+        ChainHops chain;
         char file[kMaxPath] = "";
         const int found = FollowFactoryRedirect(asked, file, kMaxPath, host, &chain);
         if (found == 0) {
